@@ -1,0 +1,36 @@
+// The command line of vantlebld-cli: a command, its arguments and options.
+#pragma once
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vantlebld {
+
+// A command line that cannot be run as given; exit code 1.
+class CliUsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct CliOptions {
+  std::string Command;                 // "analyze", "devices", ...; empty with --help/--version
+  std::vector<std::string> Arguments;  // the command's positional arguments
+  std::map<std::string, std::string> Values;  // options with a value, by name without "--"
+  bool Help = false;
+  bool Version = false;
+  bool Verbose = false;
+
+  bool Has(const std::string& name) const { return Values.count(name) != 0; }
+  std::string Value(const std::string& name, const std::string& fallback = {}) const;
+};
+
+// Parses argv[1..]. Options may stand before or after the command, as
+// "--name value" or "--name=value".
+CliOptions ParseCli(const std::vector<std::string>& args);
+
+// The usage text printed by --help and after a usage error.
+std::string CliUsage();
+
+}  // namespace vantlebld

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# One entry point for developers and CI:
+#   ./dev.sh build   install what is missing, configure and build into build/
+#   ./dev.sh test    ... then run every test (CTest)
+#   ./dev.sh run     ... then run the main job on the example files
+#   ./dev.sh bench   ... then run every benchmark
+# A second call on a ready machine installs nothing and rebuilds only what
+# changed.
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")"
+ROOT=$(pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build}
+
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgtest-dev)
+BENCH_PACKAGES=(srecord)
+
+# Installs the Debian packages that are not installed yet; apt-get update
+# runs once, and only when something is missing.
+ensure_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
+  echo "== Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {
+  ensure_packages "${BUILD_PACKAGES[@]}"
+  if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  fi
+  cmake --build "$BUILD_DIR" --parallel "$(nproc)"
+}
+
+run_tests() {
+  build
+  export QT_QPA_PLATFORM=offscreen
+  ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$(nproc)" --timeout 300
+}
+
+# The main job as far as the engine goes today: analyse every example HEX
+# file and list the device table.
+run_main() {
+  build
+  local cli="$BUILD_DIR/bin/vantlebld-cli"
+  local f
+  for f in "$ROOT"/examples/*.hex; do
+    [ -e "$f" ] || continue
+    echo "== $(basename "$f")"
+    "$cli" analyze "$f"
+  done
+  echo "== Device table"
+  "$cli" devices
+}
+
+run_bench() {
+  ensure_packages "${BENCH_PACKAGES[@]}"
+  build
+  local b
+  for b in "$BUILD_DIR"/bin/bench_*; do
+    [ -x "$b" ] || continue
+    echo "== $(basename "$b")"
+    "$b"
+  done
+}
+
+case "${1:-}" in
+  build) build ;;
+  test) run_tests ;;
+  run) run_main ;;
+  bench) run_bench ;;
+  *)
+    echo "usage: $0 build|test|run|bench" >&2
+    exit 1
+    ;;
+esac

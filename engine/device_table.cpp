@@ -1,0 +1,282 @@
+// The device table: what the host knows of each PIC model behind a type
+// code, read from piccodes.ini.
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "engine/format.h"
+#include "engine/text_lines.h"
+#include "engine/vantlebld_comm.h"
+
+#ifndef VANTLEBLD_DATADIR
+#define VANTLEBLD_DATADIR "/usr/local/share/vantlebld"
+#endif
+
+namespace vantlebld {
+
+namespace {
+
+constexpr const char* kPicCodesName = "piccodes.ini";
+constexpr size_t kFieldCount = 11;
+constexpr int64_t kMaxFlashSize = 16 * 1024 * 1024;
+// The reset slot holds 8 HEX bytes; a zone smaller than that has no room
+// for it.
+constexpr int64_t kResetSlotBytes = 8;
+
+// A fault in one table line; the reader stops at the first.
+struct TableLineError {
+  std::string reason;
+};
+
+bool IsTrimmed(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsTrimmed(s.front()))
+    s.remove_prefix(1);
+  while (!s.empty() && IsTrimmed(s.back()))
+    s.remove_suffix(1);
+  return s;
+}
+
+// Decimal, or hexadecimal after "$", "0x" or "x" (either case of x), with
+// an optional sign; anything else, or a value beyond 32 bits, is an error.
+int32_t ParseTableNumber(std::string_view field, const char* what) {
+  std::string_view s = field;
+  bool negative = false;
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  int base = 10;
+  if (!s.empty() && s.front() == '$') {
+    base = 16;
+    s.remove_prefix(1);
+  } else if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    s.remove_prefix(2);
+  } else if (!s.empty() && (s.front() == 'x' || s.front() == 'X')) {
+    base = 16;
+    s.remove_prefix(1);
+  }
+  if (s.empty())
+    throw TableLineError{
+        Format("%s is not a number: \"%.*s\"", what, static_cast<int>(field.size()), field.data())};
+  int64_t value = 0;
+  for (char c : s) {
+    int digit = -1;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    if (digit < 0)
+      throw TableLineError{Format("%s is not a number: \"%.*s\"", what,
+                                  static_cast<int>(field.size()), field.data())};
+    value = value * base + digit;
+    if (value > 0x80000000LL) throw TableLineError{Format("%s is out of range", what)};
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX || value < INT32_MIN)
+    throw TableLineError{Format("%s is out of range", what)};
+  return static_cast<int32_t>(value);
+}
+
+int FamilyFromLetter(char letter) {
+  switch (letter) {
+    case 'B':
+      return kFamily16F;
+    case 'C':
+      return kFamily18F;
+    case 'J':
+      return kFamily18FJ;
+    case 'K':
+      return kFamily18FK;
+    case 'D':
+      return kFamilyDsPIC30;
+    case 'E':
+      return kFamilyDsPIC33;
+    default:
+      return 0;
+  }
+}
+
+// Refuses geometry that would make the host size arrays from nonsense or
+// divide by zero later: the flash size, the bootloader zone and, for the
+// families that send blocks of table-defined size, the block geometry.
+void CheckGeometry(const TPICInfo& entry) {
+  if (entry.FlashSize <= 0 || entry.FlashSize % 2 != 0 || entry.FlashSize > kMaxFlashSize) {
+    throw TableLineError{
+        Format("FlashSize %d must be even, positive and at most 16 MiB", entry.FlashSize)};
+  }
+  if (entry.EESize < 0) throw TableLineError{"EESize is negative"};
+  TPICInfo derived = entry;
+  if (!DerivePicGeometry(derived)) return;  // unknown family: reported on its own
+  const int64_t zone = int64_t{derived.BytesPerInstrPC} *
+                       (int64_t{entry.ErasePageInstr} * entry.BldPages + entry.BldSlotInstr);
+  // Both sizes are checked in 64 bits; the 32-bit fields hold them only
+  // when they fit.
+  if (zone < kResetSlotBytes || entry.FlashSize - zone <= 0) {
+    throw TableLineError{"the bootloader zone does not fit in flash"};
+  }
+  const bool tableBlocks = entry.Family == kFamily18F || entry.Family == kFamily18FJ ||
+                           entry.Family == kFamily18FK || entry.Family == kFamilyDsPIC33;
+  if (tableBlocks &&
+      (entry.RowInstr <= 0 || entry.RowsPerBlock == 0 || entry.ErasePageInstr <= 0)) {
+    throw TableLineError{"ErasePageInstr, RowInstr and RowsPerBlock must be positive"};
+  }
+}
+
+std::filesystem::path ProgramDir() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path() : exe.parent_path();
+}
+
+}  // namespace
+
+std::array<TPICInfo, 256>& PicTable() {
+  static std::array<TPICInfo, 256> table{};
+  return table;
+}
+
+bool& PicTableLoaded() {
+  static bool loaded = false;
+  return loaded;
+}
+
+bool DerivePicGeometry(TPICInfo& info) {
+  switch (info.Family) {
+    case kFamily16F:
+      info.BytesPerInstrPC = 2, info.BytesPerInstrPIC = 2, info.AddrIncrementPIC = 1;
+      break;
+    case kFamily18F:
+    case kFamily18FJ:
+    case kFamily18FK:
+      info.BytesPerInstrPC = 2, info.BytesPerInstrPIC = 2, info.AddrIncrementPIC = 2;
+      break;
+    case kFamilyDsPIC30:
+    case kFamilyDsPIC33:
+      info.BytesPerInstrPC = 4, info.BytesPerInstrPIC = 3, info.AddrIncrementPIC = 2;
+      break;
+    default:
+      return false;
+  }
+  // In 64 bits: a table line is checked only after this runs on a copy.
+  const int64_t zone = int64_t{info.BytesPerInstrPC} *
+                       (int64_t{info.ErasePageInstr} * info.BldPages + info.BldSlotInstr);
+  info.SizeOfBLDBytesPC = static_cast<int32_t>(zone);
+  info.StartBldZone = static_cast<int32_t>(int64_t{info.FlashSize} - zone);
+  return true;
+}
+
+std::string TVantleBootloader::FindPicCodes() {
+  const std::filesystem::path candidates[] = {
+      std::filesystem::path(kPicCodesName),
+      ProgramDir() / kPicCodesName,
+      std::filesystem::path(VANTLEBLD_DATADIR) / kPicCodesName,
+  };
+  for (const auto& p : candidates) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(p, ec)) return p.string();
+  }
+  return {};
+}
+
+bool TVantleBootloader::LoadPicCodes() {
+  const std::string found = FindPicCodes();
+  return LoadPicCodesFile(found.empty() ? kPicCodesName : found);
+}
+
+bool TVantleBootloader::LoadPicCodesFile(const std::string& path) {
+  bool result = false;
+  int32_t lineNo = 0;
+  try {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw TableLineError{Format("cannot open %s: %s", path.c_str(), std::strerror(errno))};
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto& table = PicTable();
+    ForEachLine(text, [&](std::string_view raw, int32_t n) {
+      lineNo = n;
+      if (Trim(raw).empty() || raw.front() == ';') return true;
+      std::vector<std::string_view> fields;
+      size_t start = 0;
+      while (fields.size() < kFieldCount) {
+        const size_t comma = raw.find(',', start);
+        fields.push_back(
+            Trim(raw.substr(start, comma == std::string_view::npos ? raw.npos : comma - start)));
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+      }
+      if (fields.size() < kFieldCount) throw TableLineError{"fewer than 11 fields"};
+      const int32_t code = ParseTableNumber(fields[0], "Code");
+      if (code < 0 || code > 255) throw TableLineError{Format("code %d is outside 0..255", code)};
+      if (fields[1].empty()) throw TableLineError{"the family field is empty"};
+
+      TPICInfo entry = table[static_cast<size_t>(code)];
+      entry.Code = static_cast<uint8_t>(code);
+      const int family = FamilyFromLetter(fields[1].front());
+      if (family != 0) {
+        entry.Family = static_cast<uint8_t>(family);
+      } else {
+        Log(LogIndent3, "error in piccodes.ini");
+      }
+      entry.Name = std::string(fields[2]);
+      entry.FlashSize = ParseTableNumber(fields[3], "FlashSize");
+      entry.EESize = ParseTableNumber(fields[4], "EESize");
+      entry.ErasePageInstr = ParseTableNumber(fields[5], "ErasePageInstr");
+      entry.RowInstr = ParseTableNumber(fields[6], "RowInstr");
+      entry.RowsPerBlock = static_cast<uint8_t>(ParseTableNumber(fields[7], "RowsPerBlock"));
+      entry.BldPages = ParseTableNumber(fields[8], "BldPages");
+      entry.BldSlotInstr = static_cast<uint8_t>(ParseTableNumber(fields[9], "BldSlotInstr"));
+      entry.Options = static_cast<uint8_t>(ParseTableNumber(fields[10], "Options"));
+      CheckGeometry(entry);
+      table[static_cast<size_t>(code)] = entry;
+      return true;
+    });
+    result = true;
+  } catch (const TableLineError& e) {
+    Log(LogIndent3 | LogDetail,
+        lineNo > 0 ? Format("%s line %d: %s", path.c_str(), lineNo, e.reason.c_str()) : e.reason);
+    Log(LogIndent3, "Error: piccodes.ini  not found");
+  } catch (const std::exception& e) {
+    Log(LogIndent3 | LogDetail, e.what());
+    Log(LogIndent3, "Error: piccodes.ini  not found");
+  }
+  PicTableLoaded() = result;
+  return result;
+}
+
+bool TVantleBootloader::LookupPic(int code) {
+  if (!PicTableLoaded() || code < 0 || code > 255) return false;
+  const TPICInfo& e = PicTable()[static_cast<size_t>(code)];
+  if (e.Code == 0) return false;
+  pic.Name = e.Name;
+  pic.Family = e.Family;
+  pic.FlashSize = e.FlashSize;
+  pic.EESize = e.EESize;
+  pic.ErasePageInstr = e.ErasePageInstr;
+  pic.RowInstr = e.RowInstr;
+  pic.RowsPerBlock = e.RowsPerBlock;
+  pic.BldPages = e.BldPages;
+  pic.BldSlotInstr = e.BldSlotInstr;
+  pic.Options = e.Options;
+  return true;
+}
+
+std::vector<std::string> TVantleBootloader::PicCodeList() const {
+  std::vector<std::string> list;
+  if (!PicTableLoaded()) return list;
+  for (int code = 0x01; code <= 0xFE; ++code) {
+    const TPICInfo& e = PicTable()[static_cast<size_t>(code)];
+    if (e.Code != 0) list.push_back(Format("$%02X  %s", code, e.Name.c_str()));
+  }
+  return list;
+}
+
+}  // namespace vantlebld

@@ -1,0 +1,190 @@
+// The bootloader engine: one object that holds the firmware image and the
+// identified PIC, reads HEX files and the device table, and (in later
+// layers) drives the link, finds the bootloader and writes the PIC.
+//
+// Plain C++ only; it talks back through three callbacks (log, progress,
+// idle) and sees the serial port and the UDP socket only through the
+// platform headers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/serial_port.h"
+#include "platform/udp_client.h"
+
+namespace vantlebld {
+
+// Log-line flags; they add up. 0 is a plain line.
+constexpr uint8_t LogIndent3 = 1;  // prefix three blanks
+constexpr uint8_t LogIndent6 = 2;  // prefix six blanks
+constexpr uint8_t LogDetail = 4;   // full log always; message pane only with detailed logging
+constexpr uint8_t LogAppend = 8;   // continues the pane's last line after ", "
+
+// Family numbers, from the family letter of the device table.
+constexpr uint8_t kFamily16F = 3;      // B
+constexpr uint8_t kFamily18F = 4;      // C
+constexpr uint8_t kFamily18FJ = 5;     // J: written without EEPROM
+constexpr uint8_t kFamily18FK = 6;     // K
+constexpr uint8_t kFamilyDsPIC30 = 7;  // D: has an EEPROM area
+constexpr uint8_t kFamilyDsPIC33 = 8;  // E: no EEPROM area
+
+// Sizes of the EEPROM and configuration areas of the image: offsets 0..16384
+// and 0..4096, one entry more than a power of two.
+constexpr int32_t kEEAreaSize = 16385;
+constexpr int32_t kCfgAreaSize = 4097;
+// Bit 7 of a flag byte: the byte is present (set by the HEX file or a later
+// step). The other bits are always 0.
+constexpr uint8_t kPresent = 0x80;
+
+// The one error kind of the engine. Kind says what sort of failure carried
+// the message; the message is what the user reads.
+class EVantleError : public std::runtime_error {
+ public:
+  enum class Kind { General, FileIO, SerialLink, Assertion };
+  explicit EVantleError(const std::string& message, Kind kind = Kind::General)
+      : std::runtime_error(message), kind_(kind) {}
+  Kind ErrorKind() const { return kind_; }
+
+ private:
+  Kind kind_;
+};
+
+// One PIC model of the device table, plus the fields identification derives.
+struct TPICInfo {
+  uint8_t Code = 0;  // type code; 0 marks an undefined entry
+  std::string Name;
+  uint8_t Family = 0;
+  int32_t FlashSize = 0;  // program memory in HEX-file bytes
+  int32_t EESize = 0;
+  uint8_t BytesPerInstrPC = 0;
+  uint8_t BytesPerInstrPIC = 0;
+  uint8_t AddrIncrementPIC = 0;
+  int32_t SizeOfBLDBytesPC = 0;
+  int32_t StartBldZone = 0;
+  int32_t ErasePageInstr = 0;
+  int32_t RowInstr = 0;
+  uint8_t RowsPerBlock = 0;
+  int32_t BldPages = 0;
+  uint8_t BldSlotInstr = 0;
+  uint8_t Options = 0;  // 1 every block, 2 erase pass, 4 no reset relocation
+};
+
+// Where a HEX byte address belongs.
+enum class TArea : uint8_t { None = 0, Flash = 1, EEPROM = 2, Config = 3 };
+struct TAddressClass {
+  TArea Area = TArea::None;
+  int64_t EEOffset = 0;  // offset into EEData, for TArea::EEPROM only
+};
+
+class TVantleBootloader {
+ public:
+  using TLogEvent =
+      std::function<void(TVantleBootloader& sender, uint8_t flags, const std::string& text)>;
+  using TProgressEvent = std::function<void(TVantleBootloader& sender, int32_t value)>;
+  using TIdleEvent = std::function<void(TVantleBootloader& sender)>;
+
+  TVantleBootloader();
+  ~TVantleBootloader();
+  TVantleBootloader(const TVantleBootloader&) = delete;
+  TVantleBootloader& operator=(const TVantleBootloader&) = delete;
+
+  // --- Fields, in the engine's declaration order ---
+  std::unique_ptr<SerialPort> Port;
+  std::unique_ptr<UdpClient> UDPClient;
+  TLogEvent OnLog;            // called only when installed
+  TProgressEvent OnProgress;  // 0..100, called only when installed
+  TPICInfo pic;
+  std::vector<uint8_t> FlashData;  // indexed by HEX byte address
+  std::vector<uint8_t> FlashFlag;
+  std::vector<uint8_t> EEData;  // kEEAreaSize entries
+  std::vector<uint8_t> EEFlag;
+  std::vector<uint8_t> CfgData;  // kCfgAreaSize entries
+  std::vector<uint8_t> CfgFlag;
+  int32_t BlocksToWrite = 0;
+  int32_t BlocksWritten = 0;
+  uint8_t PICType = 0;
+  bool HexINHX32 = false;
+  bool Hex18FCode = false;
+  bool HexDsPIC = false;
+  bool HexHasEEPROM = false;
+  bool HexHasConfig = false;
+  int32_t HexByteCount = 0;
+  int32_t SizeOfBLD_W = 0;
+  uint8_t IDCode = 0;
+  uint8_t OperatingMode = 0;  // 0 serial, 1 offline, 2 UDP send
+  uint8_t OfflineCode = 0;
+  int32_t SearchSeconds = 0;
+  int32_t WaitMs = 0;
+  int32_t BaudRate = 0;
+  int32_t StopBits = 0;
+  bool AbortRequested = false;
+  std::string UDP_DestAddr;
+  int32_t UDP_DestPort = 0;
+  int32_t RTSDTRonConnect = 0;  // 0 both off, 1 both on, 2 leave as opened
+  // Lets pending window events run; called once per search probe. A no-op
+  // until installed.
+  TIdleEvent OnIdle;
+
+  // --- Firmware image (image.cpp) ---
+  uint8_t GetByte(int32_t address, int dataorflag) const;
+  void SetByte(int32_t address, int dataorflag, uint8_t value);
+  uint16_t GetWord(int32_t w, int dataorflag) const;
+  void SetWord(int32_t w, int dataorflag, uint16_t value);
+  bool IsPresent(int32_t address) const;
+  void MarkPresent(int32_t address);
+  void ClearPresent(int32_t address);
+  int64_t HexToPicAddr(int64_t hexByteAddress) const;
+  TAddressClass ClassifyAddress(int64_t hexByteAddress) const;
+  std::string ImageReport() const;
+
+  // --- HEX reader (hex_reader.cpp) ---
+  bool ReadHex(const std::string& fileName, bool load);
+  bool AnalyzeHex(const std::string& fileName);
+  static std::string HexAgeText(std::time_t fileTime, std::time_t now = std::time(nullptr));
+  // The summary text of the last analysis, as the summary line shows it.
+  std::string HexSummaryText() const;
+
+  // --- Device table (device_table.cpp) ---
+  // Reads the table from the first piccodes.ini found (FindPicCodes).
+  bool LoadPicCodes();
+  // Reads the table from a named file; sets the table loaded flag.
+  bool LoadPicCodesFile(const std::string& path);
+  bool LookupPic(int code);
+  std::vector<std::string> PicCodeList() const;
+  // The path of the device table to read: ./piccodes.ini, then the
+  // program's own directory, then the installed data directory. Empty when
+  // none exists.
+  static std::string FindPicCodes();
+
+  // Sends a log line to OnLog when installed.
+  void Log(uint8_t flags, const std::string& text);
+  void Progress(int32_t value);
+  void Idle();
+
+  // Resizes FlashData and FlashFlag; bytes already there keep their values,
+  // new ones start at 0.
+  void ResizeFlashImage(int32_t size);
+
+ private:
+  std::vector<uint8_t>& FlashArray(int dataorflag);
+  const std::vector<uint8_t>& FlashArray(int dataorflag) const;
+};
+
+// Fills the fields that follow from the family and the table's geometry:
+// bytes per instruction, the bootloader zone's size and start. Returns false
+// for a family outside 3..8 (the three byte fields then stay as they were).
+bool DerivePicGeometry(TPICInfo& info);
+
+// The process-wide device table: 256 entries by type code, and whether the
+// last reading succeeded.
+std::array<TPICInfo, 256>& PicTable();
+bool& PicTableLoaded();
+
+}  // namespace vantlebld

@@ -1,0 +1,87 @@
+// Serial port used by the bootloader engine and the terminal.
+//
+// A plain C++ face over the system's serial driver (QSerialPort inside the
+// .cpp), so that the engine never sees Qt. Every operation records its
+// outcome in LastError()/LastErrorDesc() (0 and "OK" on success). With
+// RaiseErrors on, a failing operation also throws SerialPortError whose text
+// reads "Communication error %d: %s". A receive that runs out of time is a
+// time-out, not a broken link: it sets LastError() to kErrTimeout and, with
+// RaiseErrors off, returns an empty result.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace vantlebld {
+
+// The error kind of the serial layer; Code() is the layer's own error code.
+class SerialPortError : public std::runtime_error {
+ public:
+  SerialPortError(int code, const std::string& message)
+      : std::runtime_error(message), code_(code) {}
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+class SerialPort {
+ public:
+  // Error codes recorded in LastError(). The first ones follow the driver's
+  // error kinds; the time-out has a code of its own so callers can tell a
+  // quiet line from a broken one.
+  static constexpr int kErrNone = 0;
+  static constexpr int kErrTimeout = 9997;
+  static constexpr int kErrNotOpen = 9998;
+
+  SerialPort();
+  ~SerialPort();
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // When true (the default) failing operations throw SerialPortError.
+  bool RaiseErrors = true;
+
+  int LastError() const;
+  const std::string& LastErrorDesc() const;
+  bool Active() const;
+  // The name the port was opened with ("" when never opened).
+  const std::string& DeviceName() const;
+
+  // Opens a port for exclusive use, by bare name ("ttyUSB0") or full path
+  // ("/dev/ttyUSB0", "/dev/pts/3").
+  void Open(const std::string& name);
+  void SetReceiveBufferSize(int32_t bytes);
+  // parity: 'N', 'O', 'E', 'M' or 'S' (either case); stopBitCode: 0 one,
+  // 1 one and a half, 2 two stop bits.
+  void Configure(int32_t baud, int dataBits, char parity, int stopBitCode, bool softFlow,
+                 bool hardFlow);
+  // Reads the line settings now in force; ActualBaud() then holds the rate.
+  void ReadState();
+  int32_t ActualBaud() const;
+  void Close();
+
+  // Writes all bytes; returns how many were written.
+  int32_t SendBuffer(const std::string& bytes);
+  void SendByte(uint8_t b);
+  void SendString(const std::string& text);
+  int32_t BytesWaiting();
+  // The next byte, waiting at most timeoutMs; on time-out returns 0 and
+  // LastError() is kErrTimeout.
+  uint8_t ReceiveByte(int32_t timeoutMs);
+  // Everything already received or, when nothing is waiting, whatever
+  // arrives within timeoutMs (empty on time-out).
+  std::string ReceivePacket(int32_t timeoutMs);
+  // Discards unsent output and unread input.
+  void Purge();
+  void SetDTR(bool on);
+  void SetRTS(bool on);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+};
+
+}  // namespace vantlebld
