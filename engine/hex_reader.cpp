@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 
 #include "engine/assert.h"
 #include "engine/format.h"
@@ -61,8 +61,22 @@ std::string ReadWholeFile(const std::string& fileName) {
         Format("Cannot open file \"%s\". %s", fileName.c_str(), std::strerror(errno)),
         EVantleError::Kind::FileIO);
   }
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
+  // One read of the whole file: HEX files are a few MB at most, and the
+  // parser then walks memory instead of a stream.
+  std::string text;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (size > 0) {
+    text.resize(static_cast<size_t>(size));
+    in.read(text.data(), size);
+  } else if (size < 0) {  // not seekable (a pipe): read it as a stream
+    in.clear();
+    std::ostringstream all;
+    all << in.rdbuf();
+    text = all.str();
+  }
+  if (in.bad() || (size > 0 && in.gcount() != size)) {
     throw EVantleError(Format("Cannot read file \"%s\"", fileName.c_str()),
                        EVantleError::Kind::FileIO);
   }
@@ -192,7 +206,7 @@ std::string TVantleBootloader::HexSummaryText() const {
 
 bool TVantleBootloader::AnalyzeHex(const std::string& fileName) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(fileName, ec)) {
+  if (!std::filesystem::exists(fileName, ec) || std::filesystem::is_directory(fileName, ec)) {
     Log(LogIndent6, Format("File not found: %s", fileName.c_str()));
     throw EVantleError("File not found", EVantleError::Kind::FileIO);
   }
