@@ -200,7 +200,10 @@ bool TVantleBootloader::LoadPicCodesFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw TableLineError{Format("cannot open %s: %s", path.c_str(), std::strerror(errno))};
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The table describes one file: a second reading (another table named
+    // on the command line) starts from an empty table.
     auto& table = PicTable();
+    table.fill(TPICInfo{});
     ForEachLine(text, [&](std::string_view raw, int32_t n) {
       lineNo = n;
       if (Trim(raw).empty() || raw.front() == ';') return true;

@@ -7,6 +7,9 @@
 // reads "Communication error %d: %s". A receive that runs out of time is a
 // time-out, not a broken link: it sets LastError() to kErrTimeout and, with
 // RaiseErrors off, returns an empty result.
+//
+// A QCoreApplication must exist while a port is used (the program's main()
+// creates it); no event loop needs to run, every call blocks on its own.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // UDP client of the engine's test mode: sends single datagrams, receives
-// nothing. QUdpSocket inside the .cpp.
+// nothing. QUdpSocket inside the .cpp; as for SerialPort, a QCoreApplication
+// must exist, but no event loop needs to run.
 #pragma once
 
 #include <cstdint>
