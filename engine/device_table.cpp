@@ -115,6 +115,11 @@ void CheckGeometry(const TPICInfo& entry) {
         Format("FlashSize %d must be even, positive and at most 16 MiB", entry.FlashSize)};
   }
   if (entry.EESize < 0) throw TableLineError{"EESize is negative"};
+  // Bound the zone's factors before they are multiplied at all.
+  if (entry.ErasePageInstr < 0 || entry.BldPages < 0 ||
+      int64_t{entry.ErasePageInstr} * entry.BldPages > kMaxFlashSize) {
+    throw TableLineError{"the bootloader zone does not fit in flash"};
+  }
   TPICInfo derived = entry;
   if (!DerivePicGeometry(derived)) return;  // unknown family: reported on its own
   const int64_t zone = int64_t{derived.BytesPerInstrPC} *

@@ -1,0 +1,11 @@
+// The engine owns a serial port object built on Qt, so the tests run inside
+// a Qt application object.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  QCoreApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
