@@ -1,0 +1,243 @@
+#include "sim/pty_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+namespace vantlebld {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// One start bit, eight data bits, one stop bit.
+constexpr int64_t kBitsPerByte = 10;
+// While no slave fd is open the master reports a hang-up at once; this is
+// how often it looks again whether the host has opened the port.
+constexpr int kSlaveRecheckMs = 10;
+// A host that reads nothing fills the line's buffer; try again this much
+// later.
+constexpr auto kWriteRetry = milliseconds(10);
+constexpr size_t kReadChunk = 512;
+
+std::runtime_error SystemError(const char* what) {
+  return std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+int TimeoutMs(std::chrono::steady_clock::duration left) {
+  if (left <= left.zero()) return 0;
+  const auto ms = std::chrono::ceil<milliseconds>(left).count();
+  return static_cast<int>(std::min<int64_t>(ms, 60'000));
+}
+
+}  // namespace
+
+TPtyServer::TPtyServer(TVirtualPic& pic, int32_t baudPace) : pic_(pic) {
+  if (baudPace > 0) {
+    byteTime_ = std::chrono::duration_cast<TClock::duration>(
+        std::chrono::nanoseconds(kBitsPerByte * 1'000'000'000 / baudPace));
+  }
+}
+
+TPtyServer::~TPtyServer() {
+  Stop();
+  CloseMaster();
+  if (wake_ >= 0) ::close(wake_);
+}
+
+std::string TPtyServer::Open() {
+  if (master_ >= 0) throw std::logic_error("the pseudo-terminal is already open");
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0) throw SystemError("posix_openpt");
+  char name[128] = {};
+  termios raw{};
+  const auto fail = [this](const char* what) {
+    const auto error = SystemError(what);
+    CloseMaster();
+    return error;
+  };
+  if (::grantpt(master_) != 0) throw fail("grantpt");
+  if (::unlockpt(master_) != 0) throw fail("unlockpt");
+  if (::ptsname_r(master_, name, sizeof name) != 0) throw fail("ptsname");
+  // The line settings of the pair live with the slave; setting them through
+  // the master makes the line raw before the host ever opens it.
+  if (::tcgetattr(master_, &raw) != 0) throw fail("tcgetattr");
+  ::cfmakeraw(&raw);
+  if (::tcsetattr(master_, TCSANOW, &raw) != 0) throw fail("tcsetattr");
+  const int flags = ::fcntl(master_, F_GETFL);
+  if (flags < 0 || ::fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0) throw fail("fcntl");
+  if (wake_ < 0) wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake_ < 0) throw fail("eventfd");
+  slavePath_ = name;
+  reset_ = TClock::now();
+  lastHandOver_ = reset_ - byteTime_;
+  lineFreeAt_ = reset_;
+  return slavePath_;
+}
+
+void TPtyServer::Run() {
+  if (master_ < 0) throw std::logic_error("TPtyServer::Run without an open pseudo-terminal");
+  bool gotByte = false;
+  bool slaveAbsent = false;
+  while (!stopRequested_.load()) {
+    const auto now = TClock::now();
+    if (SendDue(now)) {
+      end_ = TEnd::HungUp;
+      return;
+    }
+    int timeout = out_.empty() ? -1 : TimeoutMs(NextSend() - now);
+    if (slaveAbsent) {
+      timeout = timeout < 0 ? kSlaveRecheckMs : std::min(timeout, kSlaveRecheckMs);
+      pollfd wake{wake_, POLLIN, 0};
+      if (::poll(&wake, 1, timeout) < 0 && errno != EINTR) throw SystemError("poll");
+      slaveAbsent = false;
+      continue;
+    }
+    pollfd fds[2] = {{master_, POLLIN, 0}, {wake_, POLLIN, 0}};
+    if (::poll(fds, 2, timeout) < 0) {
+      if (errno == EINTR) continue;
+      throw SystemError("poll");
+    }
+    bool closed = (fds[0].revents & (POLLHUP | POLLERR)) != 0;
+    if (fds[0].revents & POLLIN) {
+      char buf[kReadChunk];
+      for (;;) {
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n > 0) {
+          gotByte = true;
+          TakeBytes(buf, static_cast<size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+          continue;
+        } else {
+          // EIO: no slave fd open any more.
+          if (n == 0 || errno != EAGAIN) closed = true;
+          break;
+        }
+      }
+    }
+    if (closed) {
+      // Between a port probe (opened and closed without a byte) and the
+      // job the line looks hung up too; only a line that carried bytes
+      // ends the job.
+      if (gotByte) {
+        end_ = TEnd::HostClosed;
+        return;
+      }
+      slaveAbsent = true;
+    }
+  }
+  end_ = TEnd::Stopped;
+}
+
+void TPtyServer::TakeBytes(const char* data, size_t count) {
+  const auto arrival = TClock::now();
+  for (size_t i = 0; i < count; ++i) {
+    auto handOver = arrival;
+    if (byteTime_ > byteTime_.zero()) handOver = std::max(arrival, lastHandOver_ + byteTime_);
+    lastHandOver_ = handOver;
+    const int64_t nowMs = std::chrono::duration_cast<milliseconds>(handOver - reset_).count();
+    for (const TSimAnswer& a : pic_.Receive(static_cast<uint8_t>(data[i]), nowMs))
+      Schedule(a, handOver);
+  }
+}
+
+void TPtyServer::Schedule(const TSimAnswer& answer, TClock::time_point from) {
+  const auto due = from + milliseconds(answer.DelayMs);
+  // Keep the queue in time order; answers due at the same time stay in the
+  // order the PIC gave them.
+  auto at = std::upper_bound(out_.begin(), out_.end(), due,
+                             [](TClock::time_point t, const TOutByte& o) { return t < o.Due; });
+  if (answer.HangUp) {
+    out_.insert(at, TOutByte{due, 0, true});
+    return;
+  }
+  for (char c : answer.Bytes) {
+    at = out_.insert(at, TOutByte{due, c, false});
+    ++at;
+  }
+}
+
+TPtyServer::TClock::time_point TPtyServer::NextSend() const {
+  const TOutByte& next = out_.front();
+  auto at = next.Due;
+  if (!next.HangUp) at = std::max({at, lineFreeAt_, retryAt_});
+  return at;
+}
+
+bool TPtyServer::SendDue(TClock::time_point now) {
+  std::string burst;
+  bool hangUp = false;
+  while (!out_.empty() && NextSend() <= now) {
+    if (out_.front().HangUp) {
+      hangUp = true;
+      break;
+    }
+    if (byteTime_ > byteTime_.zero()) lineFreeAt_ = NextSend() + byteTime_;
+    burst.push_back(out_.front().Byte);
+    out_.pop_front();
+  }
+  size_t sent = 0;
+  while (sent < burst.size()) {
+    const ssize_t n = ::write(master_, burst.data() + sent, burst.size() - sent);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno == EAGAIN && !hangUp) {
+      // Put the rest back, still due, and come back shortly.
+      for (size_t i = burst.size(); i > sent; --i)
+        out_.push_front(TOutByte{now, burst[i - 1], false});
+      retryAt_ = now + kWriteRetry;
+      break;
+    } else {
+      break;  // the host has gone; its hang-up ends the serving
+    }
+  }
+  if (hangUp) CloseMaster();
+  return hangUp;
+}
+
+void TPtyServer::Start() {
+  if (thread_.joinable()) throw std::logic_error("TPtyServer is already serving");
+  thread_ = std::thread([this] {
+    try {
+      Run();
+    } catch (...) {
+      failure_ = std::current_exception();
+    }
+  });
+}
+
+void TPtyServer::RequestStop() noexcept {
+  stopRequested_.store(true);
+  if (wake_ >= 0) {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake_, &one, sizeof one);
+  }
+}
+
+void TPtyServer::Stop() {
+  RequestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void TPtyServer::WaitFinished() {
+  if (thread_.joinable()) thread_.join();
+  if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+}
+
+void TPtyServer::CloseMaster() {
+  if (master_ >= 0) ::close(master_);
+  master_ = -1;
+}
+
+}  // namespace vantlebld

@@ -1,0 +1,113 @@
+// A virtual PIC running the bootloader firmware: the other end of the
+// host's serial exchange, as a state machine of bytes in and answers out.
+//
+// It does no I/O and never sleeps: the caller hands it each byte from the
+// line with the time it arrived, and gets back what the firmware sends and
+// how much later. The pseudo-terminal server (pty_server.h) puts it on a
+// line; the tests drive it directly.
+//
+// After the reset (construction) the firmware listens for the activation
+// byte and answers its type code and 'K'; from then on it takes blocks and
+// answers each with 'K' (written) or 'N' (bad checksum). Faults can be
+// switched on to try the host's recovery paths.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/vantlebld_comm.h"
+#include "sim/pic_memory.h"
+
+namespace vantlebld {
+
+// Faults to inject. Blocks are numbered from 1 in the order they arrive,
+// resends included; 0 switches a fault off. When several faults name the
+// same block, a hang-up wins over silence, silence over rubbish, rubbish
+// over a forced 'N'.
+struct TSimFaults {
+  int NakFirst = 0;   // answer 'N' to the first N blocks whatever their checksum
+  int DropBytes = 0;  // the last DropBytes bytes of block DropBlock are lost on the line
+  int DropBlock = 0;
+  int RubbishAt = 0;            // answer this block with "AXY"
+  int SilentFrom = 0;           // from this block on, take blocks but never answer
+  std::string GarbageBeforeId;  // sent before the type code
+  bool Echo = false;            // every byte received is sent straight back
+  bool NoAnswer = false;        // never answer the activation byte
+  int HangupAt = 0;             // hang up the line when this block is complete
+  int AnswerDelayMs = 0;        // every answer goes out this much later
+};
+
+struct TSimOptions {
+  uint8_t ActivationByte = 0xC1;
+  int32_t WriteMs = 0;        // time to write a block, before its 'K'
+  int32_t ListenAfterMs = 0;  // bytes before this time after the reset are not heard
+  TSimFaults Faults;
+};
+
+// What the firmware sends after a byte: Bytes, DelayMs after that byte
+// arrived; or HangUp, the line drops.
+struct TSimAnswer {
+  std::string Bytes;
+  int32_t DelayMs = 0;
+  bool HangUp = false;
+};
+
+struct TSimStats {
+  int32_t BlocksReceived = 0;        // every complete block, resends included
+  int32_t BlocksAccepted = 0;        // checksum right and not refused by a fault: carried out
+  int32_t NAnswers = 0;              // 'N' bytes sent
+  int32_t FillerBytes = 0;           // 00h bytes that completed a block after a pause in it
+  int32_t ActivationBytes = 0;       // bytes received while listening, answered or not
+  int32_t BytesBeforeListening = 0;  // bytes that came before ListenAfterMs
+  std::vector<std::string> HostErrors;
+};
+
+class TVirtualPic {
+ public:
+  // pic must have its geometry derived (DerivePicGeometry); throws
+  // std::invalid_argument when it has not or the family is unknown.
+  TVirtualPic(uint8_t typeCode, const TPICInfo& pic, const TSimOptions& options = {});
+
+  // One byte from the line at nowMs (milliseconds since the reset; never
+  // decreasing). Returns the answers it causes, in the order sent.
+  std::vector<TSimAnswer> Receive(uint8_t byte, int64_t nowMs);
+
+  const TSimStats& Stats() const { return stats_; }
+  // True once the activation byte has been answered.
+  bool Identified() const { return identified_; }
+  bool HungUp() const { return hungUp_; }
+  uint8_t TypeCode() const { return typeCode_; }
+  const TPICInfo& Pic() const { return pic_; }
+  const TSimOptions& Options() const { return options_; }
+
+  const TPicMemory& Memory() const { return memory_; }
+  const std::vector<uint8_t>& Flash() const { return memory_.Flash(); }
+  const std::vector<uint8_t>& EEPROM() const { return memory_.EEPROM(); }
+  const std::map<uint32_t, uint8_t>& Config() const { return memory_.Config(); }
+  std::string ExportHex() const { return memory_.ExportHex(); }
+
+ private:
+  std::vector<TSimAnswer> Listen(uint8_t byte);
+  void TakeBlockByte(uint8_t byte, int64_t nowMs, std::vector<TSimAnswer>& out);
+  void CompleteBlock(std::vector<TSimAnswer>& out);
+
+  uint8_t typeCode_;
+  TPICInfo pic_;
+  TSimOptions options_;
+  TPicMemory memory_;
+  TSimStats stats_;
+  bool identified_ = false;
+  bool hungUp_ = false;
+
+  // The block coming in: bytes kept, bytes seen on the line (lost ones
+  // included), its length once the header is in.
+  std::vector<uint8_t> block_;
+  size_t lineBytes_ = 0;
+  size_t blockLength_ = 0;
+  int64_t lastByteMs_ = 0;
+  bool catchingUp_ = false;  // a 00h came after a pause: the host is filling in
+};
+
+}  // namespace vantlebld

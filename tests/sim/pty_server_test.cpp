@@ -1,0 +1,235 @@
+// The virtual PIC on a real pseudo-terminal: the test plays the host with
+// plain POSIX calls on the slave side, against the server in a thread and
+// against the vantlebld-sim program.
+#include "sim/pty_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "tests/engine/test_support.h"
+#include "tests/sim/sim_test_support.h"
+
+extern char** environ;
+
+namespace vantlebld::test {
+namespace {
+
+// Bound for bytes to arrive; reached only when something is broken.
+constexpr int kGuardMs = 3000;
+
+// The host's end of the line: the slave opened as a serial port, raw.
+class THostLine {
+ public:
+  explicit THostLine(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
+    termios t{};
+    EXPECT_GE(fd_, 0) << path;
+    if (fd_ >= 0 && ::tcgetattr(fd_, &t) == 0) {
+      ::cfmakeraw(&t);
+      ::tcsetattr(fd_, TCSANOW, &t);
+    }
+  }
+  ~THostLine() { Close(); }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  void Write(const Bytes& b) { ASSERT_EQ(::write(fd_, b.data(), b.size()), ssize_t(b.size())); }
+  // Up to n bytes; fewer when the line stays quiet or hangs up.
+  std::string Read(size_t n) {
+    std::string got;
+    pollfd p{fd_, POLLIN, 0};
+    while (got.size() < n && ::poll(&p, 1, kGuardMs) > 0) {
+      char buf[256];
+      const ssize_t r = ::read(fd_, buf, std::min(sizeof buf, n - got.size()));
+      if (r <= 0) break;
+      got.append(buf, static_cast<size_t>(r));
+    }
+    return got;
+  }
+  bool HungUp() {
+    pollfd p{fd_, POLLIN, 0};
+    char c;
+    return ::poll(&p, 1, kGuardMs) > 0 && ::read(fd_, &c, 1) <= 0;
+  }
+
+ private:
+  int fd_;
+};
+
+Bytes Block16F(uint32_t a, uint8_t fill) {
+  return FlashBlock(TablePic(0x31), a, Bytes(64, fill));
+}
+
+TEST(PtyServer, ServesAJobUntilTheHostClosesThePort) {
+  TVirtualPic pic(0x41, TablePic(0x41));
+  TPtyServer server(pic);
+  const std::string path = server.Open();
+  server.Start();
+  // A port probe opens and closes the line without a byte; the hung-up line
+  // it leaves behind for a while does not end the serving.
+  { THostLine probe(path); }
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  THostLine host(path);
+  host.Write({0xC1});
+  EXPECT_EQ(host.Read(2), "AK");
+  host.Write(FlashBlock(pic.Pic(), 0x40, Bytes(64, 0xA5)));
+  EXPECT_EQ(host.Read(1), "K");
+  host.Close();
+  server.WaitFinished();
+  EXPECT_EQ(server.End(), TPtyServer::TEnd::HostClosed);
+  EXPECT_EQ(pic.Flash()[0x40], 0xA5);
+}
+
+TEST(PtyServer, HangUpClosesTheLine) {
+  TSimOptions o;
+  o.Faults.HangupAt = 1;
+  TVirtualPic pic(0x41, TablePic(0x41), o);
+  TPtyServer server(pic);
+  THostLine host(server.Open());
+  server.Start();
+  host.Write({0xC1});
+  EXPECT_EQ(host.Read(2), "AK");
+  host.Write(FlashBlock(pic.Pic(), 0x40, Bytes(64, 0xA5)));
+  EXPECT_TRUE(host.HungUp());
+  server.WaitFinished();
+  EXPECT_EQ(server.End(), TPtyServer::TEnd::HungUp);
+}
+
+TEST(PtyServer, PacedLineKeepsEveryByteInOrder) {
+  TSimOptions o;
+  o.Faults.Echo = true;
+  TVirtualPic pic(0x41, TablePic(0x41), o);
+  TPtyServer server(pic, 115200);
+  THostLine host(server.Open());
+  server.Start();
+  Bytes bytes(100);
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<uint8_t>(i * 37);
+  host.Write(bytes);
+  EXPECT_EQ(host.Read(bytes.size()), std::string(bytes.begin(), bytes.end()));
+  server.Stop();
+  EXPECT_EQ(server.End(), TPtyServer::TEnd::Stopped);
+}
+
+// vantlebld-sim as a child: stdout through a pipe, stderr into a file.
+class SimProgramTest : public ::testing::Test {
+ protected:
+  void Start(std::vector<std::string> args) {
+    args.insert(args.begin(), {VANTLEBLD_SIM_PATH, "--piccodes",
+                               std::string(VANTLEBLD_SOURCE_DIR) + "/data/piccodes.ini"});
+    std::vector<char*> argv;
+    for (auto& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    stdout_ = out[0];
+  }
+  std::string FirstLine() {
+    std::string line;
+    pollfd p{stdout_, POLLIN, 0};
+    char c;
+    while (::poll(&p, 1, kGuardMs) > 0 && ::read(stdout_, &c, 1) == 1 && c != '\n')
+      line += c;
+    return line;
+  }
+  int Wait() {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string Err() const {
+    std::stringstream s;
+    s << std::ifstream(errPath).rdbuf();
+    return s.str();
+  }
+  ~SimProgramTest() override {
+    if (pid > 0) ::kill(pid, SIGKILL), Wait();
+    if (stdout_ >= 0) ::close(stdout_);
+  }
+
+  TempDir dir;
+  std::string errPath = (dir.Path() / "stderr.txt").string();
+  pid_t pid = -1;
+  int stdout_ = -1;
+};
+
+TEST_F(SimProgramTest, ServesAJobThenWritesTheExportAndTheSummary) {
+  const std::string link = (dir.Path() / "ttyPIC").string();
+  const std::string hex = (dir.Path() / "out.hex").string();
+  Start({"--code", "31h", "--nak", "1", "--link", link, "--export-hex", hex});
+  const std::string first = FirstLine();
+  ASSERT_EQ(first.rfind("PTY /dev/pts/", 0), 0u) << first;
+  EXPECT_EQ(std::filesystem::read_symlink(link), first.substr(4));
+  {
+    THostLine host(link);
+    host.Write({0xC1});
+    EXPECT_EQ(host.Read(2), "1K");
+    host.Write(Block16F(0x100, 0x3C));
+    EXPECT_EQ(host.Read(1), "N");
+    host.Write(Block16F(0x100, 0x3C));
+    EXPECT_EQ(host.Read(1), "K");
+    host.Write(Block16F(0x3E40, 0x00));  // the firmware's own code
+    EXPECT_EQ(host.Read(1), "K");
+  }
+  EXPECT_EQ(Wait(), 2) << Err();
+  EXPECT_NE(Err().find("blocks accepted: 2, N answers: 1, filler bytes seen: 0, "
+                       "activation bytes: 1\n"
+                       "host error: host wrote into the bootloader's code at 003E40h (block 3)\n"),
+            std::string::npos)
+      << Err();
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+  std::stringstream text;
+  text << std::ifstream(hex).rdbuf();
+  const auto bytes = ParseHex(text.str());
+  EXPECT_EQ(bytes.at(0x100), 0x3C);
+  EXPECT_EQ(bytes.at(0x13F), 0x3C);
+  EXPECT_EQ(bytes.at(0x140), 0xFF);
+  EXPECT_EQ(bytes.at(0x3E40), 0x1F);  // MOVLW high(slot 1F00h): the stub is still there
+  EXPECT_EQ(bytes.at(0x3E41), 0x30);
+}
+
+TEST_F(SimProgramTest, SigtermStillGivesTheSummary) {
+  Start({"--code", "0x41"});
+  ASSERT_EQ(FirstLine().rfind("PTY ", 0), 0u);
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(Wait(), 0);
+  EXPECT_NE(Err().find("blocks accepted: 0, N answers: 0"), std::string::npos) << Err();
+}
+
+TEST_F(SimProgramTest, UnknownCodeOrBadCommandLineExitsWithOne) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--code", "99h"}, {"--code", "41h", "--drop", "3"}}) {
+    Start(args);
+    EXPECT_EQ(FirstLine(), "");
+    EXPECT_EQ(Wait(), 1) << Err();
+    ::close(std::exchange(stdout_, -1));
+  }
+}
+
+}  // namespace
+}  // namespace vantlebld::test
