@@ -1,5 +1,7 @@
 #include "cli/cli_options.h"
 
+#include "engine/format.h"
+
 #include <set>
 
 namespace vantlebld {
@@ -14,10 +16,16 @@ struct CommandSpec {
 constexpr CommandSpec kCommands[] = {
     {"analyze", 1},
     {"devices", 0},
+    {"check", 0},
 };
 
 // Options that take a value.
-const std::set<std::string> kValueOptions = {"piccodes"};
+const std::set<std::string> kValueOptions = {
+    "piccodes", "port",      "baud",    "id",  "search-seconds", "timeout-ms",
+    "rts-dtr",  "stop-bits", "offline", "udp", "simulate",
+};
+// Options that stand alone; Values holds them with an empty value.
+const std::set<std::string> kFlagOptions = {"ignore-until-k"};
 
 const CommandSpec* FindCommand(const std::string& name) {
   for (const auto& c : kCommands) {
@@ -60,6 +68,11 @@ CliOptions ParseCli(const std::vector<std::string>& args) {
       (name == "help" ? o.Help : name == "version" ? o.Version : o.Verbose) = true;
       continue;
     }
+    if (kFlagOptions.count(name) != 0) {
+      if (hasValue) throw CliUsageError("--" + name + " takes no value");
+      o.Values[name] = "";
+      continue;
+    }
     if (kValueOptions.count(name) == 0) throw CliUsageError("unknown option --" + name);
     if (!hasValue) {
       if (i + 1 >= args.size()) throw CliUsageError("--" + name + " needs a value");
@@ -80,12 +93,37 @@ CliOptions ParseCli(const std::vector<std::string>& args) {
   return o;
 }
 
+int64_t CliOptions::Number(const std::string& name, int64_t fallback, int64_t min,
+                           int64_t max) const {
+  if (!Has(name)) return fallback;
+  const auto value = ParseNumberText(Value(name));
+  if (!value || *value < min || *value > max) {
+    throw CliUsageError("--" + name + " needs a number from " + std::to_string(min) + " to " +
+                        std::to_string(max) + ", not \"" + Value(name) + "\"");
+  }
+  return *value;
+}
+
 std::string CliUsage() {
   return "Usage: vantlebld-cli [options] COMMAND [ARGS]\n"
          "\n"
          "Commands:\n"
          "  analyze FILE      check a HEX file and print its summary line\n"
          "  devices           list the PIC models of the device table\n"
+         "  check             find the bootloader after a reset and identify the PIC\n"
+         "\n"
+         "Link options (check):\n"
+         "  --port P              serial port: ttyUSB0, /dev/ttyUSB0, /dev/pts/3\n"
+         "  --baud N              baud rate (115200)\n"
+         "  --id CODE             activation byte sent to the bootloader (C1h)\n"
+         "  --search-seconds S    how long to search (7)\n"
+         "  --timeout-ms MS       probe interval and answer time-out (300)\n"
+         "  --ignore-until-k      skip bytes the PIC sends before its answer\n"
+         "  --rts-dtr off|on|keep control lines after opening the port (on)\n"
+         "  --stop-bits 1|2       stop bits (1)\n"
+         "  --offline CODE        no link: take the PIC with this type code\n"
+         "  --udp HOST:PORT       send to a UDP listener instead (with --offline)\n"
+         "  --simulate CODE       work against a virtual PIC on a pseudo-terminal\n"
          "\n"
          "Options:\n"
          "  --piccodes FILE   read this device table instead of piccodes.ini\n"

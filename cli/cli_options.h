@@ -1,7 +1,9 @@
 // The command line of vantlebld-cli: a command, its arguments and options.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,6 +26,9 @@ struct CliOptions {
 
   bool Has(const std::string& name) const { return Values.count(name) != 0; }
   std::string Value(const std::string& name, const std::string& fallback = {}) const;
+  // The option read as a number (decimal, trailing h, leading $ or 0x);
+  // fallback when absent; CliUsageError when not a number in [min, max].
+  int64_t Number(const std::string& name, int64_t fallback, int64_t min, int64_t max) const;
 };
 
 // Parses argv[1..]. Options may stand before or after the command, as

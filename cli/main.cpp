@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/cli_options.h"
+#include "cli/link_job.h"
 #include "engine/log_text.h"
 #include "engine/vantlebld_comm.h"
 #include "vantlebld_version.h"
@@ -17,7 +18,16 @@ constexpr int kExitFailed = 3;
 
 int Run(const vantlebld::CliOptions& o) {
   using namespace vantlebld;
-  TLogRenderer out([](const std::string& line) { std::cout << line << '\n'; }, o.Verbose);
+  // Multi-line log texts (the image report) carry CR LF inside.
+  TLogRenderer out(
+      [](const std::string& line) {
+        std::string text;
+        for (size_t i = 0; i < line.size(); ++i) {
+          if (line[i] != '\r' || i + 1 >= line.size() || line[i + 1] != '\n') text += line[i];
+        }
+        std::cout << text << std::endl;
+      },
+      o.Verbose);
   TVantleBootloader engine;
   engine.OnLog = [&out](TVantleBootloader&, uint8_t flags, const std::string& text) {
     out.Add(flags, text);
@@ -27,6 +37,11 @@ int Run(const vantlebld::CliOptions& o) {
     return kExitFailed;
   }
   try {
+    if (o.Command == "check") {
+      const int code = RunCheck(engine, o);
+      out.Flush();
+      return code;
+    }
     if (o.Command == "analyze") {
       engine.AnalyzeHex(o.Arguments.at(0));
     } else if (o.Command == "devices") {
@@ -38,6 +53,10 @@ int Run(const vantlebld::CliOptions& o) {
         return kExitFailed;
       }
     }
+  } catch (const CliUsageError& e) {
+    out.Flush();
+    std::cerr << "vantlebld-cli: " << e.what() << "\n\n" << CliUsage();
+    return kExitUsage;
   } catch (const std::exception& e) {
     out.Add(LogIndent6, "ERROR!");
     out.Add(LogIndent3 | LogIndent6, e.what());

@@ -156,6 +156,7 @@ bool& PicTableLoaded() {
 }
 
 bool DerivePicGeometry(TPICInfo& info) {
+  bool known = true;
   switch (info.Family) {
     case kFamily16F:
       info.BytesPerInstrPC = 2, info.BytesPerInstrPIC = 2, info.AddrIncrementPIC = 1;
@@ -170,14 +171,14 @@ bool DerivePicGeometry(TPICInfo& info) {
       info.BytesPerInstrPC = 4, info.BytesPerInstrPIC = 3, info.AddrIncrementPIC = 2;
       break;
     default:
-      return false;
+      known = false;  // the byte fields keep what they held
   }
   // In 64 bits: a table line is checked only after this runs on a copy.
   const int64_t zone = int64_t{info.BytesPerInstrPC} *
                        (int64_t{info.ErasePageInstr} * info.BldPages + info.BldSlotInstr);
   info.SizeOfBLDBytesPC = static_cast<int32_t>(zone);
   info.StartBldZone = static_cast<int32_t>(int64_t{info.FlashSize} - zone);
-  return true;
+  return known;
 }
 
 std::string TVantleBootloader::FindPicCodes() {
@@ -199,6 +200,14 @@ bool TVantleBootloader::LoadPicCodes() {
 }
 
 bool TVantleBootloader::LoadPicCodesFile(const std::string& path) {
+  return ReadPicCodes(path, [this](uint8_t flags, const std::string& text) { Log(flags, text); });
+}
+
+bool ReadPicCodes(const std::string& path,
+                  const std::function<void(uint8_t, const std::string&)>& log) {
+  const auto Log = [&log](uint8_t flags, const std::string& text) {
+    if (log) log(flags, text);
+  };
   bool result = false;
   int32_t lineNo = 0;
   try {

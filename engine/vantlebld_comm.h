@@ -163,6 +163,27 @@ class TVantleBootloader {
   // none exists.
   static std::string FindPicCodes();
 
+  // --- Link (link.cpp) ---
+  // Opens the link: mode 0 a serial port, mode 2 the UDP client; mode 1
+  // (offline) opens nothing and returns false. params: "data parity stop
+  // softflow hardflow", empty for "8 N 0 0 0".
+  bool Connect(const std::string& portName, int32_t baud, const std::string& params);
+  void Configure(int32_t baud, const std::string& params);
+  void ApplyRTSDTR();
+  bool Disconnect();
+  void Reconnect(const std::string& portName, int32_t baud);
+  void SendByte(uint8_t b);
+  void SendString(const std::string& text);
+  std::string ReadAll();
+  void Purge();
+  // D/d raise/lower DTR, R/r raise/lower RTS; 10 ms after every character.
+  void SignalScript(const std::string& script);
+  void UDPSend(char ch, const std::string& text);
+
+  // --- Search and identification (search.cpp) ---
+  bool SearchPIC(bool ignoreUntilK);
+  bool IdentifyPIC(uint8_t code);
+
   // Sends a log line to OnLog when installed.
   void Log(uint8_t flags, const std::string& text);
   void Progress(int32_t value);
@@ -178,9 +199,16 @@ class TVantleBootloader {
 };
 
 // Fills the fields that follow from the family and the table's geometry:
-// bytes per instruction, the bootloader zone's size and start. Returns false
-// for a family outside 3..8 (the three byte fields then stay as they were).
+// bytes per instruction, then the bootloader zone's size and start. Returns
+// false for a family outside 3..8: the three byte fields then stay as they
+// were and the zone is computed from them.
 bool DerivePicGeometry(TPICInfo& info);
+
+// Reads a device table file into the process-wide table and sets its
+// loaded flag; log receives the messages (may be empty). The engine's
+// LoadPicCodesFile calls it with its own log.
+bool ReadPicCodes(const std::string& path,
+                  const std::function<void(uint8_t, const std::string&)>& log);
 
 // The process-wide device table: 256 entries by type code, and whether the
 // last reading succeeded.

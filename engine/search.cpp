@@ -1,0 +1,126 @@
+// Catching the bootloader after a reset and identifying the PIC behind it.
+//
+// Wire: the host sends the activation byte (IDCode, C1h by default) every
+// WaitMs; the firmware, once listening, answers exactly two bytes: its type
+// code and 'K'.
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "engine/assert.h"
+#include "engine/format.h"
+#include "engine/vantlebld_comm.h"
+
+namespace vantlebld {
+
+namespace {
+
+constexpr uint8_t kModeSerial = 0;
+constexpr uint8_t kModeOffline = 1;
+constexpr uint8_t kModeUdp = 2;
+constexpr char kAck = 'K';
+constexpr char kUdpResetDatagram = 'R';
+// Once two bytes are waiting, the rest of the answer has this long to come.
+constexpr int32_t kAnswerCollectMs = 100;
+
+// Ends the search quietly (no "Not found"); carries nothing the user needs.
+struct SearchEnded {};
+
+}  // namespace
+
+bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
+  if (OperatingMode == kModeOffline) return IdentifyPIC(OfflineCode);
+  if (OperatingMode == kModeUdp) {
+    UDPSend(kUdpResetDatagram, "");
+    return IdentifyPIC(OfflineCode);
+  }
+  if (OperatingMode != kModeSerial) return false;
+  // The probe count divides by the interval: refuse a useless one before
+  // anything goes out on the line.
+  if (WaitMs <= 0) {
+    throw EVantleError(Format("Time-out of %d ms is not valid: it must be at least 1 ms", WaitMs));
+  }
+
+  Port->RaiseErrors = false;
+  bool result = false;
+  // A broken link (adapter pulled) is not a quiet line: say why and stop
+  // probing. A time-out only means nothing has arrived yet.
+  const auto checkLink = [this] {
+    const int code = Port->LastError();
+    if (code != 0 && code != SerialPort::kErrTimeout) {
+      Log(LogIndent3, Format("Communication error %d: ", code) + Port->LastErrorDesc());
+      throw SearchEnded{};
+    }
+  };
+  try {
+    Log(0, "  Searching for PIC ...");
+    Purge();
+    checkLink();
+    const int64_t probes = int64_t{SearchSeconds} * 1000 / WaitMs;
+    const int32_t n = static_cast<int32_t>(std::clamp<int64_t>(probes, 0, INT32_MAX));
+    if (n == 0) throw SearchEnded{};
+    bool answered = false;
+    for (int32_t k = n; k >= 0 && !answered; --k) {
+      Progress(static_cast<int32_t>(int64_t{k} * 100 / n));
+      Port->SendByte(IDCode);
+      checkLink();
+      Idle();
+      if (AbortRequested) throw EVantleError("Abort");
+      Log(LogDetail, Format("Wait %d ms", WaitMs));
+      std::this_thread::sleep_for(std::chrono::milliseconds(WaitMs));
+      const int32_t waiting = Port->BytesWaiting();
+      checkLink();
+      if (waiting < 2) continue;
+      std::string s = Port->ReceivePacket(kAnswerCollectMs);
+      checkLink();
+      if (s.size() < 2) continue;
+      if (s.size() > 2) {
+        if (!ignoreUntilK) {
+          Log(LogIndent3, " Unexpected chars found: \"" + s + "\"");
+          throw SearchEnded{};
+        }
+        Log(LogDetail, " Ignoring some garbage: \"" + s.substr(0, s.size() - 2) + "\"");
+        s = s.substr(s.size() - 2);
+      }
+      if (s[1] == kAck) {
+        const auto code = static_cast<uint8_t>(s[0]);
+        Log(LogDetail, Format("Rcv:type=%02Xh=\"", code) + s[0] + "\" ");
+        result = IdentifyPIC(code);
+        answered = true;
+      } else if (ignoreUntilK) {
+        Log(LogIndent3, " \"*K\" not found, instead found:\"" + s + "\". Keep trying...");
+      } else {
+        Log(LogIndent3, " \"*K\" not found, instead found:\"" + s + "\". Abort.");
+        throw SearchEnded{};
+      }
+    }
+    if (!answered) Log(LogAppend, "Not found");
+  } catch (...) {
+    // Abort, an unknown type code and link errors all end the search here;
+    // what the user needs to know has been logged already.
+    result = false;
+  }
+  Port->RaiseErrors = true;
+  return result;
+}
+
+bool TVantleBootloader::IdentifyPIC(uint8_t code) {
+  if (!LookupPic(code)) {
+    Log(LogAppend, Format("unknown pic type: %02Xh", code));
+    throw EVantleError("unsupported pic type");
+  }
+  if (!DerivePicGeometry(pic)) Log(LogIndent3, "Internal Error 10");
+  Log(LogDetail, Format("pic.BytesPerInstrPC=%d  pic.BytesPerInstrPIC=%d  pic.AddrIncrementPIC=%d",
+                        pic.BytesPerInstrPC, pic.BytesPerInstrPIC, pic.AddrIncrementPIC));
+  Log(LogDetail,
+      Format("StartBldZone=%X  SizeOfBLDBytesPC=%d", pic.StartBldZone, pic.SizeOfBLDBytesPC));
+  ResizeFlashImage(pic.FlashSize);
+  PICType = code;
+  Log(LogIndent3, Format("Found:%s", pic.Name.c_str()));
+  VANTLE_ASSERT(
+      pic.FlashSize % 2 == 0 && pic.SizeOfBLDBytesPC % 2 == 0 && pic.StartBldZone % 2 == 0,
+      "Identified PIC has odd sizes");
+  return true;
+}
+
+}  // namespace vantlebld
