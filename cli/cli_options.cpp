@@ -14,18 +14,17 @@ struct CommandSpec {
 };
 
 constexpr CommandSpec kCommands[] = {
-    {"analyze", 1},
-    {"devices", 0},
-    {"check", 0},
+    {"analyze", 1},   {"devices", 0}, {"check", 0},  {"write", 1},
+    {"clear-all", 1}, {"eeprom", 2},  {"config", 2},
 };
 
 // Options that take a value.
 const std::set<std::string> kValueOptions = {
     "piccodes", "port",      "baud",    "id",  "search-seconds", "timeout-ms",
-    "rts-dtr",  "stop-bits", "offline", "udp", "simulate",
+    "rts-dtr",  "stop-bits", "offline", "udp", "simulate",       "reset-signals",
 };
 // Options that stand alone; Values holds them with an empty value.
-const std::set<std::string> kFlagOptions = {"ignore-until-k"};
+const std::set<std::string> kFlagOptions = {"ignore-until-k", "no-eeprom"};
 
 const CommandSpec* FindCommand(const std::string& name) {
   for (const auto& c : kCommands) {
@@ -111,8 +110,16 @@ std::string CliUsage() {
          "  analyze FILE      check a HEX file and print its summary line\n"
          "  devices           list the PIC models of the device table\n"
          "  check             find the bootloader after a reset and identify the PIC\n"
+         "  write FILE        write a HEX file into the PIC (flash, then EEPROM)\n"
+         "  clear-all FILE    fill all user flash with FFh, keeping the file's reset code\n"
+         "  eeprom ADDR VALUE write one EEPROM location\n"
+         "  config ADDR VALUE write one configuration location (PIC18, dsPIC30)\n"
          "\n"
-         "Link options (check):\n"
+         "Write options:\n"
+         "  --no-eeprom           write the flash only\n"
+         "  --reset-signals SCRIPT  after opening: D/d raise/lower DTR, R/r RTS, 10 ms each\n"
+         "\n"
+         "Link options (every job that talks to the PIC):\n"
          "  --port P              serial port: ttyUSB0, /dev/ttyUSB0, /dev/pts/3\n"
          "  --baud N              baud rate (115200)\n"
          "  --id CODE             activation byte sent to the bootloader (C1h)\n"

@@ -1,7 +1,5 @@
 #include "cli/link_job.h"
 
-#include <iostream>
-
 #include "engine/format.h"
 #include "sim/pty_server.h"
 #include "sim/virtual_pic.h"
@@ -100,34 +98,46 @@ TLinkPlan ApplyLinkOptions(TVantleBootloader& engine, const CliOptions& o) {
   return plan;
 }
 
-int RunCheck(TVantleBootloader& engine, const CliOptions& o) {
+void ConnectAndIdentify(TVantleBootloader& engine, const TLinkPlan& plan, const CliOptions& o,
+                        const std::string& hexFile) {
+  engine.Log(0, " ");
+  engine.AbortRequested = false;
+  engine.Connect(plan.Port, plan.Baud, "");
+  if (o.Has("reset-signals")) engine.SignalScript(o.Value("reset-signals"));
+  if (!hexFile.empty()) engine.AnalyzeHex(hexFile);
+  if (!engine.SearchPIC(o.Has("ignore-until-k"))) {
+    throw EVantleError("Not found!", EVantleError::Kind::SerialLink);
+  }
+  if (!hexFile.empty()) engine.ReadHex(hexFile, true);
+  engine.Log(LogDetail, engine.ImageReport());
+}
+
+void DisconnectQuietly(TVantleBootloader& engine) {
+  try {
+    engine.Disconnect();
+  } catch (const std::exception&) {
+    // the link is gone already; the first error is the one to report
+  }
+}
+
+int RunCheck(TVantleBootloader& engine, const CliOptions& o, std::string& error) {
   TLinkPlan plan;
   try {
     plan = ApplyLinkOptions(engine, o);
   } catch (const CliUsageError&) {
     throw;
   } catch (const std::exception& e) {
-    std::cerr << "vantlebld-cli: " << e.what() << '\n';
+    error = e.what();
     return kExitFailed;
   }
-  engine.Log(0, " ");
-  engine.AbortRequested = false;
   try {
-    engine.Connect(plan.Port, plan.Baud, "");
-    if (!engine.SearchPIC(o.Has("ignore-until-k"))) {
-      throw EVantleError("Not found!", EVantleError::Kind::SerialLink);
-    }
-    engine.Log(LogDetail, engine.ImageReport());
+    ConnectAndIdentify(engine, plan, o, "");
     engine.Disconnect();
     return kExitOk;
   } catch (const std::exception& e) {
     engine.Log(LogIndent6, "ERROR!");
-    std::cerr << "vantlebld-cli: " << e.what() << '\n';
-    try {
-      engine.Disconnect();
-    } catch (const std::exception&) {
-      // the link is gone already; the first error is the one to report
-    }
+    error = e.what();
+    DisconnectQuietly(engine);
     return kExitFailed;
   }
 }

@@ -47,8 +47,19 @@ struct TLinkPlan {
 // sense.
 TLinkPlan ApplyLinkOptions(TVantleBootloader& engine, const CliOptions& o);
 
+// The first half of every job: open the link, run the reset signals,
+// analyse the HEX file (when one is named), find and identify the PIC, load
+// the file into the image. Throws on any failure ("Not found!" when the
+// bootloader did not answer).
+void ConnectAndIdentify(TVantleBootloader& engine, const TLinkPlan& plan, const CliOptions& o,
+                        const std::string& hexFile);
+
+// Closes the link after a failed job; a second error there is not news.
+void DisconnectQuietly(TVantleBootloader& engine);
+
 // Opens the link and finds the bootloader, as the window's check does.
-// Returns the process exit code: 0 when the PIC was identified, 3 otherwise.
-int RunCheck(TVantleBootloader& engine, const CliOptions& o);
+// Returns the process exit code: 0 when the PIC was identified, 3
+// otherwise, with the reason in error (the log shows only "ERROR!").
+int RunCheck(TVantleBootloader& engine, const CliOptions& o, std::string& error);
 
 }  // namespace vantlebld

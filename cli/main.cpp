@@ -1,58 +1,90 @@
 // vantlebld-cli: the bootloader's jobs without a window, for scripts and CI.
+#include <unistd.h>
+
+#include <QCoreApplication>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 
 #include "cli/cli_options.h"
 #include "cli/link_job.h"
+#include "cli/progress_bar.h"
+#include "cli/write_job.h"
 #include "engine/log_text.h"
 #include "engine/vantlebld_comm.h"
 #include "vantlebld_version.h"
 
-#include <QCoreApplication>
-
 namespace {
+
+using namespace vantlebld;
 
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitFailed = 3;
 
-int Run(const vantlebld::CliOptions& o) {
-  using namespace vantlebld;
-  // Multi-line log texts (the image report) carry CR LF inside.
+// Multi-line log texts (the image report) carry CR LF inside.
+std::string WithoutCR(const std::string& line) {
+  std::string text;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '\r' || i + 1 >= line.size() || line[i + 1] != '\n') text += line[i];
+  }
+  return text;
+}
+
+int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJobReport& report) {
+  if (o.Command == "check") return RunCheck(engine, o, report.Error);
+  if (o.Command == "write" || o.Command == "clear-all") {
+    return RunWrite(engine, o, report, o.Command == "clear-all");
+  }
+  if (o.Command == "eeprom" || o.Command == "config") {
+    return RunSingleWrite(engine, o, report, o.Command == "config");
+  }
+  if (o.Command == "analyze") {
+    engine.AnalyzeHex(o.Arguments.at(0));
+    return kExitOk;
+  }
+  // devices
+  for (const auto& line : engine.PicCodeList())
+    out.Add(0, line);
+  if (PicTableLoaded()) return kExitOk;
+  out.Add(LogIndent3, "Warning:  piccodes.ini  not found.");
+  return kExitFailed;
+}
+
+int Run(const CliOptions& o) {
+  // On a terminal a write shows a progress bar on stderr; log lines on
+  // stdout first clear it so the two never share a line.
+  std::unique_ptr<TProgressBar> bar;
   TLogRenderer out(
-      [](const std::string& line) {
-        std::string text;
-        for (size_t i = 0; i < line.size(); ++i) {
-          if (line[i] != '\r' || i + 1 >= line.size() || line[i + 1] != '\n') text += line[i];
-        }
-        std::cout << text << std::endl;
+      [&bar](const std::string& line) {
+        if (bar) bar->Clear();
+        std::cout << WithoutCR(line) << std::endl;
       },
       o.Verbose);
   TVantleBootloader engine;
   engine.OnLog = [&out](TVantleBootloader&, uint8_t flags, const std::string& text) {
     out.Add(flags, text);
   };
+  if (isatty(STDERR_FILENO) && (o.Command == "write" || o.Command == "clear-all")) {
+    bar = std::make_unique<TProgressBar>(
+        [](const std::string& text) { std::cerr << text << std::flush; },
+        static_cast<int32_t>(o.Number("baud", 115200, 1, 100000000)));
+    engine.OnBlock = [&bar](TVantleBootloader& e, int32_t length) {
+      bar->BlockStarting(length, e.BlocksToWrite);
+    };
+    engine.OnProgress = [&bar](TVantleBootloader& e, int32_t value) {
+      bar->BlockDone(value, e.BlocksWritten, e.BlocksToWrite);
+    };
+  }
   if (o.Has("piccodes") && !engine.LoadPicCodesFile(o.Value("piccodes"))) {
     out.Flush();
     return kExitFailed;
   }
+  TJobReport report;
+  report.Say = [&out](const std::string& line) { out.Add(0, line); };
+  int code = kExitFailed;
   try {
-    if (o.Command == "check") {
-      const int code = RunCheck(engine, o);
-      out.Flush();
-      return code;
-    }
-    if (o.Command == "analyze") {
-      engine.AnalyzeHex(o.Arguments.at(0));
-    } else if (o.Command == "devices") {
-      for (const auto& line : engine.PicCodeList())
-        out.Add(0, line);
-      if (!PicTableLoaded()) {
-        out.Add(LogIndent3, "Warning:  piccodes.ini  not found.");
-        out.Flush();
-        return kExitFailed;
-      }
-    }
+    code = RunJob(engine, o, out, report);
   } catch (const CliUsageError& e) {
     out.Flush();
     std::cerr << "vantlebld-cli: " << e.what() << "\n\n" << CliUsage();
@@ -60,27 +92,27 @@ int Run(const vantlebld::CliOptions& o) {
   } catch (const std::exception& e) {
     out.Add(LogIndent6, "ERROR!");
     out.Add(LogIndent3 | LogIndent6, e.what());
-    out.Flush();
-    return kExitFailed;
   }
+  if (bar) bar->Finish();
   out.Flush();
-  return kExitOk;
+  if (!report.Error.empty()) std::cerr << "vantlebld-cli: " << report.Error << '\n';
+  return code;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  std::vector<std::string> args(argv + 1, argv + argc);
-  vantlebld::CliOptions options;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  CliOptions options;
   try {
-    options = vantlebld::ParseCli(args);
-  } catch (const vantlebld::CliUsageError& e) {
-    std::cerr << "vantlebld-cli: " << e.what() << "\n\n" << vantlebld::CliUsage();
+    options = ParseCli(args);
+  } catch (const CliUsageError& e) {
+    std::cerr << "vantlebld-cli: " << e.what() << "\n\n" << CliUsage();
     return kExitUsage;
   }
   if (options.Help) {
-    std::cout << vantlebld::CliUsage();
+    std::cout << CliUsage();
     return kExitOk;
   }
   if (options.Version) {

@@ -35,6 +35,17 @@ constexpr uint8_t kFamily18FK = 6;     // K
 constexpr uint8_t kFamilyDsPIC30 = 7;  // D: has an EEPROM area
 constexpr uint8_t kFamilyDsPIC33 = 8;  // E: no EEPROM area
 
+// Family groups that share an address map and block layouts.
+inline bool Is16F(uint8_t family) {
+  return family == kFamily16F;
+}
+inline bool Is18F(uint8_t family) {
+  return family == kFamily18F || family == kFamily18FJ || family == kFamily18FK;
+}
+inline bool IsDsPIC(uint8_t family) {
+  return family == kFamilyDsPIC30 || family == kFamilyDsPIC33;
+}
+
 // Sizes of the EEPROM and configuration areas of the image: offsets 0..16384
 // and 0..4096, one entry more than a power of two.
 constexpr int32_t kEEAreaSize = 16385;
@@ -184,6 +195,54 @@ class TVantleBootloader {
   bool SearchPIC(bool ignoreUntilK);
   bool IdentifyPIC(uint8_t code);
 
+  // --- Relocation (relocation.cpp) ---
+  void ReallocateReset();
+  void Prepare16FPre();
+  void Prepare18FPre();
+  void PrepareDSPre();
+  void Prepare16FAfter();
+  void Prepare18FAfter();
+  void PrepareDSAfter();
+
+  // --- Flash writer (flash_writer.cpp, send_block.cpp) ---
+  bool WriteFlash(bool writeEEPROM);
+  bool WriteFlash16F();
+  bool WriteFlash18F();
+  bool WriteFlashDS();
+  bool WriteFlashDSErase();
+  bool BlockIsEmpty(int32_t start, int32_t length) const;
+  // Sends one block (header, data, checksum) and waits for the firmware's
+  // answer; resends on 'N'. Returns false in offline and UDP modes, where
+  // nothing is awaited; throws "Could not write" when the block is refused.
+  bool SendBlock(const std::string& block);
+  // Appends the checksum that makes the whole block sum to 0 mod 256.
+  static std::string WithChecksum(std::string block);
+
+  // --- EEPROM, configuration and clear-all (eeprom_writer.cpp) ---
+  void WriteEEPROMByte(int32_t address, uint8_t value);
+  void WriteConfigByte(int32_t address, int32_t value);
+  void WriteEEPROM16F(int32_t address, uint8_t value);
+  void WriteEEPROM18F(int32_t address, uint8_t value);
+  void WriteWordDS(int32_t address, uint16_t value);
+  void WriteConfig18F(int32_t address, uint8_t value);
+  void WriteAllEEPROM();
+  bool WriteAllEEPROMReport();
+  void FillUserFlash();
+
+  // How the block exchanges of the last write went.
+  struct TLinkStats {
+    int32_t BlocksSent = 0;  // sends, resends included
+    int32_t NAnswers = 0;
+    int32_t CatchUps = 0;
+    int32_t Rubbish = 0;
+    int32_t SlowestAnswerMs = 0;
+    int64_t BytesSent = 0;
+  };
+  TLinkStats LinkStats;
+  // Called before each block goes out, with its length; a no-op until
+  // installed. Lets a front end estimate the time left.
+  std::function<void(TVantleBootloader& sender, int32_t blockLength)> OnBlock;
+
   // Sends a log line to OnLog when installed.
   void Log(uint8_t flags, const std::string& text);
   void Progress(int32_t value);
@@ -194,6 +253,10 @@ class TVantleBootloader {
   void ResizeFlashImage(int32_t size);
 
  private:
+  // One block sent: counts it and reports the progress.
+  void CountBlock();
+  // The descending erase pass of the devices that ask for one.
+  void ErasePass(bool dsPIC33);
   std::vector<uint8_t>& FlashArray(int dataorflag);
   const std::vector<uint8_t>& FlashArray(int dataorflag) const;
 };

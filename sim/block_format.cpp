@@ -151,16 +151,6 @@ TBlockAction DecodeDs33(const TPICInfo& pic, const std::vector<uint8_t>& b) {
 
 }  // namespace
 
-bool Is16F(uint8_t family) {
-  return family == kFamily16F;
-}
-bool Is18F(uint8_t family) {
-  return family == kFamily18F || family == kFamily18FJ || family == kFamily18FK;
-}
-bool IsDsPIC(uint8_t family) {
-  return family == kFamilyDsPIC30 || family == kFamilyDsPIC33;
-}
-
 size_t BlockHeaderLength(uint8_t family) {
   if (Is16F(family)) return kHeader16F;
   if (family == kFamilyDsPIC33) return kHeaderDs33;

@@ -41,9 +41,4 @@ size_t BlockLength(uint8_t family, const std::vector<uint8_t>& header);
 // Reads a complete block whose checksum has been checked.
 TBlockAction DecodeBlock(const TPICInfo& pic, const std::vector<uint8_t>& block);
 
-// True for the PIC16F, PIC18F and dsPIC family numbers in turn.
-bool Is16F(uint8_t family);
-bool Is18F(uint8_t family);
-bool IsDsPIC(uint8_t family);
-
 }  // namespace vantlebld

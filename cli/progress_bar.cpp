@@ -1,0 +1,82 @@
+#include "cli/progress_bar.h"
+
+#include <algorithm>
+
+#include "engine/format.h"
+
+namespace vantlebld {
+
+namespace {
+
+constexpr int32_t kBarWidth = 24;
+constexpr int32_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+// Host side of one exchange besides the wire: the pause after each block
+// and two purges.
+constexpr int64_t kExchangeOverheadMicros = 5500;
+
+std::string MinutesSeconds(int64_t ms) {
+  const int64_t s = (ms + 500) / 1000;
+  return Format("%lld:%02lld", static_cast<long long>(s / 60), static_cast<long long>(s % 60));
+}
+
+}  // namespace
+
+int64_t ModelBlockMicros(int32_t blockBytes, int32_t baud) {
+  if (baud <= 0) return kExchangeOverheadMicros;
+  const int64_t wireBytes = int64_t{blockBytes} + 1;  // the block and its answer
+  return wireBytes * kBitsPerByte * 1000000 / baud + kExchangeOverheadMicros;
+}
+
+std::string FormatProgressLine(int32_t percent, int32_t written, int32_t total, int64_t elapsedMs,
+                               int64_t etaMs) {
+  const int32_t p = std::clamp(percent, 0, 100);
+  const int32_t filled = p * kBarWidth / 100;
+  return "[" + std::string(static_cast<size_t>(filled), '#') +
+         std::string(static_cast<size_t>(kBarWidth - filled), '-') + "] " +
+         Format("%3d%%  %d/%d blocks  %s elapsed  ETA %s", p, written, total,
+                MinutesSeconds(elapsedMs).c_str(), MinutesSeconds(etaMs).c_str());
+}
+
+void TProgressBar::BlockStarting(int32_t blockBytes, int32_t blocksToWrite) {
+  if (started_) return;
+  started_ = true;
+  start_ = TClock::now();
+  total_ = blocksToWrite;
+  modelTotalMs_ = ModelBlockMicros(blockBytes, baud_) * blocksToWrite / 1000;
+  Draw();
+}
+
+void TProgressBar::BlockDone(int32_t percent, int32_t written, int32_t total) {
+  percent_ = percent;
+  written_ = written;
+  total_ = total;
+  Draw();
+}
+
+void TProgressBar::Draw() {
+  const int64_t elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start_).count();
+  // Before the first answer the model is all there is; after it, the pace
+  // of the blocks so far.
+  const int64_t eta = written_ > 0 ? elapsed * (total_ - written_) / written_
+                                   : std::max<int64_t>(modelTotalMs_ - elapsed, 0);
+  sink_("\r" + FormatProgressLine(percent_, written_, total_, elapsed, std::max<int64_t>(eta, 0)) +
+        "\x1b[K");
+  shown_ = true;
+}
+
+void TProgressBar::Clear() {
+  if (!shown_) return;
+  sink_("\r\x1b[K");
+  shown_ = false;
+}
+
+void TProgressBar::Finish() {
+  if (!started_) return;
+  Draw();
+  sink_("\n");
+  shown_ = false;
+  started_ = false;
+}
+
+}  // namespace vantlebld

@@ -1,0 +1,131 @@
+// Single EEPROM and configuration writes, the EEPROM pass after the flash,
+// and the clear-all fill of the user flash.
+#include <algorithm>
+
+#include "engine/format.h"
+#include "engine/vantlebld_comm.h"
+
+namespace vantlebld {
+
+namespace {
+
+constexpr uint8_t kEEPROMWrite = 0x40;     // first byte of an EEPROM block (16F and PIC18)
+constexpr uint8_t k18FConfigWrite = 0x80;  // PIC18 configuration: OR address bits 23..16
+constexpr uint8_t kOneByte = 0x01;
+constexpr uint8_t kDsWordCount = 0x02;
+constexpr int32_t k18FConfigStart = 0x300000;
+// The EEPROM pass counts locations in 8 bits, as the firmware's block
+// carries an 8-bit address.
+constexpr int32_t kEEPassMask = 0xFF;
+
+char Byte(int64_t v) {
+  return static_cast<char>(static_cast<uint8_t>(v & 0xFF));
+}
+
+}  // namespace
+
+void TVantleBootloader::WriteEEPROMByte(int32_t address, uint8_t value) {
+  switch (pic.Family) {
+    case kFamily16F:
+      WriteEEPROM16F(address, value);
+      break;
+    case kFamily18F:
+      WriteEEPROM18F(address, value);
+      break;
+    case kFamilyDsPIC30:
+      Log(LogIndent3, Format("eeprom addr:%.3xh <- %.2xh", address, value));
+      WriteWordDS(address, value);
+      break;
+    default:
+      throw EVantleError("Impossible");
+  }
+}
+
+void TVantleBootloader::WriteConfigByte(int32_t address, int32_t value) {
+  switch (pic.Family) {
+    case kFamily18F:
+      WriteConfig18F(address, static_cast<uint8_t>(value & 0xFF));
+      break;
+    case kFamilyDsPIC30:
+      Log(LogIndent3, Format("eeprom addr:%.3xh <- %.2xh", address, value));
+      WriteWordDS(address, static_cast<uint16_t>(value & 0xFFFF));
+      break;
+    default:
+      throw EVantleError("Impossible");
+  }
+}
+
+void TVantleBootloader::WriteEEPROM16F(int32_t address, uint8_t value) {
+  if (address > pic.EESize) throw EVantleError("Address bigger than 255");
+  Log(LogDetail, Format("EEPROM16F Location:[%.3xh] <- %.2Xh", address, value));
+  SendBlock(WithChecksum({static_cast<char>(kEEPROMWrite), Byte(address),
+                          static_cast<char>(kOneByte), static_cast<char>(value)}));
+}
+
+void TVantleBootloader::WriteEEPROM18F(int32_t address, uint8_t value) {
+  if (address > pic.EESize) throw EVantleError("Address bigger than 255");
+  Log(LogIndent3, Format("eeprom addr:%.3xh <- %.2xh", address, value));
+  SendBlock(WithChecksum(
+      {static_cast<char>(kEEPROMWrite), Byte(address), static_cast<char>(value), '\0'}));
+}
+
+void TVantleBootloader::WriteWordDS(int32_t address, uint16_t value) {
+  SendBlock(WithChecksum({Byte(address), Byte(address >> 8), Byte(address >> 16),
+                          static_cast<char>(kDsWordCount), Byte(value), Byte(value >> 8)}));
+}
+
+void TVantleBootloader::WriteConfig18F(int32_t address, uint8_t value) {
+  if (address < k18FConfigStart) throw EVantleError("Address should be above 300000h");
+  Log(LogIndent3, Format("cfg addr:%.6xh <- %.2xh", address, value));
+  SendBlock(
+      WithChecksum({static_cast<char>(Byte(address >> 16) | k18FConfigWrite), Byte(address >> 8),
+                    Byte(address), static_cast<char>(kOneByte), static_cast<char>(value)}));
+}
+
+void TVantleBootloader::WriteAllEEPROM() {
+  const int32_t last = (pic.EESize - 1) & kEEPassMask;
+  for (int32_t i = 0; i <= last; ++i) {
+    if (EEFlag[static_cast<size_t>(i)] & kPresent)
+      WriteEEPROMByte(i, EEData[static_cast<size_t>(i)]);
+  }
+}
+
+bool TVantleBootloader::WriteAllEEPROMReport() {
+  const int32_t last = (pic.EESize - 1) & kEEPassMask;
+  bool any = false;
+  for (int32_t i = 0; i <= last; ++i) {
+    if (EEFlag[static_cast<size_t>(i)] & kPresent) {
+      WriteEEPROMByte(i, EEData[static_cast<size_t>(i)]);
+      any = true;
+    }
+  }
+  Log(LogDetail, any ? "  eeprom write ok" : "  no eeprom to write");
+  return any;
+}
+
+void TVantleBootloader::FillUserFlash() {
+  int32_t first = 0;
+  switch (pic.Family) {
+    case kFamily16F:
+    case kFamily18F:
+      first = 8;
+      break;  // keep the four reset words
+    case kFamilyDsPIC30:
+      first = 0x200;
+      break;  // keep the vector tables
+    case kFamilyDsPIC33:
+      first = 0x400;
+      break;
+    default:
+      throw EVantleError("unknown family");
+  }
+  const int64_t zoneEnd = int64_t{pic.StartBldZone} + pic.SizeOfBLDBytesPC;
+  const int32_t end = std::min<int32_t>(pic.FlashSize, static_cast<int32_t>(FlashData.size()));
+  for (int32_t a = first; a < end; ++a) {
+    if (a >= pic.StartBldZone && a < zoneEnd) continue;
+    FlashData[static_cast<size_t>(a)] = 0xFF;
+    FlashFlag[static_cast<size_t>(a)] |= kPresent;
+  }
+}
+
+}  // namespace vantlebld
