@@ -2,7 +2,7 @@
 # One entry point for developers and CI:
 #   ./dev.sh build   install what is missing, configure and build into build/
 #   ./dev.sh test    ... then run every test (CTest)
-#   ./dev.sh run     ... then run the main job on the example files
+#   ./dev.sh run     ... then write an example into a virtual PIC
 #   ./dev.sh bench   ... then run every benchmark
 # A second call on a ready machine installs nothing and rebuilds only what
 # changed.
@@ -47,19 +47,13 @@ run_tests() {
   ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$(nproc)" --timeout 300
 }
 
-# The main job as far as the engine goes today: analyse every example HEX
-# file and list the device table.
+# The main job: write the PIC18F252 example into a virtual PIC (type code
+# 41h) served on a pseudo-terminal, as a user would over a serial cable,
+# with the progress bar; the virtual PIC's memory is then compared with
+# the image that was sent.
 run_main() {
   build
-  local cli="$BUILD_DIR/bin/vantlebld-cli"
-  local f
-  for f in "$ROOT"/examples/*.hex; do
-    [ -e "$f" ] || continue
-    echo "== $(basename "$f")"
-    "$cli" analyze "$f"
-  done
-  echo "== Device table"
-  "$cli" devices
+  "$BUILD_DIR/bin/vantlebld-cli" write "$ROOT/examples/pic18f252_blink.hex" --simulate 41h
 }
 
 run_bench() {

@@ -47,6 +47,7 @@ void TProgressBar::BlockStarting(int32_t blockBytes, int32_t blocksToWrite) {
 }
 
 void TProgressBar::BlockDone(int32_t percent, int32_t written, int32_t total) {
+  if (!started_) return;  // the search reports its own progress before any block
   percent_ = percent;
   written_ = written;
   total_ = total;

@@ -32,6 +32,17 @@ constexpr int32_t kRubbishCollectMs = 10;
 constexpr auto kBlockPause = std::chrono::milliseconds(5);
 
 using TClock = std::chrono::steady_clock;
+// A sleep ends late by the system's timer slack (50 us and more); the
+// pause comes with every block, so its last stretch is waited out on the
+// clock instead.
+constexpr auto kPauseSpin = std::chrono::microseconds(250);
+
+void PauseBetweenBlocks() {
+  const auto until = TClock::now() + kBlockPause;
+  std::this_thread::sleep_until(until - kPauseSpin);
+  while (TClock::now() < until)
+    std::this_thread::yield();
+}
 
 }  // namespace
 
@@ -111,7 +122,7 @@ bool TVantleBootloader::SendBlock(const std::string& block) {
       break;
     }
   }
-  std::this_thread::sleep_for(kBlockPause);
+  PauseBetweenBlocks();
   // Back on in both cases: the next job's first port error must be raised.
   Port->RaiseErrors = true;
   if (!ok) {
