@@ -1,0 +1,267 @@
+#include "terminal/notations.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+namespace vantlebld {
+
+namespace {
+
+constexpr char kInvalidInput[] = "Invalid input string";
+constexpr char kNotAnInt[] = "not an int";
+
+// Typed text is taken byte for byte: a byte from 80h up is a character like
+// any other, never a control character, so compare the byte's unsigned value.
+bool IsControlOrBlank(char c) {
+  return static_cast<unsigned char>(c) < 33;
+}
+
+// The value of a hex digit of either case, -1 for any other character.
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool IsHexSuffix(char c) {
+  return c == 'h' || c == 'H';
+}
+
+// Where the hex digits start when text[i] begins a hex prefix, else npos.
+size_t HexDigitsStart(const std::string& text, size_t i) {
+  if (text[i] == '$' || text[i] == 'x' || text[i] == 'X') return i + 1;
+  if (text[i] == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X'))
+    return i + 2;
+  return std::string::npos;
+}
+
+std::optional<int32_t> ParseHexDigits(const std::string& text, size_t from) {
+  if (from >= text.size()) return std::nullopt;
+  uint32_t value = 0;
+  for (size_t i = from; i < text.size(); ++i) {
+    const int digit = HexDigitValue(text[i]);
+    if (digit < 0) return std::nullopt;
+    // A ninth significant digit would fall off the top; leading zeros keep
+    // the value at 0 and never trip this.
+    if (value > 0x0FFFFFFFu) return std::nullopt;
+    value = (value << 4) | static_cast<uint32_t>(digit);
+  }
+  // Eight digits are a 32-bit pattern: "$FFFFFFFF" is -1.
+  return static_cast<int32_t>(value);
+}
+
+std::optional<int32_t> ParseDecimalDigits(const std::string& text, size_t from) {
+  bool negative = false;
+  if (from < text.size() && (text[from] == '+' || text[from] == '-')) {
+    negative = text[from] == '-';
+    ++from;
+  }
+  if (from >= text.size()) return std::nullopt;
+  // The negative side reaches one further than the positive one.
+  const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
+  int64_t value = 0;
+  for (size_t i = from; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    value = value * 10 + (text[i] - '0');
+    if (value > limit) return std::nullopt;
+  }
+  return static_cast<int32_t>(negative ? -value : value);
+}
+
+// An item ending in "h" is hex: the "h" goes and a "$" takes its place in
+// front, so "C1h" reads as "$C1".
+void RewriteHexSuffix(std::string& item) {
+  if (item.empty() || !IsHexSuffix(item.back())) return;
+  item.pop_back();
+  item.insert(0, "$");
+}
+
+// One Mix2 item, already cut at its separator and trimmed, onto out.
+void AppendMix2Item(std::string item, std::string& out) {
+  // Callers give numbers or quoted words; an empty item carries neither.
+  if (item.empty()) return;
+  if (item.front() == '"' && item.back() == '"') {
+    // A lone double quote is both ends at once and appends nothing.
+    if (item.size() >= 2) out.append(item, 1, item.size() - 2);
+    return;
+  }
+  RewriteHexSuffix(item);
+  if (item.size() >= 2 && item[0] == '0' && (item[1] == 'x' || item[1] == 'X'))
+    item.replace(0, 2, "$");
+  const std::optional<int32_t> value = ParseIntLiteral(item);
+  if (!value) throw ENotationError(item + " is not an int value");
+  if (*value < 0 || *value > 255)
+    throw ENotationError(std::to_string(*value) + " is not a byte value");
+  out += static_cast<char>(*value);
+}
+
+constexpr std::array<TSendModeTraits, kSendModeCount> kSendModes = {{
+    {"Char", TSendBoxShade::Window, TSendButton::Enabled, false, false, false},
+    {"Char\\", TSendBoxShade::Window, TSendButton::Enabled, false, false, false},
+    {"Mix2", TSendBoxShade::Window, TSendButton::Enabled, false, false, false},
+    {"Nr", TSendBoxShade::Window, TSendButton::Enabled, false, false, false},
+    {"Type", TSendBoxShade::ButtonFace, TSendButton::Disabled, true, true, false},
+    {"TypEcho", TSendBoxShade::ButtonFace, TSendButton::Disabled, true, true, true},
+    {"aVantleFile", TSendBoxShade::Tooltip, TSendButton::WhileFileExists, true, false, false},
+}};
+
+}  // namespace
+
+std::string TrimControls(const std::string& text) {
+  size_t first = 0;
+  size_t last = text.size();
+  while (first < last && IsControlOrBlank(text[first]))
+    ++first;
+  while (last > first && IsControlOrBlank(text[last - 1]))
+    --last;
+  return text.substr(first, last - first);
+}
+
+std::optional<int32_t> ParseIntLiteral(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ')
+    ++i;
+  if (i >= text.size()) return std::nullopt;
+  const size_t hexFrom = HexDigitsStart(text, i);
+  if (hexFrom != std::string::npos) return ParseHexDigits(text, hexFrom);
+  return ParseDecimalDigits(text, i);
+}
+
+std::string CharEscToBytes(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] != '\\') {
+      out += text[i++];
+      continue;
+    }
+    // "\x41": the backslash needs three characters after it, also at the
+    // very end of the text.
+    if (text.size() - i < 4 || (text[i + 1] != 'x' && text[i + 1] != 'X'))
+      throw ENotationError(kInvalidInput);
+    const int high = HexDigitValue(text[i + 2]);
+    const int low = HexDigitValue(text[i + 3]);
+    if (high < 0 || low < 0) throw ENotationError(kInvalidInput);
+    out += static_cast<char>(high * 16 + low);
+    i += 4;
+  }
+  return out;
+}
+
+std::string Mix2ToBytes(const std::string& text) {
+  const std::string rest = TrimControls(text);
+  std::string out;
+  size_t i = 0;
+  while (i < rest.size()) {
+    size_t end = rest.find_first_of(" ,", i);
+    if (end == std::string::npos) end = rest.size();
+    AppendMix2Item(TrimControls(rest.substr(i, end - i)), out);
+    // The separator and every blank and comma after it.
+    i = end;
+    while (i < rest.size() && (rest[i] == ' ' || rest[i] == ','))
+      ++i;
+  }
+  return out;
+}
+
+bool ReadNextInt(const std::string& text, size_t& pos, int32_t& value, bool strict) {
+  size_t start = pos < 1 ? 0 : pos - 1;
+  while (start < text.size() && IsControlOrBlank(text[start]))
+    ++start;
+  if (start >= text.size()) {
+    value = -1;
+    pos = text.size();
+    return false;
+  }
+  size_t end = text.find_first_of(" ,;", start);
+  if (end == std::string::npos) end = text.size();
+  std::string item = text.substr(start, end - start);
+  RewriteHexSuffix(item);
+  const std::optional<int32_t> number = ParseIntLiteral(item);
+  if (!number) {
+    if (strict) throw ENotationError(kNotAnInt);
+    value = -1;
+    return false;
+  }
+  value = *number;
+  // 1-based, one past the separator; an item that ends the text counts a
+  // separator too, which the next call finds beyond the end.
+  pos = end + 2;
+  return true;
+}
+
+std::string NrToBytes(const std::string& text) {
+  std::string out;
+  size_t pos = 1;
+  int32_t value = 0;
+  while (ReadNextInt(text, pos, value, true)) {
+    if (value < 0 || value > 255) return std::string();
+    out += static_cast<char>(value);
+  }
+  return out;
+}
+
+std::optional<TSendMode> SendModeFromIndex(int index) {
+  if (index < 0 || index >= kSendModeCount) return std::nullopt;
+  return static_cast<TSendMode>(index);
+}
+
+const TSendModeTraits& SendModeTraits(TSendMode mode) {
+  return kSendModes[static_cast<size_t>(mode)];
+}
+
+bool SendButtonEnabled(TSendMode mode, bool fileExists) {
+  switch (SendModeTraits(mode).Button) {
+    case TSendButton::Enabled:
+      return true;
+    case TSendButton::Disabled:
+      return false;
+    case TSendButton::WhileFileExists:
+      return fileExists;
+  }
+  return false;
+}
+
+std::optional<std::string> SendBytesForText(TSendMode mode, const std::string& text) {
+  switch (mode) {
+    case TSendMode::Char:
+      return text;
+    case TSendMode::CharEsc:
+      return CharEscToBytes(text);
+    case TSendMode::Mix2:
+      return Mix2ToBytes(text);
+    case TSendMode::Nr:
+      return NrToBytes(text);
+    case TSendMode::Type:
+    case TSendMode::TypEcho:
+    case TSendMode::File:
+      break;
+  }
+  return std::nullopt;
+}
+
+TSendMode ModeAfterReceiveWindowKey(TSendMode mode) {
+  return SendModeTraits(mode).SendsEachKey ? mode : TSendMode::Type;
+}
+
+TSendMode ModeOnSendBoxEnter(TSendMode mode) {
+  return mode == TSendMode::Type ? TSendMode::CharEsc : mode;
+}
+
+std::string KeyPanelText(char key) {
+  std::array<char, 8> buf{};
+  std::snprintf(buf.data(), buf.size(), "> %02X <", static_cast<unsigned char>(key));
+  return buf.data();
+}
+
+bool AddSendHistory(std::vector<std::string>& history, const std::string& text) {
+  if (text.empty()) return false;
+  history.erase(std::remove(history.begin(), history.end(), text), history.end());
+  history.insert(history.begin(), text);
+  return true;
+}
+
+}  // namespace vantlebld
