@@ -1,0 +1,102 @@
+#include "app/command_line.h"
+
+#include <stdexcept>
+
+namespace vantlebld {
+
+namespace {
+
+constexpr size_t kBaudDigits = 7;
+constexpr size_t kComDigits = 2;
+constexpr size_t kComNameLength = 5;  // "COM" and at most two digits
+constexpr int kExitBadCommandLine = 1;
+
+// A decimal integer and nothing else (an optional sign, as the usual
+// integer reading takes it).
+std::optional<long long> DecimalValue(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (i == text.size()) return std::nullopt;
+  long long value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    value = value * 10 + (text[i] - '0');
+  }
+  return text[0] == '-' ? -value : value;
+}
+
+// "-" starts a switch; so does "/" as on other systems ("/a", "/b9600"),
+// but only without a further "/": an absolute path such as
+// /home/me/prog.hex is a file name.
+bool IsSwitch(const std::string& arg) {
+  if (arg.empty()) return false;
+  if (arg[0] == '-') return true;
+  return arg[0] == '/' && arg.find('/', 1) == std::string::npos;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+}  // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  TCommandLine result;
+  try {
+    for (const std::string& arg : args) {
+      if (!IsSwitch(arg)) {
+        result.HexFile = arg;
+        continue;
+      }
+      const std::string lower = Lower(arg);
+      const char kind = lower.size() > 1 ? lower[1] : '\0';
+      switch (kind) {
+        case 'a':
+          result.AutoWrite = true;
+          break;
+        case 'x':
+          result.AutoClose = true;
+          break;
+        case 'b': {
+          const auto baud = DecimalValue(lower.substr(2, kBaudDigits));
+          // -1 is what a failed reading gives, so it counts as no number.
+          if (!baud || *baud == -1) throw std::runtime_error("incorrect baud");
+          result.Baud = std::to_string(*baud);
+          break;
+        }
+        case 'c': {
+          const bool com = lower.size() > 3 && lower[2] == 'o' && lower[3] == 'm';
+          if (!com || !DecimalValue(lower.substr(4, kComDigits)))
+            throw std::runtime_error("no com specified");
+          result.Port = Upper(arg.substr(1, kComNameLength));
+          break;
+        }
+        case 'p': {
+          // Linux port names: -p/dev/ttyUSB0, -pttyACM0, taken as given.
+          if (arg.size() <= 2) throw std::runtime_error("no port specified");
+          result.Port = arg.substr(2);
+          break;
+        }
+        default:
+          result.ExitCode = kExitBadCommandLine;
+          break;
+      }
+    }
+  } catch (const std::exception&) {
+    // The message is not shown; the exit code says the command line was bad.
+    result.ExitCode = kExitBadCommandLine;
+  }
+  return result;
+}
+
+}  // namespace vantlebld

@@ -1,0 +1,534 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QTextBlock>
+#include <QTextStream>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app/settings.h"
+#include "app/window_text.h"
+#include "engine/format.h"
+#include "terminal/notations.h"
+#include "ui_main_window.h"
+
+namespace vantlebld {
+
+namespace {
+
+constexpr int kStartDelayMs = 100;
+constexpr int kEndWaitMs = 2000;
+constexpr int kHistoryRows = 15;
+constexpr uint8_t kDefaultIDCode = 0xC1;
+constexpr int kExitWriteFailed = 3;
+constexpr int kMessagesPage = 0;
+constexpr int kTerminalPage = 1;
+// The firmware's reset request handler takes at most ten codes; each gets a
+// moment, and the PIC a longer one to restart before the search.
+constexpr size_t kMaxPreCodes = 10;
+constexpr auto kPreCodePause = std::chrono::milliseconds(1);
+constexpr auto kPreCodesSettle = std::chrono::milliseconds(100);
+
+std::string ToStd(const QString& s) {
+  return s.toLocal8Bit().toStdString();
+}
+QString ToQt(const std::string& s) {
+  return QString::fromLocal8Bit(s.c_str(), static_cast<qsizetype>(s.size()));
+}
+
+// The message pane as the log sees it: a plain-text edit, one block a line.
+class TMemoPane final : public TLogPane {
+ public:
+  explicit TMemoPane(QPlainTextEdit& memo) : memo_(memo) {}
+  std::string LastLine() const override { return ToStd(memo_.document()->lastBlock().text()); }
+  void RemoveLastLine() override {
+    QTextCursor c(memo_.document());
+    c.movePosition(QTextCursor::End);
+    c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+    c.removeSelectedText();
+    if (memo_.document()->blockCount() > 1) c.deletePreviousChar();
+  }
+  void AddLine(const std::string& line) override {
+    memo_.appendPlainText(ToQt(line));
+    memo_.moveCursor(QTextCursor::End);
+    memo_.ensureCursorVisible();
+  }
+
+ private:
+  QPlainTextEdit& memo_;
+};
+
+// The first dotted part that counts for users: 1.2.3.4 shows as 1.2.3.
+QString ShortVersion(const QString& version) {
+  const qsizetype dot = version.lastIndexOf('.');
+  return version.count('.') >= 3 && dot > 0 ? version.left(dot) : version;
+}
+
+}  // namespace
+
+TForm1::TForm1(const QStringList& args, QWidget* parent)
+    : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()), args_(args) {
+  ui_->setupUi(this);
+  pane_ = std::make_unique<TMemoPane>(*ui_->Memo1);
+  setAcceptDrops(true);
+  programDir_ = ProgramDirectory();
+
+  engine_.OnLog = [this](TVantleBootloader&, uint8_t flags, const std::string& text) {
+    AddLog(flags, text);
+  };
+  engine_.OnProgress = [this](TVantleBootloader&, int32_t value) { SetProgress(value); };
+  // Once per search probe: pending events run, so "Abort Search" works.
+  engine_.OnIdle = [](TVantleBootloader&) { QCoreApplication::processEvents(); };
+  engine_.SizeOfBLD_W = 100;
+  engine_.SearchSeconds = 3;
+  engine_.WaitMs = 200;
+  engine_.OfflineCode = 0;
+
+  ui_->cbOfflineCode->clear();
+  for (const auto& line : engine_.PicCodeList())
+    ui_->cbOfflineCode->addItem(ToQt(line));
+  ui_->cbOfflineCode->setCurrentText("$00");
+
+  connect(ui_->bWriteFlash, &QPushButton::clicked, this, &TForm1::bWriteFlashClick);
+  connect(ui_->bJustCheckPIC, &QPushButton::clicked, this, &TForm1::bJustCheckPICClick);
+  connect(ui_->bAbortSearch, &QPushButton::clicked, this, &TForm1::bAbortSearchClick);
+  connect(ui_->bBrowse, &QPushButton::clicked, this, &TForm1::bBrowseClick);
+  connect(ui_->bDumpLogToFile, &QPushButton::clicked, this, &TForm1::bDumpLogToFileClick);
+  connect(ui_->cbLogDetails, &QCheckBox::clicked, this, &TForm1::cbLogDetailsClick);
+  connect(ui_->cbRTSDTRonConnect, &QCheckBox::stateChanged, this, &TForm1::cbRTSDTRonConnectClick);
+  connect(ui_->seSearchDelay, &QSpinBox::valueChanged, this, &TForm1::seSearchDelayChange);
+  connect(ui_->seTimeout, &QSpinBox::valueChanged, this, &TForm1::seTimeoutChange);
+  connect(ui_->ComboBaud, &QComboBox::currentTextChanged, this, &TForm1::ComboBaudChange);
+  connect(ui_->cbOperatingMode, &QComboBox::currentIndexChanged, this,
+          &TForm1::cbOperatingModeChange);
+  connect(ui_->cbOfflineCode, &QComboBox::currentTextChanged, this, &TForm1::cbOperatingModeChange);
+
+  LoadSettings();
+  const TCommandLine commandLine = ParseCommandLine(ToStdList(args_));
+  ApplyCommandLine(commandLine);
+  cbRTSDTRonConnectClick();
+
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    trayIcon_ = new QSystemTrayIcon(this);
+    trayIcon_->setToolTip("VantleBootloader for PIC");
+    connect(trayIcon_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason why) {
+              if (why == QSystemTrayIcon::DoubleClick) {
+                bWriteFlashClick();
+              } else if (why == QSystemTrayIcon::Context) {
+                setVisible(!isVisible());
+                if (isVisible()) activateWindow();
+              }
+            });
+  }
+  TakeTrayImage(TStatusImage::Idle);
+  ShowTrayImage();
+  if (trayIcon_ != nullptr) trayIcon_->show();
+  PrintBanner();
+
+  setEnabled(false);
+  timerStart_.setSingleShot(true);
+  connect(&timerStart_, &QTimer::timeout, this, &TForm1::TimerStartTimer);
+  timerStart_.start(kStartDelayMs);
+  timerEndWait_.setInterval(kEndWaitMs);
+  connect(&timerEndWait_, &QTimer::timeout, this, &TForm1::TimerEndWaitTimer);
+}
+
+TForm1::~TForm1() {
+  SaveSettings();
+}
+
+QString TForm1::ProgramDirectory() {
+  // Beside the program when that directory is writable (a build or a
+  // portable copy); an installed program keeps its files in the user's
+  // configuration directory instead.
+  const QString exeDir = QCoreApplication::applicationDirPath();
+  if (QFileInfo(exeDir).isWritable()) return QDir(exeDir).absolutePath() + "/";
+  const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  QDir().mkpath(config);
+  return QDir(config).absolutePath() + "/";
+}
+
+void TForm1::ApplyCommandLine(const TCommandLine& c) {
+  if (args_.isEmpty()) return;
+  // The command line stands first in the pane, above the banner.
+  AddLog(0, ToStd(QCoreApplication::arguments().join(' ')));
+  if (c.HexFile) ui_->edHexName->setCurrentText(ToQt(*c.HexFile));
+  if (c.Baud) ui_->ComboBaud->setCurrentText(ToQt(*c.Baud));
+  if (c.Port) ui_->comboPortName->setCurrentText(ToQt(*c.Port));
+  autoWrite_ = c.AutoWrite;
+  autoClose_ = c.AutoClose;
+  if (c.ExitCode != 0) QuitWithCode(c.ExitCode);
+}
+
+QString TForm1::SettingsPath() const {
+  return programDir_ + ToQt(kSettingsFileName);
+}
+
+void TForm1::LoadSettings() {
+  std::string readError;
+  settings_ = vantlebld::LoadSettingsFile(ToStd(SettingsPath()), &readError);
+  const TSettings& s = settings_;
+  // The history goes in first: adding items to an empty editable list
+  // would replace the file name shown.
+  for (const auto& entry : s.HexHistory)
+    ui_->edHexName->addItem(ToQt(entry));
+  ui_->edHexName->setCurrentText(ToQt(s.HexFile));
+  ui_->comboPortName->setCurrentText(ToQt(s.COMport));
+  ui_->ComboBaud->setCurrentText(ToQt(s.COMspeed));
+  engine_.StopBits = s.StopBits;
+  if (s.BaudAlert) ui_->LabelBaudAlert->setVisible(true);
+  ComboBaudChange();
+  ui_->cbTerminalBaud->setCurrentText(ui_->ComboBaud->currentText());
+  setGeometry(s.Left, s.Top, s.Width, s.Height);
+  ui_->edPCDetect->setText(ToQt(s.PCDetectCode));
+  ui_->edPreCodes->setText(ToQt(s.PreCodes));
+  ui_->edRtsDtrPulse->setText(ToQt(s.RemoteResetSignals));
+  ui_->cbRTSDTRonConnect->setCheckState(s.RTSDTRonConnect == kRtsDtrOff  ? Qt::Unchecked
+                                        : s.RTSDTRonConnect == kRtsDtrOn ? Qt::Checked
+                                                                         : Qt::PartiallyChecked);
+  // A box whose value really changes passes it to the engine; the design
+  // values leave the engine's start values in force.
+  ui_->seSearchDelay->setValue(s.SearchDelay);
+  ui_->seTimeout->setValue(s.Timeout);
+  ui_->cbSearchForCOMs->setChecked(s.SearchForCOMs);
+  engine_.SizeOfBLD_W = s.SizeOfBLD_W;
+  engine_.UDP_DestAddr = s.UDP_DestAddr;
+  engine_.UDP_DestPort = s.UDP_DestPort;
+  ui_->cbSwitchToTerminal->setChecked(s.SwitchToTerminal);
+  ui_->cbTerminalBaudSave->setChecked(s.TerminalBaudSave);
+  if (s.TerminalBaudSave) ui_->cbTerminalBaud->setCurrentText(ToQt(s.TerminalBaud));
+  if (!readError.empty()) AddLog(LogIndent3, "Settings not read: " + readError);
+}
+
+void TForm1::SaveSettings() {
+  // What the window does not show yet (terminal buffer, translation table,
+  // macros, font) goes back as it was read.
+  TSettings s = settings_;
+  s.HexFile = ToStd(ui_->edHexName->currentText());
+  s.HexHistory.clear();
+  for (int i = 0; i < ui_->edHexName->count(); ++i)
+    s.HexHistory.push_back(ToStd(ui_->edHexName->itemText(i)));
+  s.COMport = ToStd(ui_->comboPortName->currentText());
+  s.COMspeed = std::to_string(engine_.BaudRate);
+  s.StopBits = engine_.StopBits;
+  const QRect bounds = geometry();
+  s.Top = bounds.top();
+  s.Left = bounds.left();
+  s.Width = bounds.width();
+  s.Height = bounds.height();
+  s.PCDetectCode = ToStd(ui_->edPCDetect->text());
+  s.PreCodes = ToStd(ui_->edPreCodes->text());
+  s.RemoteResetSignals = ToStd(ui_->edRtsDtrPulse->text());
+  s.RTSDTRonConnect = engine_.RTSDTRonConnect;
+  s.SearchDelay = ui_->seSearchDelay->value();
+  s.Timeout = ui_->seTimeout->value();
+  s.SearchForCOMs = ui_->cbSearchForCOMs->isChecked();
+  s.SizeOfBLD_W = engine_.SizeOfBLD_W;
+  s.UDP_DestAddr = engine_.UDP_DestAddr;
+  s.UDP_DestPort = engine_.UDP_DestPort;
+  s.SwitchToTerminal = ui_->cbSwitchToTerminal->isChecked();
+  s.TerminalBaudSave = ui_->cbTerminalBaudSave->isChecked();
+  s.TerminalBaud = ToStd(ui_->cbTerminalBaud->currentText());
+  std::string reason;
+  if (!SaveSettingsFile(s, ToStd(SettingsPath()), &reason)) {
+    std::fprintf(stderr, "VantleBld: settings not saved: %s\n", reason.c_str());
+  }
+}
+
+void TForm1::PrintBanner() {
+  QPlainTextEdit& memo = *ui_->Memo1;
+  memo.appendPlainText("Interface to VantleBootLoader, v" +
+                       ShortVersion(QCoreApplication::applicationVersion()));
+  memo.appendPlainText("contact: the issue tracker named in README.md of the VantleBld repository");
+  memo.appendPlainText("web: README.md in the VantleBld repository");
+  memo.appendPlainText(QString(98, '-'));
+  if (TVantleBootloader::FindPicCodes().empty())
+    memo.appendPlainText("Warning:  piccodes.ini  not found.");
+}
+
+void TForm1::AddLog(uint8_t flags, const std::string& text) {
+  log_.AddLog(flags, text, *pane_);
+  Repaint();
+}
+
+void TForm1::SetProgress(int32_t value) {
+  ui_->ProgressBar1->setValue(value);
+  Repaint();
+}
+
+void TForm1::Repaint() {
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TForm1::TakeTrayImage(TStatusImage image) {
+  trayImage_ = image;
+  trayHistory_.push_back(image);
+}
+
+void TForm1::ShowTrayImage() {
+  const QIcon icon = StatusIcon(trayImage_);
+  setWindowIcon(icon);
+  if (trayIcon_ != nullptr) trayIcon_->setIcon(icon);
+}
+
+void TForm1::ConnectAndIdentify(bool loadHex) {
+  TakeTrayImage(TStatusImage::Searching);
+  ShowTrayImage();
+  SetProgress(0);
+  AddLog(0, " ");
+  timerEndWait_.stop();
+  engine_.AbortRequested = false;
+  ui_->bWriteFlash->setEnabled(false);
+  ui_->bAbortSearch->setVisible(true);
+  ui_->PageControl1->setCurrentIndex(kMessagesPage);
+  const QString fileName = QFileInfo(ui_->edHexName->currentText()).fileName();
+  setWindowTitle("Vantle Bootloader - " + fileName);
+  QApplication::setApplicationDisplayName("VantleBld - " + fileName);
+  QCoreApplication::processEvents();
+  currentHexFile_ = ui_->edHexName->currentText();
+  const std::string hexFile = ToStd(currentHexFile_);
+
+  engine_.Connect(ToStd(ui_->comboPortName->currentText()),
+                  BaudRateOf(ToStd(ui_->ComboBaud->currentText())), "");
+  RemoteReset();
+  engine_.IDCode = IDCodeFromText(ToStd(ui_->edPCDetect->text()), kDefaultIDCode);
+  if (loadHex) engine_.AnalyzeHex(hexFile);
+  if (!engine_.SearchPIC(ui_->cbIgnoreUntilK->isChecked())) {
+    throw EVantleError("Not found!", EVantleError::Kind::SerialLink);
+  }
+  if (loadHex) engine_.ReadHex(hexFile, true);
+  AddLog(LogDetail, engine_.ImageReport());
+  TakeTrayImage(TStatusImage::Found);
+  ShowTrayImage();
+  SetProgress(0);
+}
+
+void TForm1::RememberHexFile() {
+  const QString name = ToQt(TrimmedText(ToStd(currentHexFile_)));
+  QComboBox& box = *ui_->edHexName;
+  const int found = box.findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (found >= 0) box.removeItem(found);
+  box.insertItem(0, name);
+  box.setCurrentIndex(0);
+}
+
+void TForm1::FinishJob() {
+  RememberHexFile();
+  SetProgress(0);
+  ui_->Memo1->moveCursor(QTextCursor::End);
+  TakeTrayImage(TStatusImage::Done);
+  if (ui_->cbSwitchToTerminal->isChecked()) {
+    // The terminal page takes the open link over once it exists; until
+    // then the link is closed as after any other job.
+    ui_->PageControl1->setCurrentIndex(kTerminalPage);
+  }
+  engine_.Disconnect();
+}
+
+void TForm1::ShowError() {
+  TakeTrayImage(TStatusImage::Error);
+  AddLog(LogIndent6, "ERROR!");
+  try {
+    engine_.Disconnect();
+  } catch (const std::exception&) {
+    // the link failed already; the job's own error is the one to show
+  }
+}
+
+void TForm1::RestoreButtons() {
+  ui_->bWriteFlash->setEnabled(true);
+  ui_->bAbortSearch->setVisible(false);
+  ShowTrayImage();
+  timerEndWait_.start();
+}
+
+void TForm1::TimerEndWaitTimer() {
+  TakeTrayImage(TStatusImage::Idle);
+  ShowTrayImage();
+  SetProgress(0);
+  timerEndWait_.stop();
+}
+
+void TForm1::TimerStartTimer() {
+  setEnabled(true);
+  timerStart_.stop();
+  if (exitCode_ != 0) return;  // the command line asked for the end already
+  if (!args_.isEmpty()) bWriteFlashClick();
+}
+
+void TForm1::bWriteFlashClick() {
+  try {
+    ConnectAndIdentify(true);
+    engine_.ReallocateReset();
+    engine_.WriteFlash(ui_->cbWriteEE->isChecked());
+    FinishJob();
+    if (autoWrite_ && autoClose_) QuitWithCode(0);
+  } catch (const std::exception& e) {
+    ShowError();
+    AddLog(LogIndent3 | LogIndent6, e.what());
+    if (autoWrite_ && autoClose_) QuitWithCode(kExitWriteFailed);
+  }
+  RestoreButtons();
+}
+
+void TForm1::bJustCheckPICClick() {
+  try {
+    ConnectAndIdentify(false);
+    FinishJob();
+  } catch (const std::exception&) {
+    ShowError();
+  }
+  RestoreButtons();
+}
+
+void TForm1::ClearAllFlash() {
+  AddLog(0, "Clearing all flash...");
+  try {
+    ConnectAndIdentify(true);
+    engine_.FillUserFlash();
+    engine_.ReallocateReset();
+    engine_.WriteFlash(ui_->cbWriteEE->isChecked());
+    FinishJob();
+  } catch (const std::exception&) {
+    ShowError();
+  }
+  RestoreButtons();
+}
+
+void TForm1::bAbortSearchClick() {
+  engine_.AbortRequested = true;
+}
+
+void TForm1::QuitWithCode(int code) {
+  exitCode_ = code;
+  QMetaObject::invokeMethod(
+      qApp, [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+}
+
+void TForm1::cbLogDetailsClick() {
+  log_.LogDetails = ui_->cbLogDetails->isChecked();
+}
+
+void TForm1::cbRTSDTRonConnectClick() {
+  switch (ui_->cbRTSDTRonConnect->checkState()) {
+    case Qt::Unchecked:
+      engine_.RTSDTRonConnect = 0;
+      break;
+    case Qt::Checked:
+      engine_.RTSDTRonConnect = 1;
+      break;
+    default:
+      engine_.RTSDTRonConnect = 2;
+      break;
+  }
+}
+
+void TForm1::seSearchDelayChange() {
+  engine_.SearchSeconds = ui_->seSearchDelay->value();
+}
+
+void TForm1::seTimeoutChange() {
+  engine_.WaitMs = ui_->seTimeout->value();
+}
+
+void TForm1::ComboBaudChange() {
+  engine_.BaudRate = BaudRateOf(ToStd(ui_->ComboBaud->currentText()));
+  engine_.Configure(engine_.BaudRate, "");
+}
+
+void TForm1::cbOperatingModeChange() {
+  const int mode = ui_->cbOperatingMode->currentIndex();
+  if (mode < 0) return;
+  engine_.OperatingMode = static_cast<uint8_t>(mode);
+  ui_->cbOfflineCode->setVisible(mode != 0);
+  engine_.OfflineCode = OfflineCodeFromText(ToStd(ui_->cbOfflineCode->currentText()));
+  AddLog(LogDetail, Format("offline_code = %02Xh ", engine_.OfflineCode));
+}
+
+void TForm1::RemoteReset() {
+  SendPreCodes();
+  const QString script = ui_->edRtsDtrPulse->text();
+  if (!script.isEmpty()) engine_.SignalScript(ToStd(script));
+}
+
+void TForm1::SendPreCodes() {
+  const std::string text = ToStd(ui_->edPreCodes->text());
+  if (TrimmedText(text).empty()) return;
+  std::vector<uint8_t> codes;
+  size_t ignored = 0;
+  size_t pos = 1;
+  for (int32_t value = 0; ReadNextInt(text, pos, value, false);) {
+    if (codes.size() < kMaxPreCodes) {
+      codes.push_back(static_cast<uint8_t>(value & 0xFF));
+    } else {
+      ++ignored;
+    }
+  }
+  if (!codes.empty()) AddLog(LogIndent6, "PreCodes: ");
+  for (uint8_t code : codes) {
+    engine_.SendByte(code);
+    std::this_thread::sleep_for(kPreCodePause);
+    AddLog(LogAppend, " Wait 1ms ");
+  }
+  if (ignored > 0) {
+    AddLog(LogIndent6, Format("PreCodes: only the first %d codes are sent, %d more ignored",
+                              static_cast<int>(kMaxPreCodes), static_cast<int>(ignored)));
+  }
+  std::this_thread::sleep_for(kPreCodesSettle);
+  AddLog(LogIndent6, "Wait 100ms");
+}
+
+void TForm1::bBrowseClick() {
+  const QString dir = QFileInfo(ui_->edHexName->currentText()).path();
+  const QString file = QFileDialog::getOpenFileName(this, "Open", dir == "." ? QString() : dir,
+                                                    "*.hex (*.hex);;All files (*)");
+  if (!file.isEmpty()) ui_->edHexName->setCurrentText(file);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  QPlainTextEdit& memo = *ui_->Memo1;
+  if (urls.size() != 1) {
+    memo.appendPlainText("Please Drag&Drop a SINGLE .hex file!");
+    return;
+  }
+  const QString path = urls.front().toLocalFile().left(255);
+  if (!path.toUpper().endsWith(".HEX")) {
+    memo.appendPlainText("Please Drag&Drop only .HEX files!");
+    return;
+  }
+  ui_->edHexName->setCurrentText(path);
+  memo.appendPlainText("Drag&Dropped:   " + path);
+  event->acceptProposedAction();
+}
+
+void TForm1::bDumpLogToFileClick() {
+  const QString path = programDir_ + "dumplog.log";
+  AddLog(LogDetail, "Write to file: " + ToStd(path));
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    throw std::runtime_error("Cannot create " + ToStd(path) + ": " + ToStd(file.errorString()));
+  }
+  QTextStream out(&file);
+  for (const auto& line : log_.LogList())
+    out << ToQt(line) << '\n';
+}
+
+}  // namespace vantlebld

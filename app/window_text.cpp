@@ -1,0 +1,44 @@
+#include "app/window_text.h"
+
+#include "engine/format.h"
+#include "terminal/notations.h"
+
+namespace vantlebld {
+
+namespace {
+constexpr size_t kOfflineCodeChars = 3;  // "$41" of "$41  PIC18F252"
+}  // namespace
+
+uint8_t OfflineCodeFromText(const std::string& text) {
+  const auto value = ParseNumberText(text.substr(0, kOfflineCodeChars));
+  return value ? static_cast<uint8_t>(*value & 0xFF) : 0;
+}
+
+std::string TrimmedText(const std::string& text) {
+  size_t first = 0, last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
+    ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
+    --last;
+  return text.substr(first, last - first);
+}
+
+std::vector<std::string> ToStdList(const QStringList& list) {
+  std::vector<std::string> out;
+  for (const QString& s : list)
+    out.push_back(s.toLocal8Bit().toStdString());
+  return out;
+}
+
+}  // namespace vantlebld
+
+namespace vantlebld {
+
+uint8_t IDCodeFromText(const std::string& text, uint8_t fallback) {
+  size_t pos = 1;
+  int32_t value = 0;
+  if (ReadNextInt(text, pos, value, true)) return static_cast<uint8_t>(value & 0xFF);
+  return fallback;
+}
+
+}  // namespace vantlebld

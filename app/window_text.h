@@ -1,0 +1,22 @@
+// How the window reads the texts of its controls: plain functions, so they
+// are tested without a window.
+#pragma once
+
+#include <QStringList>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantlebld {
+
+// The offline code list: its first three characters as a number ("$41
+// PIC18F252" gives 41h), 0 when they are none; the low 8 bits.
+uint8_t OfflineCodeFromText(const std::string& text);
+// The ID code box: one number in any notation the window accepts; an empty
+// text gives fallback; anything else throws the notation's error.
+uint8_t IDCodeFromText(const std::string& text, uint8_t fallback);
+// Blanks and control characters removed at both ends.
+std::string TrimmedText(const std::string& text);
+std::vector<std::string> ToStdList(const QStringList& list);
+
+}  // namespace vantlebld

@@ -1,0 +1,163 @@
+// The settings file's INI reader and writer: lookup rules, integers and
+// booleans, saves that keep the file as it was read, and saves that fail
+// without harming the old file.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/ini_file.h"
+#include "tests/engine/test_support.h"
+
+namespace vantlebld {
+namespace {
+
+std::string ReadAllOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(IniFile, LookupFollowsTheUsualIniRules) {
+  for (const char* eol : {"\n", "\r\n", "\r"}) {
+    std::string text =
+        "Stray=1|[Files]|  hexfile  =  a b.hex  |; Commented=1|Dup=first|Dup=second|NoEquals|"
+        "=no key|Empty=|Expr=a=b|[ Pic ] trailing text|COMport=COM3|[FILES]|Later=1";
+    for (size_t at = text.find('|'); at != std::string::npos; at = text.find('|'))
+      text.replace(at, 1, eol);
+    const TIniFile ini = TIniFile::FromText(text);
+    const struct {
+      const char *section, *key, *expected;
+    } cases[] = {
+        {"FILES", "HexFile", "a b.hex"},
+        {"files", "HEXFILE", "a b.hex"},
+        {"FILES", "Dup", "first"},
+        {"FILES", "Expr", "a=b"},
+        {"FILES", "Empty", ""},  // present but empty is not missing
+        {"PIC", "COMport", "COM3"},
+        {"FILES", "; Commented", "-"},
+        {"FILES", "NoEquals", "-"},
+        {"FILES", "", "-"},
+        {"FILES", "Later", "-"},  // only the first section of a name counts
+        {"", "Stray", "-"},
+    };
+    for (const auto& c : cases)
+      EXPECT_EQ(ini.ReadString(c.section, c.key, "-"), c.expected)
+          << c.section << "/" << c.key << ", line ending of " << strlen(eol);
+    const std::vector<TIniFile::TEntry> entries = {
+        {"hexfile", "a b.hex"}, {"Dup", "first"}, {"Empty", ""}, {"Expr", "a=b"}};
+    EXPECT_EQ(ini.ReadSection("Files"), entries);
+  }
+}
+
+TEST(IniFile, IntegersAndBooleans) {
+  const struct {
+    const char* value;
+    int32_t integer;  // read with default -99
+    bool boolean;     // read with default true
+  } cases[] = {
+      {"42", 42, true},
+      {"-7", -7, true},
+      {"+5", 5, true},
+      {"0", 0, false},
+      {"-2147483648", INT32_MIN, true},
+      {"", -99, true},
+      {"2147483648", -99, true},
+      {"12abc", -99, true},
+      {"0x10", -99, true},
+      {"+-5", -99, true},
+      {"true", -99, true},
+  };
+  for (const auto& c : cases) {
+    const TIniFile ini = TIniFile::FromText(std::string("[S]\nk = ") + c.value + " \n");
+    EXPECT_EQ(ini.ReadInteger("S", "k", -99), c.integer) << '"' << c.value << '"';
+    EXPECT_EQ(ini.ReadBool("S", "k", true), c.boolean) << '"' << c.value << '"';
+  }
+  EXPECT_FALSE(TIniFile().ReadBool("S", "k", false));
+}
+
+TEST(IniFile, WritesKeepEverythingElseAsItWasRead) {
+  const std::string original =
+      "\xEF\xBB\xBF; by hand\r\n[FILES]\r\nHexFile = old.hex\r\nUser Key=kept\r\n\r\n"
+      "[Mine]\r\nMine=1\r\n";
+  TIniFile ini = TIniFile::FromText(original);
+  ASSERT_TRUE(ini.WriteString("files", "HEXFILE", "old.hex"));  // same value: line as typed
+  EXPECT_EQ(ini.Text(), original);
+
+  ASSERT_TRUE(ini.WriteString("files", "HEXFILE", "new.hex"));
+  ASSERT_TRUE(ini.WriteInteger("FILES", " LRU0 ", -3));  // after the last entry, before the blank
+  ASSERT_TRUE(ini.WriteBool("PIC", "Flag", true));       // new section at the end
+  ASSERT_TRUE(ini.WriteString("PIC", "Raw", "\"q\" \\x0d; as is"));
+  EXPECT_EQ(ini.Text(),
+            "\xEF\xBB\xBF; by hand\r\n[FILES]\r\nHexFile=new.hex\r\nUser Key=kept\r\n"
+            "LRU0=-3\r\n\r\n[Mine]\r\nMine=1\r\n\r\n[PIC]\r\nFlag=1\r\nRaw=\"q\" \\x0d; as is\r\n");
+  EXPECT_EQ(ini.ReadString("PIC", "Raw", ""), "\"q\" \\x0d; as is");
+
+  // What the file could not give back as written changes nothing.
+  for (auto [key, value] : {std::pair{"", "v"},
+                            {"a=b", "v"},
+                            {";c", "v"},
+                            {"[x]", "v"},
+                            {"k\n", "v"},
+                            {"Mine", "a\rb"}}) {
+    EXPECT_FALSE(ini.WriteString("Mine", key, value)) << key;
+    EXPECT_EQ(ini.ReadString("Mine", "Mine", ""), "1");
+  }
+  EXPECT_FALSE(ini.WriteString("a]b", "k", "v"));
+}
+
+TEST(IniFile, UnreadableFileIsNotOverwritten) {
+  test::TempDir dir;
+  const std::filesystem::path path = dir.Path() / "settings.ini";
+  std::filesystem::create_directory(path);  // exists, but is no readable file
+  TIniFile ini(path.string());
+  EXPECT_FALSE(ini.ReadError().empty());
+  ini.WriteString("FILES", "HexFile", "a.hex");
+  std::string reason;
+  EXPECT_FALSE(ini.Save(&reason));
+  EXPECT_NE(reason.find("could not be read"), std::string::npos) << reason;
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+class IniSaveFailure : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path = dir.Write("settings.ini", kOld);
+    ini = TIniFile(path);
+    for (int i = 0; i < 500; ++i)
+      ini.WriteString("TRANSLATE RCV", std::to_string(i), std::string(40, 'x'));
+  }
+  // The old content and nothing else: no half-written file, no temporary.
+  void ExpectOldFileIntact() {
+    EXPECT_EQ(ReadAllOf(path), kOld);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+  }
+  const std::string kOld = "[FILES]\nHexFile=old.hex\n";
+  test::TempDir dir;
+  std::string path;
+  TIniFile ini;
+};
+
+TEST_F(IniSaveFailure, FullDiskLeavesTheOldFile) {
+  // A file size limit makes writes fail as a full disk does, also for root.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string reason;
+  const bool ok = ini.Save(&reason);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(ok);
+  EXPECT_NE(reason.find(path), std::string::npos) << reason;
+  ExpectOldFileIntact();
+}
+
+}  // namespace
+}  // namespace vantlebld

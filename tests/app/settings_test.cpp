@@ -1,0 +1,180 @@
+// The settings file: first start, the key layout of a new file, the round
+// trip, values that fall back or are pulled into range, the HEX file
+// history, the terminal baud and the receive translation table.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "app/settings.h"
+#include "tests/engine/test_support.h"
+
+namespace vantlebld {
+namespace {
+
+std::string Saved(const TSettings& s, std::string_view before = "") {
+  TIniFile ini = TIniFile::FromText(before);
+  SaveSettings(s, ini);
+  return ini.Text();
+}
+
+TSettings Loaded(std::string_view text) {
+  return LoadSettings(TIniFile::FromText(text));
+}
+
+const char kFreshFile[] =
+    "[FILES]\nHexFile=\n\n"
+    "[PIC]\nCOMport=COM1\nCOMspeed=115200\nStopBits=1\n\n"
+    "[WINDOW]\nTop=100\nLeft=100\nWidth=586\nHeight=372\n\n"
+    "[OPTIONS]\nPCDetectCode=C1h\nPreCodes=\nRemoteResetSignals=\nRTSDTRonConnect=1\n"
+    "SearchDelay=7\nTimeout=300\nSearchForCOMs=1\nSizeOfBLD_W=100\n"
+    "UDP_DestAddr=127.0.0.1\nUDP_DestPort=8090\n\n"
+    "[TERMINAL]\nTerminalBufferLength=10000\nSwitchToTerminal=0\nTermianalBaudSave=0\n"
+    "MacroString1=\\x0d\\x0a\nMacroString2=\nMacroString3=\n"
+    "FontName=Courier New\nFontSize=10\nFontBold=0\n\n"
+    "[TRANSLATE RCV]\n00=250\n";
+
+TEST(Settings, FirstStartWithoutAFileAndTheFileItWrites) {
+  test::TempDir dir;
+  const std::string path = (dir.Path() / kSettingsFileName).string();
+  // Port COM1, baud 115200, ID code C1h, 7 s, 300 ms, no reset script:
+  // the fresh file below shows them.
+  const TSettings s = LoadSettingsFile(path);
+  EXPECT_EQ(s, TSettings{});
+  EXPECT_FALSE(s.TranslateRowsRead);
+
+  std::string reason;
+  ASSERT_TRUE(SaveSettingsFile(s, path, &reason)) << reason;
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kFreshFile);
+  EXPECT_TRUE(LoadSettingsFile(path).TranslateRowsRead);  // the design row is now in the file
+}
+
+// Every key away from its default: what is read is written back unchanged.
+TEST(Settings, EveryKeyReadIsWrittenBack) {
+  const char custom[] =
+      "[FILES]\nHexFile=/home/u/b.hex\nLRU0=/home/u/b.hex\nLRU1=C:\\old dir\\a.hex\n\n"
+      "[PIC]\nCOMport=/dev/ttyUSB0\nCOMspeed=57600\nStopBits=2\n\n"
+      "[WINDOW]\nTop=-20\nLeft=3000\nWidth=800\nHeight=600\n\n"
+      "[OPTIONS]\nPCDetectCode=$C1\nPreCodes=128 80h\nRemoteResetSignals=DRRrrrR\n"
+      "RTSDTRonConnect=2\nSearchDelay=9\nTimeout=1200\nSearchForCOMs=0\nSizeOfBLD_W=0\n"
+      "UDP_DestAddr=192.168.1.7\nUDP_DestPort=9000\n\n"
+      "[TERMINAL]\nTerminalBufferLength=50\nSwitchToTerminal=1\nTermianalBaudSave=1\n"
+      "TerminalBaud=9600\nMacroString1=AT\\x0d\nMacroString2=\nMacroString3=x=y; z\n"
+      "FontName=DejaVu Sans Mono\nFontSize=12\nFontBold=1\n\n"
+      "[TRANSLATE RCV]\n0Dh=\"<CR>\"\n1=2\n";
+  EXPECT_EQ(Saved(Loaded(custom)), custom);
+}
+
+TEST(Settings, UnknownSectionsKeysAndCommentsSurvive) {
+  const std::string original =
+      "; my notes\n[files]\nhexfile = x.hex\nMyKey=mine\n[Extra]\nA = 1\n; end\n";
+  TIniFile ini = TIniFile::FromText(original);
+  SaveSettings(LoadSettings(ini), ini);
+  EXPECT_TRUE(ini.Text().starts_with(original + "\n[PIC]\nCOMport=COM1\n")) << ini.Text();
+}
+
+// Defaults for what is not an integer or cannot be used; the number boxes'
+// ranges; the three box states.
+TEST(Settings, StoredNumbersThatFallBackOrArePulledIntoRange) {
+  const struct {
+    const char* text;
+    int32_t TSettings::*field;
+    int32_t expected;
+  } cases[] = {
+      {"[PIC]\nStopBits=two", &TSettings::StopBits, 1},
+      {"[OPTIONS]\nSearchDelay=0", &TSettings::SearchDelay, 1},
+      {"[OPTIONS]\nSearchDelay=61", &TSettings::SearchDelay, 60},
+      {"[OPTIONS]\nTimeout=6000", &TSettings::Timeout, 5000},
+      {"[OPTIONS]\nRTSDTRonConnect=0", &TSettings::RTSDTRonConnect, kRtsDtrOff},
+      {"[OPTIONS]\nRTSDTRonConnect=-1", &TSettings::RTSDTRonConnect, kRtsDtrGrayed},
+      {"[TERMINAL]\nTerminalBufferLength=0", &TSettings::TerminalBufferLength, 10000},
+      {"[TERMINAL]\nTerminalBufferLength=-5", &TSettings::TerminalBufferLength, 10000},
+      {"[TERMINAL]\nTerminalBufferLength=1000001", &TSettings::TerminalBufferLength, 10000},
+      {"[TERMINAL]\nTerminalBufferLength=1000000", &TSettings::TerminalBufferLength, 1000000},
+      {"[WINDOW]\nWidth=0", &TSettings::Width, kDesignWidth},
+      {"[WINDOW]\nHeight=-372", &TSettings::Height, kDesignHeight},
+      {"[WINDOW]\nTop=-3000", &TSettings::Top, -3000},  // off the screen is used as it is
+      {"[WINDOW]\nLeft=99999", &TSettings::Left, 100},
+      {"[OPTIONS]\nUDP_DestPort=65536", &TSettings::UDP_DestPort, 8090},
+      {"[OPTIONS]\nSizeOfBLD_W=-1", &TSettings::SizeOfBLD_W, 100},
+      {"[TERMINAL]\nFontSize=0", &TSettings::FontSize, 10},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Loaded(c.text).*c.field, c.expected) << c.text;
+}
+
+TEST(Settings, BaudRatesAndTheStopBitsAlert) {
+  for (auto [text, baud] : {std::pair{"9600", 9600},
+                            {" 57600 ", 57600},
+                            {"fast", 115200},
+                            {"", 115200},
+                            {"0", 115200},
+                            {"-9600", 115200},
+                            {"99999999999", 115200}}) {
+    EXPECT_EQ(BaudRateOf(text), baud) << text;
+    TSettings s;
+    s.COMspeed = text;
+    EXPECT_NE(Saved(s).find("COMspeed=" + std::to_string(baud) + "\n"), std::string::npos);
+  }
+  for (auto [stored, alert] :
+       {std::pair{"", false}, {"StopBits=1", false}, {"StopBits=2", true}, {"StopBits=0", true}})
+    EXPECT_EQ(Loaded(std::string("[PIC]\n") + stored).BaudAlert, alert) << stored;
+}
+
+TEST(Settings, HexFileHistory) {
+  TSettings twenty;
+  for (int i = 0; i < 20; ++i)
+    twenty.HexHistory.push_back("f" + std::to_string(i) + ".hex");
+  const TIniFile written = TIniFile::FromText(Saved(twenty));
+  EXPECT_EQ(written.ReadString("FILES", "LRU14", ""), "f14.hex");
+  EXPECT_FALSE(written.ValueExists("FILES", "LRU15"));
+  EXPECT_EQ(LoadSettings(written).HexHistory.size(), 15u);
+
+  EXPECT_EQ(Loaded("[FILES]\nLRU0=a\nLRU1=b\nLRU2=c\nLRU3=\nLRU4=e\n").HexHistory,
+            (std::vector<std::string>{"a", "b", "c"}));
+
+  // Keys beyond the list stay; an empty entry is left out rather than
+  // written as an end mark that would lose the rest.
+  TSettings s;
+  s.HexHistory = {"", "new.hex", " ", "a"};
+  EXPECT_EQ(Loaded(Saved(s, "[FILES]\nLRU0=a\nLRU1=b\nLRU2=c\nLRU3=d\n")).HexHistory,
+            (std::vector<std::string>{"new.hex", "a", "c", "d"}));
+}
+
+TEST(Settings, TerminalBaudOnlyWhenAskedToSaveIt) {
+  const char* pic = "[PIC]\nCOMspeed=19200\n[TERMINAL]\n";
+  EXPECT_EQ(Loaded(std::string(pic) + "TerminalBaud=9600").TerminalBaud, "19200");
+  EXPECT_EQ(Loaded(std::string(pic) + "TermianalBaudSave=1\nTerminalBaud=9600").TerminalBaud,
+            "9600");
+  EXPECT_EQ(Loaded(std::string(pic) + "TermianalBaudSave=1").TerminalBaud, "19200");
+
+  TSettings s;
+  s.TerminalBaud = "38400";
+  EXPECT_NE(Saved(s, "[TERMINAL]\nTerminalBaud=9600\n").find("TerminalBaud=9600\n"),
+            std::string::npos);
+  s.TerminalBaudSave = true;
+  EXPECT_NE(Saved(s).find("TermianalBaudSave=1\nTerminalBaud=38400\n"), std::string::npos);
+}
+
+TEST(Settings, TranslationTable) {
+  const TSettings design = Loaded("[TERMINAL]\n");
+  EXPECT_EQ(design.TranslateRows, (std::vector<TTranslateRow>{{"00", "250"}}));
+  EXPECT_FALSE(design.TranslateRowsRead);
+  const TSettings emptied = Loaded("[translate rcv]\n");
+  EXPECT_TRUE(emptied.TranslateRows.empty());
+  EXPECT_TRUE(emptied.TranslateRowsRead);
+
+  TIniFile ini = TIniFile::FromText("[TRANSLATE RCV]\n41=\"a\"\n0Dh=32\n");
+  TSettings s = LoadSettings(ini);
+  EXPECT_EQ(s.TranslateRows, (std::vector<TTranslateRow>{{"41", "\"a\""}, {"0Dh", "32"}}));
+  // A deleted row comes back; an emptied Code is skipped; a Code the file
+  // cannot hold is reported.
+  s.TranslateRows = {{"0Dh", "13"}, {"", "7"}, {"\"=\"", "61"}};
+  EXPECT_EQ(SaveSettings(s, ini), std::vector<std::string>{"TRANSLATE RCV/\"=\""});
+  EXPECT_EQ(LoadSettings(ini).TranslateRows,
+            (std::vector<TTranslateRow>{{"41", "\"a\""}, {"0Dh", "13"}}));
+}
+
+}  // namespace
+}  // namespace vantlebld
