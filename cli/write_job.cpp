@@ -20,7 +20,8 @@ std::string LinkReport(const TVantleBootloader::TLinkStats& s) {
       s.BlocksSent, s.NAnswers, s.CatchUps, s.Rubbish, s.SlowestAnswerMs);
 }
 
-int32_t CompareWithImage(const TVantleBootloader& engine, const TVirtualPic& pic, int64_t& first) {
+int32_t CompareWithImage(const TVantleBootloader& engine, const TVirtualPic& pic,
+                         bool eepromWritten, int64_t& first) {
   int32_t differ = 0;
   first = -1;
   const auto note = [&](int64_t address) {
@@ -37,7 +38,8 @@ int32_t CompareWithImage(const TVantleBootloader& engine, const TVirtualPic& pic
       note(a);
   }
   const auto& eeprom = pic.EEPROM();
-  const bool eepromPass = engine.pic.Family == kFamily16F || engine.pic.Family == kFamily18F;
+  const bool eepromPass =
+      eepromWritten && (engine.pic.Family == kFamily16F || engine.pic.Family == kFamily18F);
   for (size_t i = 0; eepromPass && i < eeprom.size() && i < 256; ++i) {
     if ((engine.EEFlag[i] & kPresent) != 0 && eeprom[i] != engine.EEData[i])
       note(static_cast<int64_t>(i));
@@ -66,7 +68,8 @@ int RunWrite(TVantleBootloader& engine, const CliOptions& o, TJobReport& report,
   if (plan.Simulation) {
     plan.Simulation->Stop();
     int64_t first = 0;
-    const int32_t differ = CompareWithImage(engine, plan.Simulation->Pic(), first);
+    const int32_t differ =
+        CompareWithImage(engine, plan.Simulation->Pic(), !o.Has("no-eeprom"), first);
     if (differ != 0) {
       report.Say(Format("virtual PIC: %d bytes differ from the image sent, the first at %.6Xh",
                         differ, static_cast<int>(first)));

@@ -26,10 +26,12 @@ int RunWrite(TVantleBootloader& engine, const CliOptions& o, TJobReport& report,
 int RunSingleWrite(TVantleBootloader& engine, const CliOptions& o, TJobReport& report, bool config);
 
 // How a virtual PIC's memory compares with the image the host sent:
-// every present byte below the firmware's own code, and every present
-// EEPROM byte the pass writes. Returns the number of differing bytes;
-// first receives the HEX address of the first one.
-int32_t CompareWithImage(const TVantleBootloader& engine, const TVirtualPic& pic, int64_t& first);
+// every present byte below the firmware's own code and, when the EEPROM
+// pass ran, every present EEPROM byte it writes (their offsets count as
+// addresses here). Returns the number of differing bytes; first receives
+// the address of the first one.
+int32_t CompareWithImage(const TVantleBootloader& engine, const TVirtualPic& pic,
+                         bool eepromWritten, int64_t& first);
 
 // "link: 12 blocks sent, 0 N answers, 0 catch-ups, 0 rubbish, slowest answer 3 ms"
 std::string LinkReport(const TVantleBootloader::TLinkStats& stats);
