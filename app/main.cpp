@@ -1,11 +1,10 @@
 // VantleBld: the window program.
-#include <QApplication>
-
+#include "app/application.h"
 #include "app/main_window.h"
 #include "vantlebld_version.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  vantlebld::TApplication app(argc, argv);
   QApplication::setApplicationName("VantleBld");
   QApplication::setApplicationVersion(VANTLEBLD_VERSION);
   int code = 0;
@@ -14,6 +13,6 @@ int main(int argc, char** argv) {
     form.show();
     code = QApplication::exec();
     if (code == 0) code = form.ExitCode();
-  }  // the window saves its settings as it goes
+  }  // the window writes its settings as it is destroyed
   return code;
 }

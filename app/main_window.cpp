@@ -22,6 +22,7 @@
 #include "app/window_text.h"
 #include "engine/format.h"
 #include "terminal/notations.h"
+#include "terminal/remote_reset.h"
 #include "ui_main_window.h"
 
 namespace vantlebld {
@@ -35,11 +36,6 @@ constexpr uint8_t kDefaultIDCode = 0xC1;
 constexpr int kExitWriteFailed = 3;
 constexpr int kMessagesPage = 0;
 constexpr int kTerminalPage = 1;
-// The firmware's reset request handler takes at most ten codes; each gets a
-// moment, and the PIC a longer one to restart before the search.
-constexpr size_t kMaxPreCodes = 10;
-constexpr auto kPreCodePause = std::chrono::milliseconds(1);
-constexpr auto kPreCodesSettle = std::chrono::milliseconds(100);
 
 std::string ToStd(const QString& s) {
   return s.toLocal8Bit().toStdString();
@@ -465,30 +461,7 @@ void TForm1::RemoteReset() {
 }
 
 void TForm1::SendPreCodes() {
-  const std::string text = ToStd(ui_->edPreCodes->text());
-  if (TrimmedText(text).empty()) return;
-  std::vector<uint8_t> codes;
-  size_t ignored = 0;
-  size_t pos = 1;
-  for (int32_t value = 0; ReadNextInt(text, pos, value, false);) {
-    if (codes.size() < kMaxPreCodes) {
-      codes.push_back(static_cast<uint8_t>(value & 0xFF));
-    } else {
-      ++ignored;
-    }
-  }
-  if (!codes.empty()) AddLog(LogIndent6, "PreCodes: ");
-  for (uint8_t code : codes) {
-    engine_.SendByte(code);
-    std::this_thread::sleep_for(kPreCodePause);
-    AddLog(LogAppend, " Wait 1ms ");
-  }
-  if (ignored > 0) {
-    AddLog(LogIndent6, Format("PreCodes: only the first %d codes are sent, %d more ignored",
-                              static_cast<int>(kMaxPreCodes), static_cast<int>(ignored)));
-  }
-  std::this_thread::sleep_for(kPreCodesSettle);
-  AddLog(LogIndent6, "Wait 100ms");
+  vantlebld::SendPreCodes(engine_, ToStd(ui_->edPreCodes->text()));
 }
 
 void TForm1::bBrowseClick() {

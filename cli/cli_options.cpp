@@ -20,8 +20,8 @@ constexpr CommandSpec kCommands[] = {
 
 // Options that take a value.
 const std::set<std::string> kValueOptions = {
-    "piccodes", "port",      "baud",    "id",  "search-seconds", "timeout-ms",
-    "rts-dtr",  "stop-bits", "offline", "udp", "simulate",       "reset-signals",
+    "piccodes",  "port",    "baud", "id",       "search-seconds", "timeout-ms", "rts-dtr",
+    "stop-bits", "offline", "udp",  "simulate", "reset-signals",  "precodes",
 };
 // Options that stand alone; Values holds them with an empty value.
 const std::set<std::string> kFlagOptions = {"ignore-until-k", "no-eeprom"};
@@ -117,7 +117,6 @@ std::string CliUsage() {
          "\n"
          "Write options:\n"
          "  --no-eeprom           write the flash only\n"
-         "  --reset-signals SCRIPT  after opening: D/d raise/lower DTR, R/r RTS, 10 ms each\n"
          "\n"
          "Link options (every job that talks to the PIC):\n"
          "  --port P              serial port: ttyUSB0, /dev/ttyUSB0, /dev/pts/3\n"
@@ -128,6 +127,9 @@ std::string CliUsage() {
          "  --ignore-until-k      skip bytes the PIC sends before its answer\n"
          "  --rts-dtr off|on|keep control lines after opening the port (on)\n"
          "  --stop-bits 1|2       stop bits (1)\n"
+         "  --precodes CODES      bytes that ask the running program to reset (\"128 80h\"),\n"
+         "                        sent after opening, then a 100 ms pause\n"
+         "  --reset-signals SCRIPT  then D/d raise/lower DTR, R/r RTS, 10 ms each\n"
          "  --offline CODE        no link: take the PIC with this type code\n"
          "  --udp HOST:PORT       send to a UDP listener instead (with --offline)\n"
          "  --simulate CODE       work against a virtual PIC on a pseudo-terminal\n"

@@ -3,6 +3,7 @@
 #include "engine/format.h"
 #include "sim/pty_server.h"
 #include "sim/virtual_pic.h"
+#include "terminal/remote_reset.h"
 
 namespace vantlebld {
 
@@ -103,6 +104,7 @@ void ConnectAndIdentify(TVantleBootloader& engine, const TLinkPlan& plan, const 
   engine.Log(0, " ");
   engine.AbortRequested = false;
   engine.Connect(plan.Port, plan.Baud, "");
+  SendPreCodes(engine, o.Value("precodes"));
   if (o.Has("reset-signals")) engine.SignalScript(o.Value("reset-signals"));
   if (!hexFile.empty()) engine.AnalyzeHex(hexFile);
   if (!engine.SearchPIC(o.Has("ignore-until-k"))) {
