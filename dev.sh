@@ -4,6 +4,7 @@
 #   ./dev.sh test    ... then run every test (CTest)
 #   ./dev.sh run     ... then write an example into a virtual PIC
 #   ./dev.sh bench   ... then run every benchmark
+#   ./dev.sh screenshots  ... then pictures of every page in build/screenshots
 # A second call on a ready machine installs nothing and rebuilds only what
 # changed.
 set -euo pipefail
@@ -14,6 +15,7 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgtest-dev)
 BENCH_PACKAGES=(srecord)
+SCREENSHOT_PACKAGES=(xvfb xauth)
 
 # Installs the Debian packages that are not installed yet; apt-get update
 # runs once, and only when something is missing.
@@ -67,13 +69,23 @@ run_bench() {
   done
 }
 
+# Pictures of every page of the window after a write into a virtual PIC,
+# at the usual and at the minimum size, under a virtual X server.
+run_screenshots() {
+  ensure_packages "${SCREENSHOT_PACKAGES[@]}"
+  build
+  xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$BUILD_DIR/bin/vantlebld-screenshots" "$BUILD_DIR/screenshots" "$ROOT/examples/pic18f252_blink.hex"
+}
+
 case "${1:-}" in
   build) build ;;
   test) run_tests ;;
   run) run_main ;;
   bench) run_bench ;;
+  screenshots) run_screenshots ;;
   *)
-    echo "usage: $0 build|test|run|bench" >&2
+    echo "usage: $0 build|test|run|bench|screenshots" >&2
     exit 1
     ;;
 esac
