@@ -162,7 +162,7 @@ void TVantleBootloader::ErasePass(bool dsPIC33) {
   }
 }
 
-bool TVantleBootloader::WriteFlash18F() {
+int32_t TVantleBootloader::StartTableSizedWrite(bool dsPIC33) {
   const int32_t unit = pic.RowsPerBlock * pic.RowInstr * pic.BytesPerInstrPC;
   const int32_t page = pic.ErasePageInstr * pic.BytesPerInstrPC;
   VANTLE_ASSERT(unit > 0 && page > 0, "Block or erase page size is zero");
@@ -170,7 +170,13 @@ bool TVantleBootloader::WriteFlash18F() {
   BlocksToWrite = everyBlock ? pic.FlashSize / unit : CountNonEmpty(*this, unit);
   if ((pic.Options & kOptionErasePass) != 0) BlocksToWrite += pic.FlashSize / page;
   BlocksWritten = 0;
-  if ((pic.Options & kOptionErasePass) != 0) ErasePass(false);
+  if ((pic.Options & kOptionErasePass) != 0) ErasePass(dsPIC33);
+  return unit;
+}
+
+bool TVantleBootloader::WriteFlash18F() {
+  const int32_t unit = StartTableSizedWrite(false);
+  const bool everyBlock = (pic.Options & kOptionEveryBlock) != 0;
   // Only units that start below the zone: the reset slot reaches the PIC
   // inside the last of them.
   for (int32_t a = 0; a < pic.StartBldZone; a += unit) {
@@ -204,15 +210,9 @@ bool TVantleBootloader::WriteFlashDS() {
 }
 
 bool TVantleBootloader::WriteFlashDSErase() {
-  const int32_t unit = pic.RowsPerBlock * pic.RowInstr * pic.BytesPerInstrPC;
+  const int32_t unit = StartTableSizedWrite(true);
   const int32_t count = pic.RowsPerBlock * pic.RowInstr * pic.BytesPerInstrPIC;
-  const int32_t page = pic.ErasePageInstr * pic.BytesPerInstrPC;
-  VANTLE_ASSERT(unit > 0 && page > 0, "Block or erase page size is zero");
   const bool everyBlock = (pic.Options & kOptionEveryBlock) != 0;
-  BlocksToWrite = everyBlock ? pic.FlashSize / unit : CountNonEmpty(*this, unit);
-  if ((pic.Options & kOptionErasePass) != 0) BlocksToWrite += pic.FlashSize / page;
-  BlocksWritten = 0;
-  if ((pic.Options & kOptionErasePass) != 0) ErasePass(true);
   for (int32_t a = 0; a < pic.FlashSize; a += unit) {
     while (!everyBlock && a < pic.FlashSize && BlockIsEmpty(a, unit))
       a += unit;

@@ -12,8 +12,6 @@ namespace vantlebld {
 
 namespace {
 
-constexpr uint8_t kModeSerial = 0;
-constexpr uint8_t kModeUdp = 2;
 constexpr int32_t kReceiveBufferBytes = 16384;
 constexpr const char* kDefaultParams = "8 N 0 0 0";
 // A purge collects what is still arriving for this long before it

@@ -15,9 +15,6 @@ namespace vantlebld {
 
 namespace {
 
-constexpr uint8_t kModeSerial = 0;
-constexpr uint8_t kModeOffline = 1;
-constexpr uint8_t kModeUdp = 2;
 constexpr char kAck = 'K';
 constexpr char kUdpResetDatagram = 'R';
 // Once two bytes are waiting, the rest of the answer has this long to come.

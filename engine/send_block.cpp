@@ -17,8 +17,6 @@ namespace vantlebld {
 
 namespace {
 
-constexpr uint8_t kModeSerial = 0;
-constexpr uint8_t kModeUdp = 2;
 constexpr uint8_t kAck = 'K';
 constexpr uint8_t kNak = 'N';
 constexpr char kUdpBlockPrefix = ' ';

@@ -46,6 +46,11 @@ inline bool IsDsPIC(uint8_t family) {
   return family == kFamilyDsPIC30 || family == kFamilyDsPIC33;
 }
 
+// Operating modes of the link.
+constexpr uint8_t kModeSerial = 0;
+constexpr uint8_t kModeOffline = 1;  // nothing opened or sent; the offline code is the PIC
+constexpr uint8_t kModeUdp = 2;      // every block as a UDP datagram, nothing received
+
 // Sizes of the EEPROM and configuration areas of the image: offsets 0..16384
 // and 0..4096, one entry more than a power of two.
 constexpr int32_t kEEAreaSize = 16385;
@@ -257,6 +262,10 @@ class TVantleBootloader {
   void CountBlock();
   // The descending erase pass of the devices that ask for one.
   void ErasePass(bool dsPIC33);
+  // The start of the writers whose block size the device table sets
+  // (PIC18, dsPIC33): the block count for the progress, then the erase pass
+  // where the device asks for one. Returns the block's size in HEX bytes.
+  int32_t StartTableSizedWrite(bool dsPIC33);
   std::vector<uint8_t>& FlashArray(int dataorflag);
   const std::vector<uint8_t>& FlashArray(int dataorflag) const;
 };

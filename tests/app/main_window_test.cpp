@@ -1,0 +1,412 @@
+// The main window driven as its user drives it: the start-up state, write
+// and check jobs against a virtual PIC on a pseudo-terminal, the ways a job
+// fails, the abort button, the log dump, the pre-codes and the settings
+// file it keeps beside the program.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QNetworkDatagram>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUdpSocket>
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <memory>
+#include <optional>
+
+#include "app/main_window.h"
+#include "sim/pty_server.h"
+#include "ui_main_window.h"
+
+namespace vantlebld {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Images = std::vector<TStatusImage>;
+
+const QString kHex = VANTLEBLD_SOURCE_DIR "/examples/pic18f252_blink.hex";
+const QString kMissingHex = "/nonexistent/none.hex";
+constexpr uint8_t k18F252 = 0x41;
+constexpr char kFound[] = "   Found:PIC18F252";
+
+TPICInfo Pic18F252() {
+  static const bool read = ReadPicCodes(VANTLEBLD_SOURCE_DIR "/data/piccodes.ini", {});
+  TPICInfo info = PicTable()[k18F252];
+  EXPECT_TRUE(read && DerivePicGeometry(info));
+  return info;
+}
+
+// A PIC18F252 with the bootloader on a pseudo-terminal, serving one job.
+struct TSimLine {
+  explicit TSimLine(const TSimFaults& faults = {})
+      : pic(k18F252, Pic18F252(), TSimOptions{.Faults = faults}), server(pic) {
+    path = QString::fromStdString(server.Open());
+    server.Start();
+  }
+  TVirtualPic pic;
+  TPtyServer server;
+  QString path;
+};
+
+// A pseudo-terminal nobody serves: the test reads what the host sends.
+class TRawLine {
+ public:
+  TRawLine() : fd_(::posix_openpt(O_RDWR | O_NOCTTY)) {
+    termios t{};
+    EXPECT_TRUE(fd_ >= 0 && ::grantpt(fd_) == 0 && ::unlockpt(fd_) == 0);
+    ::tcgetattr(fd_, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd_, TCSANOW, &t);
+  }
+  ~TRawLine() { ::close(fd_); }
+  std::string SlavePath() const { return ::ptsname(fd_); }
+  // The bytes before marker; the guard is reached only when it never comes.
+  std::string ReadUntil(char marker) {
+    std::string got;
+    pollfd p{fd_, POLLIN, 0};
+    char c = 0;
+    while (::poll(&p, 1, 3000) > 0 && ::read(fd_, &c, 1) == 1 && c != marker)
+      got += c;
+    EXPECT_EQ(c, marker);
+    return got;
+  }
+
+ private:
+  int fd_;
+};
+
+class MainWindowTest : public testing::Test {
+ protected:
+  static std::string BinFile(const char* name) {
+    return (QCoreApplication::applicationDirPath() + "/" + name).toStdString();
+  }
+  static void RemoveFiles() {
+    std::remove(BinFile("vantlebld.ini").c_str());
+    std::remove(BinFile("dumplog.log").c_str());
+  }
+  void SetUp() override { RemoveFiles(); }
+  void TearDown() override {
+    form_.reset();  // writes the settings file
+    RemoveFiles();
+  }
+
+  // A fresh window with no settings file, set for quick searches; its
+  // start timer has not run.
+  TForm1& Create(const QStringList& args = {}) {
+    form_.reset();
+    RemoveFiles();
+    form_ = std::make_unique<TForm1>(args);
+    ui().seSearchDelay->setValue(1);
+    ui().seTimeout->setValue(30);
+    return *form_;
+  }
+  TForm1& Start() {
+    Create().TimerStartTimer();
+    return *form_;
+  }
+  Ui::TForm1& ui() { return form_->Controls(); }
+  void Offline() {
+    ui().cbOperatingMode->setCurrentIndex(1);
+    ui().cbOfflineCode->setCurrentText("$41");
+  }
+  void Run(bool write, const QString& port) {
+    ui().comboPortName->setCurrentText(port);
+    write ? form_->bWriteFlashClick() : form_->bJustCheckPICClick();
+  }
+  // The job must have closed the link; the virtual PIC then ends too.
+  void Finish(TSimLine& sim) {
+    ASSERT_FALSE(form_->Engine().Port->Active()) << "the job left the link open";
+    sim.server.WaitFinished();
+  }
+  bool Logged(const std::string& line) const {
+    return std::ranges::count(form_->LogList(), line) > 0;
+  }
+  bool LoggedStart(const std::string& start) const {
+    return std::ranges::any_of(form_->LogList(),
+                               [&](const std::string& l) { return l.starts_with(start); });
+  }
+  bool MemoHas(const char* text) { return ui().Memo1->toPlainText().contains(text); }
+
+  std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(MainWindowTest, StartsWithTheDesignValuesWhileTheEngineKeepsItsOwn) {
+  form_ = std::make_unique<TForm1>(QStringList{});
+  TForm1& f = *form_;
+  const TVantleBootloader& e = f.Engine();
+  EXPECT_EQ((QStringList{f.windowTitle(), ui().comboPortName->currentText(),
+                         ui().ComboBaud->currentText(), ui().edPCDetect->text(),
+                         ui().edRtsDtrPulse->text()}),
+            (QStringList{"Vantle Bootloader", "COM1", "115200", "C1h", ""}));
+  EXPECT_EQ(std::pair(ui().seSearchDelay->value(), ui().seTimeout->value()), std::pair(7, 300));
+  EXPECT_EQ((std::array{e.SearchSeconds, e.WaitMs, e.BaudRate, e.StopBits}),
+            (std::array{3, 200, 115200, 1}));
+  EXPECT_TRUE(ui().LabelBaudAlert->isHidden() && ui().bAbortSearch->isHidden());
+  EXPECT_TRUE(ui().Memo1->toPlainText().startsWith("Interface to VantleBootLoader, v"));
+  EXPECT_FALSE(LoggedStart("Interface to"));  // the banner is not part of the log
+  EXPECT_EQ(f.TrayHistory(), Images{TStatusImage::Idle});
+  const size_t logged = f.LogList().size();
+  EXPECT_FALSE(f.isEnabled());
+  f.TimerStartTimer();
+  EXPECT_TRUE(f.isEnabled());
+  EXPECT_EQ(f.LogList().size(), logged);  // no argument: no write at start
+  ui().seSearchDelay->setValue(9);
+  ui().seTimeout->setValue(40);
+  ui().ComboBaud->setCurrentText("fast");
+  EXPECT_EQ((std::array{e.SearchSeconds, e.WaitMs, e.BaudRate}), (std::array{9, 40, 115200}));
+}
+
+TEST_F(MainWindowTest, StoredValuesReachTheEngineAndUnknownSectionsSurvive) {
+  std::ofstream(BinFile("vantlebld.ini"))
+      << "[PIC]\nStopBits=2\n[OPTIONS]\nSearchDelay=9\n[MY NOTES]\nkept=yes\n";
+  form_ = std::make_unique<TForm1>(QStringList{});
+  EXPECT_FALSE(ui().LabelBaudAlert->isHidden());
+  EXPECT_EQ(form_->Engine().StopBits, 2);
+  EXPECT_EQ(form_->Engine().SearchSeconds, 9);
+  EXPECT_EQ(form_->Engine().WaitMs, 200);
+  form_.reset();
+  std::ifstream in(BinFile("vantlebld.ini"));
+  const std::string saved{std::istreambuf_iterator<char>(in), {}};
+  for (const char* kept : {"[MY NOTES]\nkept=yes", "StopBits=2", "SearchDelay=9", "Timeout=300"})
+    EXPECT_NE(saved.find(kept), std::string::npos) << kept << " in\n" << saved;
+}
+
+TEST_F(MainWindowTest, WritesTheFileIntoThePicAndRemembersItOnce) {
+  TForm1& f = Start();
+  std::vector<int> progress;
+  QObject::connect(ui().ProgressBar1, &QProgressBar::valueChanged,
+                   [&progress](int v) { progress.push_back(v); });
+  ui().edHexName->addItem("older.hex");
+  ui().edHexName->setCurrentText(kHex);
+  TSimLine first;
+  Run(true, first.path);
+  Finish(first);
+  EXPECT_TRUE(Logged(kFound));
+  EXPECT_TRUE(LoggedStart("   WRITE OK  at "));
+  EXPECT_FALSE(Logged("      ERROR!"));
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_EQ(progress.end()[-2], 100);  // the write's last block, then the reset
+  EXPECT_EQ(progress.back(), 0);
+  EXPECT_TRUE(first.pic.Stats().HostErrors.empty());
+  EXPECT_EQ(first.pic.Flash().at(0x100), 0x8A);  // first code bytes of the example
+  EXPECT_EQ(first.pic.Flash().at(0x101), 0x6A);
+  EXPECT_EQ(f.windowTitle(), "Vantle Bootloader - pic18f252_blink.hex");
+  EXPECT_EQ(f.TrayHistory(), (Images{TStatusImage::Idle, TStatusImage::Searching,
+                                     TStatusImage::Found, TStatusImage::Done}));
+  EXPECT_TRUE(ui().bWriteFlash->isEnabled() && ui().bAbortSearch->isHidden());
+  f.TimerEndWaitTimer();
+  EXPECT_EQ(f.TrayHistory().back(), TStatusImage::Idle);
+
+  TSimLine second;
+  Run(true, second.path);
+  Finish(second);
+  EXPECT_EQ(std::ranges::count(f.LogList(), std::string(kFound)), 2);
+  QStringList history;
+  for (int i = 0; i < ui().edHexName->count(); ++i)
+    history << ui().edHexName->itemText(i);
+  EXPECT_EQ(history, (QStringList{kHex, "older.hex"}));
+}
+
+TEST_F(MainWindowTest, CheckIdentifiesWithoutTheFileAndShowsDetailsOnlyWhenAsked) {
+  for (const bool details : {false, true}) {
+    SCOPED_TRACE(details ? "LogDetails on" : "LogDetails off");
+    TForm1& f = Start();
+    if (details) ui().cbLogDetails->click();
+    EXPECT_EQ(f.LogDetails(), details);
+    ui().edHexName->setCurrentText(kMissingHex);
+    TSimLine sim;
+    Run(false, sim.path);
+    Finish(sim);
+    EXPECT_TRUE(Logged(kFound));
+    EXPECT_FALSE(LoggedStart("      File not found"));
+    EXPECT_EQ(sim.pic.Stats().BlocksReceived, 0);
+    EXPECT_EQ(f.TrayHistory().back(), TStatusImage::Done);
+    EXPECT_TRUE(LoggedStart("Also found:"));  // the image report, a detail line
+    EXPECT_EQ(MemoHas("Also found:"), details);
+  }
+}
+
+struct TFailCase {
+  const char* name;
+  bool write;
+  bool silentPic;       // a PIC that never answers; otherwise offline mode
+  const char* content;  // of the HEX file; nullptr: the example, "": no file
+  const char* idCode;
+  const char* message;  // what a failed write adds, nine blanks in
+};
+
+TEST_F(MainWindowTest, FailedJobsLogTheirErrorAndRestoreTheButtons) {
+  const TFailCase cases[] = {
+      {"write to a silent PIC", true, true, nullptr, "C1h", "Not found!"},
+      {"check of a silent PIC", false, true, nullptr, "C1h", nullptr},
+      {"missing file", true, false, "", "C1h", "File not found"},
+      {"malformed file", true, false, "garbage\n", "C1h", "line 1 not formatted properly"},
+      {"ID code not a number", true, false, nullptr, "zz", "not an int"},
+  };
+  QTemporaryDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TForm1& f = Start();
+    QString hex = kHex;
+    if (c.content != nullptr) {
+      hex = *c.content ? dir.filePath("bad.hex") : kMissingHex;
+      if (*c.content) std::ofstream(hex.toStdString()) << c.content;
+    }
+    ui().edHexName->setCurrentText(hex);
+    ui().edPCDetect->setText(c.idCode);
+    std::optional<TSimLine> sim;
+    if (c.silentPic) {
+      sim.emplace(TSimFaults{.NoAnswer = true});
+    } else {
+      Offline();
+    }
+    Run(c.write, sim ? sim->path : QString());
+    EXPECT_TRUE(Logged("      ERROR!"));
+    EXPECT_FALSE(Logged(kFound));
+    if (c.message != nullptr) EXPECT_TRUE(Logged(std::string(9, ' ') + c.message));
+    if (c.message == nullptr) EXPECT_FALSE(LoggedStart(std::string(9, ' ')));
+    EXPECT_EQ(f.TrayHistory(),
+              (Images{TStatusImage::Idle, TStatusImage::Searching, TStatusImage::Error}));
+    EXPECT_FALSE(f.Engine().Port->Active());
+    EXPECT_TRUE(ui().bWriteFlash->isEnabled() && ui().bAbortSearch->isHidden());
+    EXPECT_EQ(f.ExitCode(), 0);
+  }
+}
+
+TEST_F(MainWindowTest, AbortDuringTheSearchEndsTheJobAsNotFound) {
+  Start();
+  ui().seSearchDelay->setValue(2);  // 67 probes if nothing stops the search
+  ui().edHexName->setCurrentText(kHex);
+  TSimLine sim(TSimFaults{.NoAnswer = true});
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [this] {
+    if (LoggedStart("  Searching for PIC")) form_->bAbortSearchClick();
+  });
+  user.start(5);
+  Run(true, sim.path);
+  user.stop();
+  Finish(sim);
+  EXPECT_TRUE(Logged("         Not found!"));
+  EXPECT_FALSE(Logged("  Searching for PIC ..., Not found"));  // it did not run out
+  EXPECT_LT(sim.pic.Stats().ActivationBytes, 10);
+}
+
+TEST_F(MainWindowTest, DumpReplacesTheFileWithTheWholeLog) {
+  TForm1& f = Start();
+  std::ofstream(BinFile("dumplog.log")) << "old\nold\nold\nold\nold\n";
+  f.AddLog(0, "plain");
+  f.AddLog(LogDetail | LogIndent3, "hidden detail");
+  f.bDumpLogToFileClick();
+  std::ifstream in(BinFile("dumplog.log"));
+  Lines dumped;
+  for (std::string l; std::getline(in, l);)
+    dumped.push_back(l);
+  EXPECT_EQ(dumped, f.LogList());
+  ASSERT_GE(dumped.size(), 3u);
+  EXPECT_EQ(Lines(dumped.end() - 3, dumped.end()),
+            (Lines{"plain", "   hidden detail",
+                   "Write to file: " + f.ProgramDir().toStdString() + "dumplog.log"}));
+  EXPECT_FALSE(MemoHas("hidden detail") || MemoHas("Write to file: "));
+}
+
+TEST_F(MainWindowTest, PreCodesInUdpModeAreLoggedButNotSent) {
+  TForm1& f = Start();
+  QUdpSocket receiver;
+  ASSERT_TRUE(receiver.bind(QHostAddress::LocalHost, 0));
+  ui().cbOperatingMode->setCurrentIndex(2);
+  ui().cbOfflineCode->setCurrentText("$41  PIC18F252");
+  EXPECT_FALSE(ui().cbOfflineCode->isHidden());
+  EXPECT_EQ(f.Engine().OfflineCode, 0x41);
+  f.Engine().UDP_DestPort = receiver.localPort();
+  ui().edPreCodes->setText("128 80h");
+  f.bJustCheckPICClick();
+  EXPECT_TRUE(Logged(kFound));
+  EXPECT_TRUE(MemoHas("\n      PreCodes: ,  Wait 1ms ,  Wait 1ms \n      Wait 100ms\n"));
+  EXPECT_TRUE(Logged("      PreCodes: ") && Logged("      PreCodes: ,  Wait 1ms "));
+  EXPECT_EQ(std::ranges::count(f.LogList(), std::string("Sent:80h")), 2);
+  // Only the engine's reset request reaches the network.
+  if (!receiver.hasPendingDatagrams()) receiver.waitForReadyRead(3000);
+  QList<QByteArray> datagrams;
+  while (receiver.hasPendingDatagrams())
+    datagrams << receiver.receiveDatagram().data();
+  EXPECT_EQ(datagrams, QList<QByteArray>{"R"});
+}
+
+struct TPreCodeCase {
+  const char* text;
+  std::string sent;
+  bool waits;
+  bool restIgnored;
+};
+
+TEST_F(MainWindowTest, PreCodesGoOutAsBytesOnTheSerialLine) {
+  constexpr char kMarker = 0x55;
+  const TPreCodeCase cases[] = {
+      {"128 80h", "\x80\x80", true, false},
+      {"300", "\x2C", true, false},
+      {"1,2;zz 3", "\x01\x02", true, false},
+      {"zz 5", "", true, false},
+      {"1 2 3 4 5 6 7 8 9 10 11 12", "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A", true, true},
+      {" \t ", "", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    TForm1& f = Create();
+    TRawLine line;
+    f.Engine().Connect(line.SlavePath(), 115200, "");
+    ui().edPreCodes->setText(c.text);
+    f.SendPreCodes();
+    f.Engine().SendByte(kMarker);
+    EXPECT_EQ(line.ReadUntil(kMarker), c.sent);
+    EXPECT_EQ(Logged("      PreCodes: "), !c.sent.empty());
+    EXPECT_EQ(Logged("      Wait 100ms"), c.waits);
+    EXPECT_EQ(LoggedStart("      PreCodes: only the first 10"), c.restIgnored);
+    f.Engine().Disconnect();
+  }
+}
+
+TEST_F(MainWindowTest, CommandLineFillsTheControlsAndSetsTheExitCode) {
+  TForm1& f = Create({"-b9600", "-com3", "my.hex"});
+  EXPECT_EQ((QStringList{ui().ComboBaud->currentText(), ui().comboPortName->currentText(),
+                         ui().edHexName->currentText()}),
+            (QStringList{"9600", "COM3", "my.hex"}));
+  EXPECT_EQ(f.Engine().BaudRate, 9600);
+  // The command line stands first in the pane, above the banner.
+  const QStringList memo = ui().Memo1->toPlainText().split('\n');
+  EXPECT_EQ(memo.at(0), QCoreApplication::arguments().join(' '));
+  EXPECT_TRUE(Logged(memo.at(0).toStdString()));
+  EXPECT_TRUE(memo.at(1).startsWith("Interface to VantleBootLoader"));
+
+  const std::pair<QStringList, int> cases[] = {
+      {{"-a", "-x", kMissingHex}, 3},
+      {{"-a", kMissingHex}, 0},
+      {{"-x", kMissingHex}, 0},
+      {{kMissingHex}, 0},
+      {{"-q", "-a", "-x", kMissingHex}, 1},
+  };
+  for (const auto& [args, code] : cases) {
+    SCOPED_TRACE(args.join(' ').toStdString());
+    TForm1& started = Create(args);
+    Offline();
+    started.TimerStartTimer();
+    EXPECT_EQ(started.ExitCode(), code);
+    // Any argument starts the write, unless the command line was refused.
+    EXPECT_EQ(Logged("         File not found"), code != 1);
+  }
+}
+
+}  // namespace
+}  // namespace vantlebld
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
