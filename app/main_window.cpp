@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/console.h"
 #include "app/settings.h"
 #include "app/window_text.h"
 #include "engine/format.h"
@@ -111,6 +113,7 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
           &TForm1::cbOperatingModeChange);
   connect(ui_->cbOfflineCode, &QComboBox::currentTextChanged, this, &TForm1::cbOperatingModeChange);
 
+  ui_->Memo1->installEventFilter(this);
   LoadSettings();
   const TCommandLine commandLine = ParseCommandLine(ToStdList(args_));
   ApplyCommandLine(commandLine);
@@ -462,6 +465,84 @@ void TForm1::RemoteReset() {
 
 void TForm1::SendPreCodes() {
   vantlebld::SendPreCodes(engine_, ToStd(ui_->edPreCodes->text()));
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ui_->Memo1 && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      Memo1KeyPress(ToStd(ui_->Memo1->textCursor().block().text()));
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);  // the pane inserts the line break itself
+}
+
+void TForm1::Memo1KeyPress(const std::string& line) {
+  const TConsoleLine command = ParseConsoleLine(line);
+  switch (command.Command) {
+    case TConsoleCommand::None:
+      break;
+    case TConsoleCommand::Help:
+      for (const auto& help : ConsoleHelpLines())
+        AddLog(0, help);
+      break;
+    case TConsoleCommand::OnTop: {
+      const bool onTop = !(windowFlags() & Qt::WindowStaysOnTopHint);
+      setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+      show();  // changing the window's flags hides it
+      AddLog(0, onTop ? "window stays on top" : "window no longer on top");
+      break;
+    }
+    case TConsoleCommand::LogDetails:
+      log_.LogDetails = true;
+      AddLog(LogAppend, " ok");
+      break;
+    case TConsoleCommand::ClearAllFlash:
+      ClearAllFlash();
+      break;
+    case TConsoleCommand::WriteEEPROM:
+    case TConsoleCommand::WriteConfig:
+      WriteSingleLocation(command.Arguments, command.Command == TConsoleCommand::WriteConfig);
+      break;
+    case TConsoleCommand::OfflineCode:
+      try {
+        size_t pos = 1;
+        int32_t id = 0;
+        if (!command.HasArguments || !ReadNextInt(command.Arguments, pos, id, true)) {
+          throw ENotationError("not an int");
+        }
+        engine_.OfflineCode = static_cast<uint8_t>(id & 0xFF);
+        engine_.OperatingMode = kModeOffline;
+        AddLog(LogDetail,
+               Format("Working offline, Assuming PIC code = %.2Xh ", engine_.OfflineCode));
+      } catch (const std::exception&) {
+        AddLog(LogDetail, "Error!");
+      }
+      break;
+  }
+}
+
+void TForm1::WriteSingleLocation(const std::string& arguments, bool config) {
+  try {
+    int32_t address = 0, value = 0;
+    ReadAddressAndData(arguments, config ? "writeconfig" : "writeeeprom", address, value);
+    ConnectAndIdentify(false);
+    if (config) {
+      engine_.WriteConfigByte(address, value);
+    } else {
+      engine_.WriteEEPROMByte(address, static_cast<uint8_t>(value & 0xFF));
+    }
+    FinishJob();
+    AddLog(LogDetail,
+           Format(config ? "performed: CFG[%06Xh]<-%Xh " : "performed: eeprom[%06Xh]<-%Xh ",
+                  address, value));
+  } catch (const std::exception& e) {
+    ShowError();
+    // A missing argument is ours to refuse: say which.
+    if (dynamic_cast<const ENotationError*>(&e) != nullptr)
+      AddLog(LogIndent3 | LogIndent6, e.what());
+  }
+  RestoreButtons();
 }
 
 void TForm1::bBrowseClick() {

@@ -45,6 +45,9 @@ class TForm1 : public QMainWindow {
   void ClearAllFlash();
   void RemoteReset();
   void SendPreCodes();
+  // The console: the pane's line that holds the caret when Enter is
+  // pressed, read as a command before the pane takes the line break.
+  void Memo1KeyPress(const std::string& line);
 
   // For the program entry and the tests.
   int ExitCode() const { return exitCode_; }
@@ -73,6 +76,7 @@ class TForm1 : public QMainWindow {
   void cbOperatingModeChange();
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -86,6 +90,9 @@ class TForm1 : public QMainWindow {
   void TakeTrayImage(TStatusImage image);
   void ShowTrayImage();
   void RememberHexFile();
+  // "writeeeprom" and "writeconfig": one location, on a PIC found as for a
+  // check.
+  void WriteSingleLocation(const std::string& arguments, bool config);
   // Lets the window repaint while a job runs, without taking user input.
   void Repaint();
 

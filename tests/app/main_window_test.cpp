@@ -11,7 +11,9 @@
 
 #include <QApplication>
 #include <QNetworkDatagram>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
 #include <algorithm>
@@ -399,6 +401,67 @@ TEST_F(MainWindowTest, CommandLineFillsTheControlsAndSetsTheExitCode) {
     // Any argument starts the write, unless the command line was refused.
     EXPECT_EQ(Logged("         File not found"), code != 1);
   }
+}
+
+// Typing a command and Enter into the message pane.
+void Type(TForm1& form, const std::string& line) {
+  QPlainTextEdit& memo = *form.Controls().Memo1;
+  memo.moveCursor(QTextCursor::End);
+  memo.insertPlainText(QString::fromStdString("\n" + line));
+  QTest::keyClick(&memo, Qt::Key_Return);
+}
+
+TEST_F(MainWindowTest, ConsoleWritesOneEEPROMAndOneConfigurationLocation) {
+  struct {
+    const char* line;
+    bool config;
+    uint8_t value;  // what the virtual PIC18 holds afterwards
+    const char* performed;
+  } const cases[] = {
+      {"writeeeprom 0 b6h", false, 0xB6, "performed: eeprom[000000h]<-B6h "},
+      {"writeconfig 300003h FFh", true, 0xFF, "performed: CFG[300003h]<-FFh "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    TForm1& f = Start();
+    ui().cbLogDetails->click();
+    TSimLine sim;
+    ui().comboPortName->setCurrentText(sim.path);
+    Type(f, c.line);
+    Finish(sim);
+    EXPECT_TRUE(Logged(c.performed));
+    EXPECT_EQ(sim.pic.Stats().BlocksAccepted, 1);
+    EXPECT_EQ(c.config ? sim.pic.Config().at(0x300003) : sim.pic.EEPROM().at(0), c.value);
+  }
+}
+
+TEST_F(MainWindowTest, ConsoleLinesThatAreNoCommandOrLackArgumentsChangeNothing) {
+  TForm1& f = Start();
+  const auto before = f.LogList().size();
+  for (const char* line : {"Help", "OFFLINE_CODE 41h", "help ", "write eeprom 0 1"})
+    Type(f, line);
+  EXPECT_EQ(f.LogList().size(), before);
+  Type(f, "writeeeprom 5");  // no value: refused before any link is opened
+  EXPECT_TRUE(Logged("      ERROR!"));
+  EXPECT_TRUE(LoggedStart("         writeeeprom needs an address and a value"));
+  EXPECT_FALSE(f.Engine().Port->Active());
+}
+
+TEST_F(MainWindowTest, ConsoleHelpDetailsAndOfflineCode) {
+  TForm1& f = Start();
+  Type(f, "help");
+  EXPECT_TRUE(Logged("ontop  - keep the window on top of the others"));
+  EXPECT_TRUE(LoggedStart("  ...any serial port: -p<name>"));
+  Type(f, "logdetails");
+  EXPECT_TRUE(f.LogDetails());
+  EXPECT_TRUE(MemoHas("logdetails,  ok"));
+  Type(f, "offline_code 41h");
+  EXPECT_EQ(f.Engine().OperatingMode, 1);
+  EXPECT_TRUE(Logged("Working offline, Assuming PIC code = 41h "));
+  f.bJustCheckPICClick();  // no link needed now
+  EXPECT_TRUE(Logged(kFound));
+  Type(f, "offline_code");
+  EXPECT_TRUE(Logged("Error!"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
+#include "app/console.h"
 #include "app/message_log.h"
 #include "app/window_text.h"
 #include "engine/vantlebld_comm.h"
@@ -140,6 +141,54 @@ TEST(WindowText, IDCodeTakesAnyNotationAndFallsBackOnlyWhenEmpty) {
   for (const auto& [text, code] : cases)
     EXPECT_EQ(IDCodeFromText(text, 0x5A), code) << text;
   EXPECT_THROW(IDCodeFromText("zz", 0x5A), ENotationError);
+}
+
+TEST(Console, CommandsMatchExactlyAndWriteCommandsByTheirFirstElevenCharacters) {
+  using C = TConsoleCommand;
+  const struct {
+    const char* line;
+    C command;
+    const char* arguments;
+  } cases[] = {
+      {"help", C::Help, ""},
+      {"?", C::Help, ""},
+      {"Help", C::None, ""},
+      {"help ", C::None, ""},
+      {"ontop", C::OnTop, ""},
+      {"logdetails", C::LogDetails, ""},
+      {"logdetailson", C::LogDetails, ""},
+      {"clearallflash", C::ClearAllFlash, ""},
+      {"clearallflash ", C::None, ""},
+      {"writeeeprom 0 b6h", C::WriteEEPROM, "0 b6h"},
+      {"writeeepromX5 7", C::WriteEEPROM, "5 7"},
+      {"writeconfig 300003h FFh", C::WriteConfig, "300003h FFh"},
+      {"writeeeprom", C::WriteEEPROM, ""},
+      {"offline_code 41h", C::OfflineCode, "41h"},
+      {"offline_code  $41 x", C::OfflineCode, " $41 x"},
+      {"OFFLINE_CODE 41h", C::None, ""},
+      {"write eeprom", C::None, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const TConsoleLine got = ParseConsoleLine(c.line);
+    EXPECT_EQ(got.Command, c.command);
+    if (c.command != C::None) EXPECT_EQ(got.Arguments, c.arguments);
+  }
+  EXPECT_FALSE(ParseConsoleLine("offline_code").HasArguments);
+}
+
+TEST(Console, WriteArgumentsNeedTwoNumbers) {
+  int32_t address = 0, data = 0;
+  ReadAddressAndData("300003h, FFh", "writeconfig", address, data);
+  EXPECT_EQ(std::pair(address, data), std::pair(0x300003, 0xFF));
+  EXPECT_THROW(ReadAddressAndData("5", "writeeeprom", address, data), ENotationError);
+  EXPECT_THROW(ReadAddressAndData("", "writeeeprom", address, data), ENotationError);
+  try {
+    ReadAddressAndData("zz 1", "writeeeprom", address, data);
+    ADD_FAILURE() << "a word is not a number";
+  } catch (const ENotationError& e) {
+    EXPECT_STREQ(e.what(), "not an int");
+  }
 }
 
 }  // namespace
