@@ -8,6 +8,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -23,6 +25,7 @@
 #include "app/settings.h"
 #include "app/window_text.h"
 #include "engine/format.h"
+#include "platform/port_enumerator.h"
 #include "terminal/notations.h"
 #include "terminal/remote_reset.h"
 #include "ui_main_window.h"
@@ -38,6 +41,7 @@ constexpr uint8_t kDefaultIDCode = 0xC1;
 constexpr int kExitWriteFailed = 3;
 constexpr int kMessagesPage = 0;
 constexpr int kTerminalPage = 1;
+constexpr int kStatusPanelWidth = 200;
 
 std::string ToStd(const QString& s) {
   return s.toLocal8Bit().toStdString();
@@ -60,8 +64,14 @@ class TMemoPane final : public TLogPane {
   }
   void AddLine(const std::string& line) override {
     memo_.appendPlainText(ToQt(line));
+    // The newest line in view, read from its start: scrolling sideways to
+    // the end of a long line would hide the start of every line. The caret
+    // then goes to the end of the text.
     memo_.moveCursor(QTextCursor::End);
+    memo_.moveCursor(QTextCursor::StartOfBlock);
     memo_.ensureCursorVisible();
+    memo_.moveCursor(QTextCursor::End);
+    memo_.horizontalScrollBar()->setValue(0);
   }
 
  private:
@@ -114,6 +124,20 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
   connect(ui_->cbOfflineCode, &QComboBox::currentTextChanged, this, &TForm1::cbOperatingModeChange);
 
   ui_->Memo1->installEventFilter(this);
+  statusPanel_ = new QLabel(this);
+  statusPanel_->setFixedWidth(kStatusPanelWidth);
+  ui_->StatusBarApp->addWidget(statusPanel_);
+  ui_->comboPortName->setToolTip("Select a COM");
+  ui_->cbDetectAlsoOpenComs->setToolTip(
+      "Also checks for open coms and display in lowercase (slower)");
+  ui_->cbSearchForCOMs->setToolTip("Search for available COMs and update the COM list");
+  connect(ui_->bSearchCOM, &QPushButton::clicked, this, &TForm1::bSearchCOMClick);
+  connect(ui_->cbSearchForCOMs, &QCheckBox::clicked, this, &TForm1::cbSearchForCOMsClick);
+  connect(ui_->comboPortName, &QComboBox::activated, this, &TForm1::comboPortNameSelect);
+  // Only typing moves an open link; picking an entry or setting the text
+  // from the program does not.
+  connect(ui_->comboPortName->lineEdit(), &QLineEdit::textEdited, this,
+          &TForm1::comboPortNameChange);
   LoadSettings();
   const TCommandLine commandLine = ParseCommandLine(ToStdList(args_));
   ApplyCommandLine(commandLine);
@@ -300,8 +324,7 @@ void TForm1::ConnectAndIdentify(bool loadHex) {
   currentHexFile_ = ui_->edHexName->currentText();
   const std::string hexFile = ToStd(currentHexFile_);
 
-  engine_.Connect(ToStd(ui_->comboPortName->currentText()),
-                  BaudRateOf(ToStd(ui_->ComboBaud->currentText())), "");
+  engine_.Connect(PortToOpen(), BaudRateOf(ToStd(ui_->ComboBaud->currentText())), "");
   RemoteReset();
   engine_.IDCode = IDCodeFromText(ToStd(ui_->edPCDetect->text()), kDefaultIDCode);
   if (loadHex) engine_.AnalyzeHex(hexFile);
@@ -365,7 +388,48 @@ void TForm1::TimerStartTimer() {
   setEnabled(true);
   timerStart_.stop();
   if (exitCode_ != 0) return;  // the command line asked for the end already
-  if (!args_.isEmpty()) bWriteFlashClick();
+  if (!args_.isEmpty()) {
+    bWriteFlashClick();
+  } else {
+    cbSearchForCOMsClick();
+  }
+}
+
+void TForm1::SearchCOMs() {
+  QComboBox& box = *ui_->comboPortName;
+  const std::string previous = ToStd(box.currentText());
+  box.clear();
+  box.setCurrentText(QString());
+  portList_ = BuildPortList(EnumerateSystemPorts(), ui_->cbDetectAlsoOpenComs->isChecked(),
+                            [this](const std::string& name) { return engine_.IsPortBusy(name); });
+  for (const auto& port : portList_)
+    box.addItem(ToQt(port.DisplayName));
+  const int selected = SelectAfterRebuild(portList_, previous);
+  if (selected >= 0) box.setCurrentIndex(selected);
+}
+
+void TForm1::bSearchCOMClick() {
+  ui_->bSearchCOM->setEnabled(false);
+  SearchCOMs();
+  ui_->bSearchCOM->setEnabled(true);
+}
+
+void TForm1::cbSearchForCOMsClick() {
+  if (ui_->cbSearchForCOMs->isChecked()) SearchCOMs();
+}
+
+void TForm1::comboPortNameSelect(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= portList_.size()) return;
+  statusPanel_->setText(ToQt(PortStatusText(portList_[static_cast<size_t>(index)])));
+}
+
+void TForm1::comboPortNameChange(const QString& typed) {
+  engine_.Reconnect(ResolvePortName(portList_, ToStd(typed)),
+                    BaudRateOf(ToStd(ui_->ComboBaud->currentText())));
+}
+
+std::string TForm1::PortToOpen() const {
+  return ResolvePortName(portList_, ToStd(ui_->comboPortName->currentText()));
 }
 
 void TForm1::bWriteFlashClick() {

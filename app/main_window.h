@@ -14,8 +14,10 @@
 #include "app/message_log.h"
 #include "app/settings.h"
 #include "app/status_icons.h"
+#include "engine/port_discovery.h"
 #include "engine/vantlebld_comm.h"
 
+class QLabel;
 class QSystemTrayIcon;
 
 namespace Ui {
@@ -59,6 +61,9 @@ class TForm1 : public QMainWindow {
   const std::vector<TStatusImage>& TrayHistory() const { return trayHistory_; }
   // Where the settings file and the log dump live.
   const QString& ProgramDir() const { return programDir_; }
+  const std::vector<TComPortData>& PortList() const { return portList_; }
+  // The port a job opens: a listed entry's real name for its shown one.
+  std::string PortToOpen() const;
 
  public slots:
   void bWriteFlashClick();
@@ -74,6 +79,12 @@ class TForm1 : public QMainWindow {
   void seTimeoutChange();
   void ComboBaudChange();
   void cbOperatingModeChange();
+  // The port list.
+  void SearchCOMs();
+  void bSearchCOMClick();
+  void cbSearchForCOMsClick();
+  void comboPortNameChange(const QString& typed);
+  void comboPortNameSelect(int index);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -104,6 +115,9 @@ class TForm1 : public QMainWindow {
   // The settings as read; the values of pages still to come are written
   // back as they were.
   TSettings settings_;
+  // One record per entry of the port list, in the list's order.
+  std::vector<TComPortData> portList_;
+  QLabel* statusPanel_ = nullptr;
   QString currentHexFile_;
   QStringList args_;
   bool autoWrite_ = false;

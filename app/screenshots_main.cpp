@@ -10,6 +10,7 @@
 
 #include "app/application.h"
 #include "app/main_window.h"
+#include "app/settings.h"
 #include "sim/pty_server.h"
 #include "sim/virtual_pic.h"
 #include "ui_main_window.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
   const std::string pty = server.Open();
   server.Start();
 
+  form.resize(kDesignWidth, kDesignHeight);  // whatever the last run stored
   form.show();
   form.TimerStartTimer();
   Ui::TForm1& ui = form.Controls();
@@ -55,6 +57,12 @@ int main(int argc, char** argv) {
   Settle();
 
   int saved = 0;
+  // The console's help on the message page, as a user sees it after typing
+  // "help" and Enter.
+  ui.PageControl1->setCurrentIndex(0);
+  form.Memo1KeyPress("help");
+  Settle();
+  if (form.grab().save(outDir + "/messages_help.png")) ++saved;
   for (const bool minimum : {false, true}) {
     if (minimum) form.resize(form.minimumSize());
     for (int page = 0; page < ui.PageControl1->count(); ++page) {
@@ -66,5 +74,5 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("%d screenshots in %s\n", saved, argv[1]);
-  return saved == 2 * ui.PageControl1->count() ? 0 : 1;
+  return saved == 2 * ui.PageControl1->count() + 1 ? 0 : 1;
 }

@@ -15,7 +15,7 @@ struct CommandSpec {
 
 constexpr CommandSpec kCommands[] = {
     {"analyze", 1},   {"devices", 0}, {"check", 0},  {"write", 1},
-    {"clear-all", 1}, {"eeprom", 2},  {"config", 2},
+    {"clear-all", 1}, {"eeprom", 2},  {"config", 2}, {"ports", 0},
 };
 
 // Options that take a value.
@@ -114,12 +114,14 @@ std::string CliUsage() {
          "  clear-all FILE    fill all user flash with FFh, keeping the file's reset code\n"
          "  eeprom ADDR VALUE write one EEPROM location\n"
          "  config ADDR VALUE write one configuration location (PIC18, dsPIC30)\n"
+         "  ports             list the serial ports, marking those in use as busy\n"
          "\n"
          "Write options:\n"
          "  --no-eeprom           write the flash only\n"
          "\n"
          "Link options (every job that talks to the PIC):\n"
-         "  --port P              serial port: ttyUSB0, /dev/ttyUSB0, /dev/pts/3\n"
+         "  --port P              serial port: ttyUSB0, /dev/ttyUSB0, /dev/pts/3, or the\n"
+         "                        adapter: usb:VID:PID (usb:0403:6001), serial:NUMBER\n"
          "  --baud N              baud rate (115200)\n"
          "  --id CODE             activation byte sent to the bootloader (C1h)\n"
          "  --search-seconds S    how long to search (7)\n"

@@ -1,5 +1,6 @@
 #include "cli/link_job.h"
 
+#include "cli/port_selector.h"
 #include "engine/format.h"
 #include "sim/pty_server.h"
 #include "sim/virtual_pic.h"
@@ -90,7 +91,7 @@ TLinkPlan ApplyLinkOptions(TVantleBootloader& engine, const CliOptions& o) {
       plan.Simulation = std::make_unique<TSimulatedPic>(CodeOption(o, "simulate"));
       plan.Port = plan.Simulation->PortPath();
     } else {
-      plan.Port = o.Value("port");
+      plan.Port = ResolvePortOption(o.Value("port"));
     }
   }
   return plan;

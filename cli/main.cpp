@@ -8,6 +8,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/link_job.h"
+#include "cli/port_selector.h"
 #include "cli/progress_bar.h"
 #include "cli/write_job.h"
 #include "engine/log_text.h"
@@ -38,6 +39,13 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJ
   }
   if (o.Command == "eeprom" || o.Command == "config") {
     return RunSingleWrite(engine, o, report, o.Command == "config");
+  }
+  if (o.Command == "ports") {
+    const std::vector<std::string> lines = ListPorts(engine);
+    for (const auto& line : lines)
+      out.Add(0, line);
+    if (lines.empty()) std::cerr << "vantlebld-cli: no serial ports found\n";
+    return kExitOk;
   }
   if (o.Command == "analyze") {
     engine.AnalyzeHex(o.Arguments.at(0));

@@ -195,6 +195,10 @@ class TVantleBootloader {
   // D/d raise/lower DTR, R/r raise/lower RTS; 10 ms after every character.
   void SignalScript(const std::string& script);
   void UDPSend(char ch, const std::string& text);
+  // True when the port cannot be opened now: a probe of its own opens and
+  // closes it, and any failure counts. A port this engine holds open is
+  // busy too (port_discovery.cpp).
+  bool IsPortBusy(const std::string& portName) const;
 
   // --- Search and identification (search.cpp) ---
   bool SearchPIC(bool ignoreUntilK);

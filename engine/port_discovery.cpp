@@ -1,0 +1,113 @@
+// Building the port list, and the engine's probe for ports in use.
+#include "engine/port_discovery.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/format.h"
+#include "engine/vantlebld_comm.h"
+
+namespace vantlebld {
+
+namespace {
+
+// Port names are ASCII; the lower case of a busy port and the comparison
+// of the box's text change A-Z only.
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string LowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), LowerAscii);
+  return text;
+}
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return LowerAscii(x) == LowerAscii(y);
+         });
+}
+
+const TSystemPort* FirstNamed(const std::vector<TSystemPort>& ports, const std::string& name) {
+  const auto it = std::find_if(ports.begin(), ports.end(),
+                               [&name](const TSystemPort& p) { return p.PortName == name; });
+  return it == ports.end() ? nullptr : &*it;
+}
+
+}  // namespace
+
+bool ComparePortNames(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return a.size() < b.size();
+  const int collated = std::strcoll(a.c_str(), b.c_str());
+  return collated != 0 ? collated < 0 : a < b;
+}
+
+std::vector<TComPortData> BuildPortList(const std::vector<TSystemPort>& ports, bool detectBusy,
+                                        const std::function<bool(const std::string&)>& isBusy) {
+  std::vector<std::string> names;
+  names.reserve(ports.size());
+  for (const auto& p : ports)
+    names.push_back(p.PortName);
+  std::sort(names.begin(), names.end(), ComparePortNames);
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+
+  std::vector<TComPortData> list;
+  list.reserve(names.size());
+  for (const auto& name : names) {
+    TComPortData entry;
+    entry.PortName = name;
+    entry.DisplayName = detectBusy && isBusy && isBusy(name) ? LowerCase(name) : name;
+    const TSystemPort* source = FirstNamed(ports, name);
+    entry.DeviceName = source->DeviceName;
+    entry.Description = source->Description;
+    list.push_back(std::move(entry));
+  }
+  return list;
+}
+
+std::vector<std::string> EnumPortDevices(const std::vector<TSystemPort>& ports) {
+  std::vector<std::string> lines;
+  lines.reserve(ports.size());
+  for (const auto& p : ports)
+    lines.push_back(p.PortName + "=" + p.Description);
+  return lines;
+}
+
+std::string PortStatusText(const TComPortData& entry) {
+  return Format("%s  =  %s  =  %s ", entry.PortName.c_str(), entry.Description.c_str(),
+                entry.DeviceName.c_str());
+}
+
+int SelectAfterRebuild(const std::vector<TComPortData>& list, const std::string& previousText) {
+  if (list.empty()) return -1;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (SameIgnoringCase(list[i].DisplayName, previousText)) return static_cast<int>(i);
+  }
+  return 0;
+}
+
+std::string ResolvePortName(const std::vector<TComPortData>& list, const std::string& shown) {
+  for (const auto& entry : list) {
+    if (entry.DisplayName == shown) return entry.PortName;
+  }
+  for (const auto& entry : list) {
+    if (SameIgnoringCase(entry.DisplayName, shown)) return entry.PortName;
+  }
+  return shown;
+}
+
+bool TVantleBootloader::IsPortBusy(const std::string& portName) const {
+  // A probe of its own: the engine's Port (which may hold this very port,
+  // and then makes it busy) is left alone.
+  try {
+    SerialPort probe;
+    probe.RaiseErrors = true;
+    probe.Open(portName);
+    if (probe.Active()) probe.Close();
+    return false;
+  } catch (...) {
+    return true;
+  }
+}
+
+}  // namespace vantlebld
