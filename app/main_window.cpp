@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -28,6 +29,7 @@
 #include "platform/port_enumerator.h"
 #include "terminal/notations.h"
 #include "terminal/remote_reset.h"
+#include "tools/brg_calculator.h"
 #include "ui_main_window.h"
 
 namespace vantlebld {
@@ -124,6 +126,10 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
   connect(ui_->cbOfflineCode, &QComboBox::currentTextChanged, this, &TForm1::cbOperatingModeChange);
 
   ui_->Memo1->installEventFilter(this);
+  connect(ui_->cbSPBRGSelect, &QComboBox::currentIndexChanged, this, &TForm1::BrgCalculate);
+  for (QLineEdit* edit : {ui_->edQuartzMHz, ui_->edMultiplier, ui_->edQBaud}) {
+    connect(edit, &QLineEdit::textChanged, this, &TForm1::BrgCalculate);
+  }
   statusPanel_ = new QLabel(this);
   statusPanel_->setFixedWidth(kStatusPanelWidth);
   ui_->StatusBarApp->addWidget(statusPanel_);
@@ -607,6 +613,32 @@ void TForm1::WriteSingleLocation(const std::string& arguments, bool config) {
       AddLog(LogIndent3 | LogIndent6, e.what());
   }
   RestoreButtons();
+}
+
+void TForm1::BrgCalculate() {
+  const char separator = QLocale().decimalPoint().at(0).toLatin1();
+  const TBrgDisplay d =
+      BrgDisplay(ui_->cbSPBRGSelect->currentIndex(), ToStd(ui_->edQuartzMHz->text()),
+                 ToStd(ui_->edMultiplier->text()), ToStd(ui_->edQBaud->text()), separator);
+  if (const auto mode = BrgModeFromIndex(ui_->cbSPBRGSelect->currentIndex())) {
+    ui_->LabelPLL->setText(ToQt(PllHint(*mode)));
+  }
+  ui_->labelResult->setText(ToQt(d.Summary));
+  ui_->edSpbrgResult->setText(ToQt(d.BrgValue));
+  ui_->edError->setText(ToQt(d.Error));
+  const auto colour = [](TBrgShade shade) {
+    switch (shade) {
+      case TBrgShade::Red:
+        return QString("color: red");
+      case TBrgShade::Maroon:
+        return QString("color: maroon");
+      case TBrgShade::Black:
+        break;
+    }
+    return QString();
+  };
+  ui_->edSpbrgResult->setStyleSheet(colour(d.BrgValueShade));
+  ui_->edError->setStyleSheet(colour(d.ErrorShade));
 }
 
 void TForm1::bBrowseClick() {

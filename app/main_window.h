@@ -79,6 +79,8 @@ class TForm1 : public QMainWindow {
   void seTimeoutChange();
   void ComboBaudChange();
   void cbOperatingModeChange();
+  // The Tools page: the baud-rate generator calculator, on every change.
+  void BrgCalculate();
   // The port list.
   void SearchCOMs();
   void bSearchCOMClick();

@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
   server.Stop();
   Settle();
 
+  ui.edQBaud->setText("9600");  // the calculator shows a result once an input changes
   int saved = 0;
   // The console's help on the message page, as a user sees it after typing
   // "help" and Enter.
