@@ -464,6 +464,18 @@ TEST_F(MainWindowTest, ConsoleHelpDetailsAndOfflineCode) {
   EXPECT_TRUE(Logged("Error!"));
 }
 
+TEST_F(MainWindowTest, ToolsPageRecomputesOnEveryChange) {
+  Start();
+  EXPECT_EQ(ui().labelResult->text(), "Result");  // nothing computed before a change
+  ui().edQBaud->setText("9600");
+  EXPECT_EQ(ui().edSpbrgResult->text(), "129");
+  EXPECT_EQ(ui().LabelPLL->text(), "=1 or pll");
+  ui().cbSPBRGSelect->setCurrentIndex(4);
+  EXPECT_EQ(ui().LabelPLL->text(), "=M/N1/N2");
+  ui().edQBaud->setText("0");
+  EXPECT_TRUE(ui().edSpbrgResult->text().isEmpty());
+}
+
 }  // namespace
 }  // namespace vantlebld
 
