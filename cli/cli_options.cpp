@@ -82,12 +82,12 @@ CliOptions ParseCli(const std::vector<std::string>& args) {
   if (o.Help || o.Version) return o;
   if (positional.empty()) throw CliUsageError("no command given");
   o.Command = positional.front();
-  const CommandSpec* spec = FindCommand(o.Command);
-  if (spec == nullptr) throw CliUsageError("unknown command \"" + o.Command + "\"");
+  const CommandSpec* command = FindCommand(o.Command);
+  if (command == nullptr) throw CliUsageError("unknown command \"" + o.Command + "\"");
   o.Arguments.assign(positional.begin() + 1, positional.end());
-  if (o.Arguments.size() != spec->arguments) {
-    throw CliUsageError(o.Command + " takes " + std::to_string(spec->arguments) + " argument" +
-                        (spec->arguments == 1 ? "" : "s"));
+  if (o.Arguments.size() != command->arguments) {
+    throw CliUsageError(o.Command + " takes " + std::to_string(command->arguments) + " argument" +
+                        (command->arguments == 1 ? "" : "s"));
   }
   return o;
 }
