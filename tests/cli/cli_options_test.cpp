@@ -1,11 +1,11 @@
 // The command line of vantlebld-cli.
+#include "cli/cli_options.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 #include <vector>
-
-#include "cli/cli_options.h"
 
 namespace vantlebld {
 namespace {
@@ -19,16 +19,23 @@ TEST(ParseCli, OptionsStandBeforeOrAfterTheCommand) {
     bool verbose;
   } cases[] = {
       {{"analyze", "a.hex"}, "analyze", {"a.hex"}, {}, false},
-      {{"--verbose", "analyze", "a.hex"}, "analyze", {"a.hex"}, {}, true},
-      {{"analyze", "a.hex", "--piccodes", "t.ini"},
+      {{"analyze", "a.hex", "--piccodes", "t.ini", "--verbose"},
        "analyze",
        {"a.hex"},
        {{"piccodes", "t.ini"}},
+       true},
+      {{"--piccodes=a=b.ini", "--no-eeprom", "devices"},
+       "devices",
+       {},
+       {{"piccodes", "a=b.ini"}, {"no-eeprom", ""}},
        false},
-      {{"--piccodes=t.ini", "devices", "--verbose"}, "devices", {}, {{"piccodes", "t.ini"}}, true},
-      {{"devices", "--piccodes=a=b.ini"}, "devices", {}, {{"piccodes", "a=b.ini"}}, false},
-      {{"--piccodes=", "devices"}, "devices", {}, {{"piccodes", ""}}, false},
+      {{"--piccodes=", "--piccodes", "u.ini", "devices"},
+       "devices",
+       {},
+       {{"piccodes", "u.ini"}},
+       false},
       {{"analyze", "--", "--odd.hex"}, "analyze", {"--odd.hex"}, {}, false},
+      {{"analyze", "-a.hex"}, "analyze", {"-a.hex"}, {}, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -38,37 +45,39 @@ TEST(ParseCli, OptionsStandBeforeOrAfterTheCommand) {
     EXPECT_EQ(o.Values, c.values);
     EXPECT_EQ(o.Verbose, c.verbose);
     EXPECT_FALSE(o.Help || o.Version);
-    EXPECT_EQ(o.Value("piccodes", "fallback"),
-              c.values.empty() ? "fallback" : c.values.at("piccodes"));
   }
-}
-
-TEST(ParseCli, HelpAndVersionNeedNoCommand) {
   const CliOptions help = ParseCli({"--help"});
-  EXPECT_TRUE(help.Help);
-  EXPECT_TRUE(help.Command.empty());
-  const CliOptions version = ParseCli({"--version"});
-  EXPECT_TRUE(version.Version);
-  EXPECT_FALSE(version.Help);
+  EXPECT_TRUE(help.Help && !help.Version && help.Command.empty());
+  EXPECT_TRUE(ParseCli({"--version"}).Version);
 }
 
 TEST(ParseCli, BadCommandLinesAreUsageErrors) {
   const std::vector<std::string> cases[] = {
-      {},                         // no command
-      {"--verbose"},              // still no command
-      {"frobnicate"},             // unknown command
-      {"-v", "devices"},          // a single dash is no option
-      {"--bogus", "devices"},     // unknown option
-      {"devices", "--piccodes"},  // option without its value
-      {"--verbose=yes", "devices"},
+      {},                            // no command
+      {"--verbose"},                 // still no command
+      {"frobnicate"},                // unknown command
+      {"-v", "devices"},             // a single dash is no option
+      {"--bogus", "devices"},        // unknown option
+      {"devices", "--piccodes"},     // option without its value
+      {"--verbose=yes", "devices"},  // a flag with a value
+      {"--no-eeprom=1", "write", "a"},
       {"--help=1"},
       {"analyze"},  // missing file
       {"analyze", "a.hex", "b.hex"},
       {"devices", "extra"},
   };
-  for (const auto& args : cases) {
+  for (const auto& args : cases)
     EXPECT_THROW(ParseCli(args), CliUsageError) << testing::PrintToString(args);
-  }
+}
+
+TEST(ParseCli, NumbersAreCheckedAgainstTheirRange) {
+  const CliOptions o = ParseCli({"devices", "--baud", "0x10", "--id", "300", "--port", "x"});
+  EXPECT_EQ(o.Number("baud", 7, 1, 100), 16);
+  EXPECT_EQ(o.Number("stop-bits", 7, 1, 2), 7);  // absent: the fallback, unchecked
+  EXPECT_THROW(o.Number("id", 0, 0, 255), CliUsageError);
+  EXPECT_THROW(o.Number("port", 0, 0, 255), CliUsageError);
+  EXPECT_EQ(o.Value("port", "none"), "x");
+  EXPECT_EQ(o.Value("udp", "none"), "none");
 }
 
 }  // namespace

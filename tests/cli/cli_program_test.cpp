@@ -1,137 +1,274 @@
-// vantlebld-cli as a user runs it: a child process, its output and exit
-// code.
-#include <gtest/gtest.h>
-
+// vantlebld-cli as a user runs it: a child process, checked by exit code
+// and output, against the in-process virtual PIC of --simulate or the
+// virtual PIC program vantlebld-sim on a pseudo-terminal.
 #include <QProcess>
 #include <QStringList>
-#include <chrono>
-#include <filesystem>
+#include <map>
 #include <regex>
-#include <string>
-#include <vector>
+#include <sstream>
 
-#include "tests/engine/test_support.h"
+#include "engine/format.h"
+#include "tests/engine/engine_fixture.h"
 #include "vantlebld_version.h"
 
 namespace vantlebld::test {
 namespace {
 
+// Bound for a child to start, answer or end; only reached when broken.
+constexpr int kChildGuardMs = 60000;
+
 struct RunResult {
   int exitCode = -1;  // -1: did not start or did not end normally
   std::string out, err;
+  bool Says(const std::string& text) const { return out.find(text) != std::string::npos; }
 };
 
-class CliProgramTest : public ::testing::Test {
+std::string Example(const std::string& name) {
+  return kSourceDir + "/examples/" + name + ".hex";
+}
+
+class CliTest : public ::testing::Test {
  protected:
-  // Runs the program in the scratch directory, so no piccodes.ini of the
-  // caller's directory takes part.
-  RunResult Cli(const std::vector<std::string>& args) {
-    QStringList list;
+  ~CliTest() override {
+    sim.kill();
+    sim.waitForFinished();
+  }
+  // Starts a program in the scratch directory, so no piccodes.ini of the
+  // caller's directory takes part; the project's table comes first, a
+  // later --piccodes in args wins.
+  void Start(QProcess& p, const char* program, const std::vector<std::string>& args) {
+    QStringList list = {"--piccodes", QString::fromStdString(kTable)};
     for (const auto& a : args)
       list << QString::fromStdString(a);
-    QProcess p;
     p.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
-    p.start(QStringLiteral(VANTLEBLD_CLI_PATH), list);
+    p.start(program, list);
+  }
+  static RunResult Finish(QProcess& p) {
     RunResult r;
-    // A guard against a hung child only; no result depends on the time.
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit) {
-      p.kill();
-      p.waitForFinished();
-      return r;
-    }
-    r.exitCode = p.exitCode();
+    if (p.waitForFinished(kChildGuardMs) && p.exitStatus() == QProcess::NormalExit)
+      r.exitCode = p.exitCode();
     r.out = p.readAllStandardOutput().toStdString();
     r.err = p.readAllStandardError().toStdString();
     return r;
   }
+  RunResult Cli(const std::vector<std::string>& args) {
+    QProcess p;
+    Start(p, VANTLEBLD_CLI_PATH, args);
+    return Finish(p);
+  }
+  // Starts vantlebld-sim; returns the line it serves, "" when it did not
+  // come up.
+  std::string StartSim(const std::vector<std::string>& args) {
+    Start(sim, VANTLEBLD_SIM_PATH, args);
+    while (!sim.canReadLine() && sim.waitForReadyRead(kChildGuardMs)) {
+    }
+    const std::string line = sim.readLine().trimmed().toStdString();
+    return line.rfind("PTY ", 0) == 0 ? line.substr(4) : "";
+  }
 
   TempDir dir;
+  QProcess sim;
 };
 
-TEST_F(CliProgramTest, AnalyzePrintsTheSummaryLine) {
+TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
   const std::string hex =
       dir.Write("app.hex", JoinLines({HexBase(0), HexRecord(0, 0, {0x00, 0xEF, 0x04, 0xF0}),
                                       HexBase(0x0030), HexRecord(0, 0, {0x00, 0x22}), kHexEnd}));
   std::filesystem::last_write_time(
       hex, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(210));
-  const RunResult r = Cli({"analyze", hex});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "   HEX: 3 hours old, INHX32,18Fcode+cfg, total=6 bytes. \n");
+  const std::string bad = dir.Write("bad.hex", JoinLines({":0100000041BE", ":01000000G1BE"}));
+  const std::string table = dir.Write("mine.ini",
+                                      "$4B, C, MY18F, 32768, 256, 32, 16, 2, 6, 4, 1\n"
+                                      "$31, B, MY16F, 16384, 256, 4, 4, 8, 56, 32, 0\n");
+  const std::string missing = (dir.Path() / "missing").string();
+  TUdpReceiver receiver;
+  const std::string udp = "127.0.0.1:" + std::to_string(receiver.port);
+  const std::string kUsage = "\n\nUsage: vantlebld-cli [options] COMMAND [ARGS]\n";
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string out;  // the whole output, or "..." and a part of it
+    std::string err;  // a part of the error output
+  } cases[] = {
+      {{"--version"}, 0, std::string("vantlebld-cli ") + VANTLEBLD_VERSION + "\n", ""},
+      {{"--help"}, 0, "...Usage: vantlebld-cli [options] COMMAND [ARGS]\n", ""},
+      {{}, 1, "", "vantlebld-cli: no command given" + kUsage},
+      {{"frobnicate"}, 1, "", kUsage},
+      {{"analyze"}, 1, "", kUsage},
+      {{"--bogus", "devices"}, 1, "", kUsage},
+      {{"devices", "--piccodes"}, 1, "", kUsage},
+      {{"check", "--port", "ttyS0", "--rts-dtr", "maybe"}, 1, "", kUsage},
+      {{"check", "--port", "ttyS0", "--simulate", "41h"}, 1, "", kUsage},
+      {{"check", "--port", "ttyS0", "--timeout-ms", "0"}, 1, "", kUsage},
+      {{"check", "--udp", "127.0.0.1", "--offline", "41h"}, 1, "", kUsage},
+      {{"check", "--udp", udp}, 1, "", kUsage},
+      {{"eeprom", "zz", "1", "--simulate", "31h"}, 1, "", kUsage},
+      {{"config", "300000h", "10000h", "--simulate", "41h"}, 1, "", kUsage},
+      {{"analyze", hex}, 0, "   HEX: 3 hours old, INHX32,18Fcode+cfg, total=6 bytes. \n", ""},
+      {{"analyze", bad},
+       3,
+       "      could not understand HEX file\n      ERROR!\n         not a hex symbol on line 2\n",
+       ""},
+      {{"analyze", missing},
+       3,
+       "      File not found: " + missing + "\n      ERROR!\n         File not found\n",
+       ""},
+      {{"devices", "--piccodes", table}, 0, "$31  MY16F\n$4B  MY18F\n", ""},
+      {{"devices", "--piccodes", missing}, 3, "   Error: piccodes.ini  not found\n", ""},
+      {{"devices", "--piccodes", missing, "--verbose"}, 3, "...cannot open " + missing + ": ", ""},
+      {{"check", "--offline", "41h"}, 0, "...\n   Found:PIC18F252\n", ""},
+      {{"check", "--offline", "7Eh"}, 3, "...unknown pic type: 7Eh", "unsupported pic type"},
+      {{"check", "--udp", udp, "--offline", "41h"}, 0, "...\n   Found:PIC18F252\n", ""},
+      {{"check", "--simulate", "41h", "--baud", "57600", "--stop-bits", "2", "--verbose"},
+       0,
+       "...\nCom parameters: 8 N 2 False False\n",
+       ""},
+      {{"eeprom", "0", "b6h", "--simulate", "31h", "--verbose"},
+       0,
+       "...\nperformed: eeprom[000000h]<-B6h \n",
+       ""},
+      {{"config", "300003h", "FFh", "--simulate", "41h", "--verbose"},
+       0,
+       "...\nperformed: CFG[300003h]<-FFh \n",
+       ""},
+      {{"config", "2FFFFFh", "1", "--simulate", "41h"},
+       3,
+       "...      ERROR!\n",
+       "vantlebld-cli: Address should be above 300000h\n"},
+      {{"clear-all", Example("pic18f46k22_blink"), "--simulate", "61h"},
+       3,
+       "...      ERROR!\n         unknown family\n",
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const RunResult r = Cli(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+    if (c.out.rfind("...", 0) == 0) {
+      EXPECT_TRUE(r.Says(c.out.substr(3))) << r.out;
+    } else {
+      EXPECT_EQ(r.out, c.out);
+    }
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  // The two UDP checks sent one reset datagram each.
+  EXPECT_EQ(receiver.Next(), "R");
+  EXPECT_EQ(receiver.Next(50), std::nullopt);
 }
 
-TEST_F(CliProgramTest, BrokenHexFileFailsTheJob) {
-  const std::string hex = dir.Write("bad.hex", JoinLines({":0100000041BE", ":01000000G1BE"}));
-  const RunResult r = Cli({"analyze", hex});
-  EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.out,
-            "      could not understand HEX file\n"
-            "      ERROR!\n"
-            "         not a hex symbol on line 2\n");
-}
-
-TEST_F(CliProgramTest, MissingHexFileFailsTheJob) {
-  const std::string hex = (dir.Path() / "none.hex").string();
-  const RunResult r = Cli({"analyze", hex});
-  EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.out, "      File not found: " + hex + "\n      ERROR!\n         File not found\n");
-}
-
-TEST_F(CliProgramTest, BadCommandLineExitsWithOne) {
-  const std::vector<std::string> cases[] = {
-      {}, {"frobnicate"}, {"analyze"}, {"--bogus", "devices"}, {"devices", "--piccodes"}};
-  for (const auto& args : cases) {
-    SCOPED_TRACE(testing::PrintToString(args));
+// check against vantlebld-sim: 1 s of search at 50 ms is 21 probes.
+TEST_F(CliTest, CheckFindsTheVirtualPicProgram) {
+  const struct {
+    std::vector<std::string> simArgs, checkArgs;
+    int exitCode;
+    std::string shown;  // a part of the output
+    int probes;         // the activation bytes the virtual PIC saw
+  } cases[] = {
+      {{}, {}, 0, "\n  Searching for PIC ...\n   Found:PIC18F252\n", 1},
+      {{"--no-answer"}, {}, 3, "\n  Searching for PIC ..., Not found\n", 21},
+      {{"--echo"},
+       {},
+       3,
+       "\n    Unexpected chars found: \"\xC1"
+       "AK\"\n",
+       1},
+      {{"--echo"}, {"--ignore-until-k", "--verbose"}, 0, " Ignoring some garbage: \"\xC1\"\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.simArgs) + testing::PrintToString(c.checkArgs));
+    std::vector<std::string> simArgs = {"--code", "41h"};
+    simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
+    const std::string port = StartSim(simArgs);
+    ASSERT_FALSE(port.empty());
+    std::vector<std::string> args = {"check", "--port",       port, "--search-seconds",
+                                     "1",     "--timeout-ms", "50"};
+    args.insert(args.end(), c.checkArgs.begin(), c.checkArgs.end());
     const RunResult r = Cli(args);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.out.empty()) << r.out;
-    EXPECT_NE(r.err.find("Usage: vantlebld-cli"), std::string::npos) << r.err;
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_TRUE(r.Says(c.shown)) << r.out;
+    EXPECT_TRUE(r.Says("\nConnected to " + port + " at 115200\n")) << r.out;
+    EXPECT_EQ(r.err.find("vantlebld-cli: Not found!\n") != std::string::npos, c.exitCode == 3);
+    const RunResult s = Finish(sim);
+    EXPECT_NE(s.err.find(Format("activation bytes: %d\n", c.probes)), std::string::npos) << s.err;
   }
 }
 
-TEST_F(CliProgramTest, DevicesListsTheGivenTableOnly) {
-  const std::string table = dir.Write(
-      "mine.ini", JoinLines({"; two models", "$4B, C, MY18F, 32768, 256, 32, 16, 2, 6, 4, 1",
-                             "$31, B, MY16F, 16384, 256, 4, 4, 8, 56, 32, 0"}));
-  const RunResult r = Cli({"devices", "--piccodes", table});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "$31  MY16F\n$4B  MY18F\n");
-}
-
-TEST_F(CliProgramTest, MissingTableFailsTheJob) {
-  const std::string table = (dir.Path() / "missing.ini").string();
-  const RunResult quiet = Cli({"--piccodes", table, "devices"});
-  EXPECT_EQ(quiet.exitCode, 3);
-  EXPECT_EQ(quiet.out, "   Error: piccodes.ini  not found\n");
-  // With --verbose the detail line names the file.
-  const RunResult verbose = Cli({"--verbose", "--piccodes", table, "devices"});
-  EXPECT_EQ(verbose.exitCode, 3);
-  EXPECT_NE(verbose.out.find(table), std::string::npos) << verbose.out;
-}
-
-TEST_F(CliProgramTest, VersionAndHelp) {
-  const RunResult version = Cli({"--version"});
-  EXPECT_EQ(version.exitCode, 0);
-  EXPECT_EQ(version.out, std::string("vantlebld-cli ") + VANTLEBLD_VERSION + "\n");
-  const RunResult help = Cli({"--help"});
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_EQ(help.out.rfind("Usage: vantlebld-cli", 0), 0u) << help.out;
-}
-
-TEST_F(CliProgramTest, AnalyzesEveryExampleFile) {
-  std::vector<std::string> files;
-  const std::filesystem::path examples = std::filesystem::path(VANTLEBLD_SOURCE_DIR) / "examples";
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(examples, ec)) {
-    if (e.path().extension() == ".hex") files.push_back(e.path().string());
+// One example of each family, written into the in-process virtual PIC
+// that then compares its memory with the image sent; all at once. The
+// dsPIC phantom bytes are never sent, whatever the file holds in them.
+TEST_F(CliTest, WritesAnExampleOfEveryFamily) {
+  const std::string phantom = dir.Write(
+      "phantom", JoinLines({HexRecord(0, 0, {0x00, 0x01, 0x04, 0x00, 0x00, 0x00, 0x00, 0x55})}));
+  const std::vector<std::string> examples[] = {{"pic16f877a_blink", "32h"},
+                                               {"pic18f252_blink", "41h"},
+                                               {"pic18f46j50_blink", "51h"},
+                                               {"pic18f46k22_blink", "61h"},
+                                               {"dspic30f4013_blink", "73h"},
+                                               {"dspic33fj128gp706_blink", "81h"},
+                                               {"pic18f252_blink", "41h", "--no-eeprom"},
+                                               {phantom, "71h"}};
+  std::vector<std::unique_ptr<QProcess>> runs;
+  for (const auto& e : examples) {
+    std::vector<std::string> args = {"write", e[0] == phantom ? e[0] : Example(e[0]), "--simulate",
+                                     e[1]};
+    args.insert(args.end(), e.begin() + 2, e.end());
+    Start(*runs.emplace_back(std::make_unique<QProcess>()), VANTLEBLD_CLI_PATH, args);
   }
-  if (files.empty()) GTEST_SKIP() << "no HEX files in " << examples;
-  const std::regex summary(
-      "   HEX: \\d+ (min|hours|days) old, INHX(8M|32),[^\n]*, total=\\d+ bytes\\. \n");
-  for (const auto& file : files) {
-    const RunResult r = Cli({"analyze", file});
-    EXPECT_EQ(r.exitCode, 0) << file << "\n" << r.out;
-    EXPECT_TRUE(std::regex_search(r.out, summary)) << file << "\n" << r.out;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    SCOPED_TRACE(testing::PrintToString(examples[i]));
+    const RunResult r = Finish(*runs[i]);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(r.Says("\n   WRITE OK  at ")) << r.out;
+    EXPECT_TRUE(std::regex_search(
+        r.out, std::regex("\nlink: \\d+ blocks sent, 0 N answers, 0 catch-ups, 0 rubbish, "
+                          "slowest answer \\d+ ms\nvirtual PIC: memory equals the image sent\n")))
+        << r.out;
+    // EEPROM writes of the PIC18 show; with --no-eeprom there are none.
+    EXPECT_EQ(r.Says("\n   eeprom addr:"), i == 1) << r.out;
   }
+}
+
+// The data bytes of an Intel HEX text by address (types 00, 01, 04).
+std::map<uint32_t, uint8_t> ParseHex(const std::string& path) {
+  std::ifstream in(path);
+  std::map<uint32_t, uint8_t> bytes;
+  uint32_t base = 0;
+  for (std::string line; std::getline(in, line) && line.size() >= 11;) {
+    const auto at = [&](size_t i) { return std::stoul(line.substr(1 + 2 * i, 2), nullptr, 16); };
+    const auto count = at(0), address = at(1) << 8 | at(2), type = at(3);
+    if (type == 4) base = uint32_t(at(4) << 24 | at(5) << 16);
+    for (uint32_t k = 0; type == 0 && k < count; ++k)
+      bytes[base + address + k] = uint8_t(at(4 + k));
+  }
+  return bytes;
+}
+
+// The PIC18F252 example through vantlebld-sim, cross-checked with the
+// memory it exports: the file with its first 8 bytes in the slot at
+// 7DF8h, a GOTO 7E00h at 0, and the file's EEPROM bytes.
+TEST_F(CliTest, ExportedMemoryHoldsTheRelocatedProgram) {
+  const std::string exported = (dir.Path() / "pic.hex").string();
+  const std::string port = StartSim({"--code", "41h", "--export-hex", exported});
+  ASSERT_FALSE(port.empty());
+  const RunResult r = Cli({"write", Example("pic18f252_blink"), "--port", port});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  ASSERT_EQ(Finish(sim).exitCode, 0);
+  const auto file = ParseHex(Example("pic18f252_blink"));
+  const auto pic = ParseHex(exported);
+  int flash = 0, ee = 0;
+  for (const auto& [a, v] : file) {
+    if (a < 0x7DF8) {
+      ++flash;
+      EXPECT_EQ(pic.at(a < 8 ? 0x7DF8 + a : a), v) << std::hex << a;
+    } else if (a >= 0xF00000 && a < 0xF00100) {
+      ++ee;
+      EXPECT_EQ(pic.at(a), v) << std::hex << a;
+    }
+  }
+  EXPECT_GT(flash, 50);
+  EXPECT_EQ(ee, 8);
+  EXPECT_EQ((std::vector<uint8_t>{pic.at(0), pic.at(1), pic.at(2), pic.at(3)}),
+            (std::vector<uint8_t>{0x00, 0xEF, 0x3F, 0xF0}));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Helpers shared by the engine and command-line tests: a scratch directory
+// Plain helpers shared by the tests of several folders: a scratch directory
 // and an Intel HEX record builder. Plain C++ only.
 #pragma once
 
@@ -15,15 +15,13 @@
 
 namespace vantlebld::test {
 
-// A fresh directory under the system's temp directory, removed with
-// everything in it when the object goes away.
+// A fresh temporary directory, removed with its contents.
 class TempDir {
  public:
   TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "vantlebld_test_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::string p = (std::filesystem::temp_directory_path() / "vantlebld_test_XXXXXX").string();
+    if (mkdtemp(p.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = p;
   }
   ~TempDir() {
     std::error_code ec;
@@ -31,47 +29,38 @@ class TempDir {
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-
   const std::filesystem::path& Path() const { return path_; }
-
   // Writes the bytes exactly as given (no line-ending translation).
   std::string Write(const std::string& name, const std::string& content) const {
-    const auto p = path_ / name;
-    std::ofstream(p, std::ios::binary) << content;
-    return p.string();
+    std::ofstream(path_ / name, std::ios::binary) << content;
+    return (path_ / name).string();
   }
 
  private:
   std::filesystem::path path_;
 };
 
-// One Intel HEX record with its checksum: ":" count, address, type, data,
-// checksum, all as upper-case hex.
+// One Intel HEX record with its checksum, in upper-case hex.
 inline std::string HexRecord(uint16_t address, uint8_t type, std::initializer_list<uint8_t> data) {
-  std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()),
-                                static_cast<uint8_t>(address >> 8),
-                                static_cast<uint8_t>(address & 0xFF), type};
+  std::vector<uint8_t> bytes = {uint8_t(data.size()), uint8_t(address >> 8), uint8_t(address),
+                                type};
   bytes.insert(bytes.end(), data);
-  uint8_t sum = 0;
   std::string s = ":";
+  uint8_t sum = 0;
   char buf[3];
   for (uint8_t b : bytes) {
-    sum = static_cast<uint8_t>(sum + b);
     std::snprintf(buf, sizeof buf, "%02X", b);
     s += buf;
+    sum = uint8_t(sum + b);
   }
-  std::snprintf(buf, sizeof buf, "%02X", static_cast<uint8_t>(-sum));
+  std::snprintf(buf, sizeof buf, "%02X", uint8_t(-sum));
   return s + buf;
 }
-
-// Extended linear address record: the upper 16 bits of the addresses that
-// follow.
+// Extended linear address record: the upper 16 bits of what follows.
 inline std::string HexBase(uint16_t upper) {
-  return HexRecord(0, 4, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper & 0xFF)});
+  return HexRecord(0, 4, {uint8_t(upper >> 8), uint8_t(upper)});
 }
-
 inline const std::string kHexEnd = ":00000001FF";
-
 // The lines, each followed by the line ending.
 inline std::string JoinLines(const std::vector<std::string>& lines,
                              const std::string& ending = "\n") {

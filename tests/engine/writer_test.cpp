@@ -1,0 +1,515 @@
+// Writing the PIC: the reset relocation, the flash blocks of each family
+// (read back from an offline write's log), the EEPROM and configuration
+// writes, the clear-all fill, and the block exchange with a virtual PIC on
+// a pseudo-terminal under line faults.
+#include <regex>
+
+#include "engine/format.h"
+#include "tests/engine/engine_fixture.h"
+
+namespace vantlebld::test {
+namespace {
+
+constexpr int kData = 0;
+
+// 16F words as the bytes of a HEX file.
+std::string W(std::initializer_list<int> words) {
+  std::string s;
+  for (int w : words)
+    s += B({w & 0xFF, w >> 8});
+  return s;
+}
+
+class WriterTest : public EngineFixture {
+ protected:
+  void SetUp() override {
+    LoadTable();
+    engine.WaitMs = 10;
+  }
+  // The PIC identified, its image erased as after loading an empty file.
+  void Identify(uint8_t code) {
+    engine.OfflineCode = code;
+    ASSERT_TRUE(engine.IdentifyPIC(code));
+    std::fill(engine.FlashData.begin(), engine.FlashData.end(), 0xFF);
+    std::fill(engine.FlashFlag.begin(), engine.FlashFlag.end(), 0);
+    std::fill(engine.EEData.begin(), engine.EEData.end(), 0xFF);
+    std::fill(engine.EEFlag.begin(), engine.EEFlag.end(), 0);
+    engine.Hex18FCode = Is18F(engine.pic.Family);
+    engine.HexDsPIC = IsDsPIC(engine.pic.Family);
+    log.clear();
+    progress.clear();
+  }
+  void Offline(uint8_t code) {
+    engine.OperatingMode = 1;
+    Identify(code);
+  }
+  // A virtual PIC with these faults on a pty, found by the search.
+  void Serial(uint8_t code, const TSimFaults& faults = {}) {
+    sim.reset();
+    engine.Disconnect();
+    engine.OperatingMode = 0;
+    TPICInfo info = PicTable()[code];
+    ASSERT_TRUE(DerivePicGeometry(info));
+    sim = std::make_unique<TServedPic>(code, info, TSimOptions{.Faults = faults});
+    ConnectTo(sim->path);
+    ASSERT_TRUE(engine.SearchPIC(false));
+    Identify(code);
+  }
+  // Bytes as the HEX file would set them: data and present mark.
+  void Put(int32_t address, const std::string& bytes) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      engine.SetByte(address + int32_t(i), kData, static_cast<uint8_t>(bytes[i]));
+      engine.MarkPresent(address + int32_t(i));
+    }
+  }
+  // A recognisable byte for every address.
+  void PutPattern(int32_t address, int32_t length) {
+    for (int32_t a = address; a < address + length; ++a)
+      Put(a, B({Pattern(a)}));
+  }
+  static int Pattern(int32_t a) { return (a * 7 + 1) & 0xFF; }
+  std::string Image(int32_t address, int32_t length) const {
+    return std::string(engine.FlashData.begin() + address,
+                       engine.FlashData.begin() + address + length);
+  }
+  bool LoggedWriteOk() const { return Logged({LogIndent3, "WRITE OK*"}); }
+  void SetEEPROM(int32_t offset, uint8_t value) {
+    engine.EEData[size_t(offset)] = value;
+    engine.EEFlag[size_t(offset)] = kPresent;
+  }
+  std::unique_ptr<TServedPic> sim;
+};
+
+// --- Reset relocation ---
+
+TEST_F(WriterTest, ResetCodeMovesToTheSlotAndZeroJumpsToTheEntry) {
+  const std::string kJ = B({0x1F, 0x30, 0x8A, 0, 0x20, 0x2F});  // MOVLW 1Fh, MOVWF, GOTO
+  const LogLine kFixed{LogAppend, "... sucessfully repaired."};
+  const LogLine kNotFixed{LogAppend, "... could not repair !!!"};
+  const struct {
+    uint8_t code;
+    std::string file;  // the file's bytes from address 0
+    std::string slot;  // what the slot holds afterwards (16F: repaired)
+    std::string jump;  // what address 0 holds afterwards
+    const char* line;
+    int warnings;
+    std::optional<LogLine> outcome;  // of the 16F repair, when one was needed
+  } cases[] = {
+      // clang-format off
+      {0x33, W({0x018A, 0x2900, 0, 0}), W({0x018A, 0x2900, 0, 0}),
+       B({0x0F, 0x30, 0x8A, 0, 0x20, 0x2F}), "Prepare16FAfter - 0>+Goto 0F20", 0, {}},
+      {0x31, W({0x158A, 0x120A, 0x2900, 0}), W({0x158A, 0x120A, 0x2900, 0}), kJ,
+       "Prepare16FAfter - 0>+Goto 1F20", 0, {}},
+      // PCLATH unset: CLRF PCLATH goes first, in place of word 1 when that
+      // is harmless (NOP in any form, or not in the file) and words 2..3
+      // are not both so, else pushing words 0..2 over a harmless word 3.
+      {0x31, W({0x2900, 0, 0x0020, 0x0040}), W({0x018A, 0x2900, 0, 0x0020}), kJ, "", 1, kFixed},
+      {0x31, W({0x2900, 0, 0x3012, 0x00A0}), W({0x018A, 0x2900, 0x3012, 0x00A0}), kJ, "", 1,
+       kFixed},
+      {0x31, W({0x2900}), W({0x018A, 0x2900, 0xFFFF, 0xFFFF}), kJ, "", 1, kFixed},
+      {0x31, W({0x158A, 0x2900, 0, 0x0020}), W({0x018A, 0x158A, 0x2900, 0}), kJ, "", 1, kFixed},
+      {0x31, W({0x3012, 0x00A0, 0x2100, 0x2900}), W({0x3012, 0x00A0, 0x2100, 0x2900}), kJ, "", 1,
+       kNotFixed},
+      {0x31, W({0x3012, 0x00A0, 0, 0}), W({0x018A, 0x3012, 0x00A0, 0}), kJ, "", 2, kFixed},
+      {0x41, B({0x80, 0xEF, 0, 0xF0, 0, 0, 0, 0}), B({0x80, 0xEF, 0, 0xF0, 0, 0, 0, 0}),
+       B({0x00, 0xEF, 0x3F, 0xF0}), "Prepare18FAfter - 0>Goto 7E00", 0, {}},
+      {0x51, B({0x80, 0xEF, 0, 0xF0, 0, 0, 0, 0}), B({0x80, 0xEF, 0, 0xF0, 0, 0, 0, 0}),
+       B({0x00, 0xEF, 0x7E, 0xF0}), "Prepare18FAfter - 0>Goto FC00", 0, {}},
+      {0x71, B({0x00, 0x01, 4, 0, 0, 0, 0, 0}), B({0x00, 0x01, 4, 0, 0, 0, 0, 0}),
+       B({0x00, 0x1E, 4, 0, 0, 0, 0, 0}), "PrepareDSAfter - 0>Goto 1E00", 0, {}},
+      {0x81, B({0x00, 0x02, 4, 0, 0, 0, 0, 0}), B({0x00, 0x02, 4, 0, 0, 0, 0, 0}),
+       B({0x00, 0x54, 4, 0, 0x01, 0, 0, 0}), "PrepareDSAfter - 0>Goto 15400", 0, {}},
+      // A file without flash data: no GOTO, and the slot gets erased bytes.
+      {0x41, "", std::string(8, '\xFF'), B({0x00, 0xEF, 0x3F, 0xF0}), "", 1, {}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.file));
+    Offline(c.code);
+    Put(0, c.file);
+    ASSERT_FALSE(CatchVantle([&] { engine.ReallocateReset(); }).thrown);
+    const int32_t slot = engine.pic.StartBldZone;
+    EXPECT_EQ(Image(slot, 8), c.slot);
+    EXPECT_EQ(Image(0, int32_t(c.jump.size())), c.jump);
+    if (*c.line) EXPECT_TRUE(Logged({LogDetail, c.line}));
+    // Only 16F marks the jump; elsewhere the first unit goes out only when
+    // the file has more in it.
+    for (int a = 0; a < 8; ++a) {
+      EXPECT_TRUE(engine.IsPresent(slot + a));
+      EXPECT_EQ(engine.IsPresent(a), c.code < 0x40 && a < 3) << a;
+    }
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const LogLine& l) {
+                              return l.text.find("WARNING") != std::string::npos ||
+                                     l.text.rfind("GOTO not", 0) == 0;
+                            }),
+              c.warnings);
+    if (c.outcome) EXPECT_TRUE(Logged(*c.outcome));
+  }
+}
+
+TEST_F(WriterTest, BytesAboveTheSlotAreRefusedTheLastSlotInstructionIsNot) {
+  for (uint8_t code : {0x31, 0x41, 0x51, 0x61, 0x71, 0x82}) {
+    SCOPED_TRACE(int{code});
+    Offline(code);
+    const int32_t first = engine.pic.StartBldZone + 4 * engine.pic.BytesPerInstrPC;
+    const int32_t last = engine.pic.FlashSize - 1;
+    Put(first - 1, B({0x5A}));
+    Put(0, B({1, 2, 3, 4, 5, 6, 7, 8}));
+    engine.ReallocateReset();
+    // 16F and PIC18: inside the slot, overwritten by the copy; dsPIC:
+    // beyond the eight bytes copied, kept.
+    EXPECT_EQ(engine.FlashData[size_t(first - 1)], engine.pic.BytesPerInstrPC == 2 ? 8 : 0x5A);
+    Offline(code);
+    Put(first, B({0x5A}));
+    Put(last, B({0x5A}));
+    EXPECT_EQ(CatchVantle([&] { engine.ReallocateReset(); }).message,
+              "Overwriting bootloader denied");
+    EXPECT_EQ(log.end()[-2], (LogLine{LogIndent6, "Overwriting bootloader denied"}));
+    EXPECT_EQ(log.back(),
+              (LogLine{LogIndent6 | LogDetail,
+                       Format("Address: %.5Xh. Protected=[%.5Xh..%.5Xh]", first, first, last)}));
+  }
+}
+
+TEST_F(WriterTest, RelocationRefusalsAndTheNoRelocationOption) {
+  Offline(0x35);  // Options 4: the check runs, nothing moves
+  Put(0, W({0x2900, 0, 0, 0}));
+  engine.ReallocateReset();
+  EXPECT_TRUE(Logged({LogDetail, "  NO Realloc "}));
+  EXPECT_TRUE(Logged({LogAppend, "... sucessfully repaired."}));
+  EXPECT_EQ(Image(0, 8), B({0x8A, 0x01, 0x00, 0x29, 0, 0, 0, 0}));
+  EXPECT_TRUE(engine.BlockIsEmpty(engine.pic.StartBldZone, 8));
+  // A dsPIC entry off its 64-address boundary (the table does not check
+  // it) fails an assertion.
+  Offline(0x71);
+  engine.pic.BldSlotInstr = 33;
+  EXPECT_EQ(CatchVantle([&] { engine.ReallocateReset(); }).kind, EVantleError::Kind::Assertion);
+}
+
+// --- Flash blocks ---
+
+TEST_F(WriterTest, OneUnitPerFamily) {
+  const struct {
+    uint8_t code;
+    int32_t address, unit;
+    std::string header;
+    const char* line;
+  } cases[] = {
+      {0x31, 0x1FC0, 64, B({0x0F, 0xE0, 0x40}), " Addr(words)=000FE0h,  3+64+1 bytes:"},
+      {0x41, 0x1000, 64, B({0x20, 0x10, 0x00, 0x40}), " Addr(bytes)=001000h,  4+64+1 bytes:"},
+      {0x52, 0x10040, 64, B({0x21, 0x00, 0x40, 0x40}), " Addr(bytes)=010040h,  4+64+1 bytes:"},
+      {0x71, 0x400, 128, B({0x00, 0x02, 0x00, 0x60}), " Addr(bytes)=000400h,  4+96+1 bytes:"},
+      {0x82, 0x800, 512, B({0x00, 0x04, 0x00, 0x00, 0x80, 0x01}),
+       " Addr(bytes)=000800h,  6+384+1 bytes:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    Offline(c.code);
+    engine.pic.Options = 0;
+    PutPattern(c.address + 1, c.unit - 2);  // the unit's ends stay unset: FFh
+    ASSERT_TRUE(engine.WriteFlash(false));
+    std::string data;
+    for (int32_t a = c.address; a < c.address + c.unit; ++a) {
+      if (IsDsPIC(engine.pic.Family) && a % 4 == 3) continue;  // phantom byte
+      data += a == c.address || a == c.address + c.unit - 1 ? '\xFF' : char(Pattern(a));
+    }
+    EXPECT_EQ(Blocks(), std::vector<std::string>{Checked(c.header + data)});
+    EXPECT_TRUE(Logged({LogDetail, c.line}));
+    EXPECT_EQ(progress.back(), 100);
+  }
+}
+
+TEST_F(WriterTest, PIC16FSendsUnitsInOrderWithTheSlotUnitLast) {
+  Offline(0x31);
+  Put(0, W({0x018A, 0x2900, 0x0000, 0x0000}));
+  Put(0x17F, B({0x12}));  // a unit whose last byte alone is in the file
+  engine.ReallocateReset();
+  log.clear();
+  ASSERT_TRUE(engine.WriteFlash(false));
+  // The units in ascending order; the slot (at 3E00h) and the reset code
+  // are checked in the virtual PIC by WriteUnderLineFaults.
+  std::vector<std::string> headers;
+  for (const auto& block : Blocks())
+    headers.push_back(block.substr(0, 3));
+  EXPECT_EQ(headers,
+            (std::vector<std::string>{B({0, 0, 0x40}), B({0, 0xA0, 0x40}), B({0x1F, 0, 0x40})}));
+  EXPECT_EQ(progress, (std::vector<int32_t>{33, 67, 100}));
+  EXPECT_EQ(log.front(), (LogLine{LogAppend, " Writing flash..."}));
+  EXPECT_EQ(log.end()[-2], (LogLine{LogDetail, " Flashwrite ok"}));
+  EXPECT_EQ(log.back().flags, LogIndent3);
+  EXPECT_TRUE(std::regex_match(log.back().text,
+                               std::regex(R"(WRITE OK  at \d{1,2}:\d\d,   time:\d+\.\d{3} sec)")))
+      << log.back().text;
+}
+
+// The erase commands of the pages from below the bootloader down to 0: 18F
+// with the byte address high byte first, dsPIC33 with the program address
+// low byte first; then the data units upwards.
+TEST_F(WriterTest, ErasePassGoesDownThenDataUp) {
+  const struct {
+    uint8_t code;
+    int32_t firstErase, page, erases;
+    std::string dataHeader;  // the unit at 1000h
+  } cases[] = {
+      {0x51, 0xF800, 0x400, 63, B({0x20, 0x10, 0x00, 0x40})},
+      {0x81, 0x2A000, 0x800, 85, B({0x00, 0x08, 0x00, 0x00, 0xC0, 0x00})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int{c.code});
+    Offline(c.code);
+    PutPattern(0x1000, 4);
+    PutPattern(0x1400, 4);  // a second unit further up
+    ASSERT_TRUE(engine.WriteFlash(false));
+    const auto blocks = Blocks();
+    ASSERT_EQ(blocks.size(), size_t(c.erases + 2));
+    for (int i = 0; i < c.erases; ++i) {
+      const int32_t a = c.firstErase - i * c.page, p = a / 2;
+      ASSERT_EQ(blocks[size_t(i)],
+                Checked(c.code < 0x80 ? B({0x20 | (a >> 16), (a >> 8) & 0xFF, a & 0xFF, 2, 0, 0})
+                                      : B({p & 0xFF, (p >> 8) & 0xFF, p >> 16, 0, 2, 0, 0, 0})))
+          << i;
+    }
+    EXPECT_EQ(blocks[size_t(c.erases)].substr(0, c.dataHeader.size()), c.dataHeader);
+    EXPECT_GT(blocks[size_t(c.erases) + 1].substr(0, 3), blocks[size_t(c.erases)].substr(0, 3));
+    EXPECT_EQ(engine.BlocksToWrite, 2 + engine.pic.FlashSize / c.page);
+    ASSERT_EQ(progress.size(), size_t(c.erases + 3));
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), 100);
+  }
+}
+
+TEST_F(WriterTest, EveryBlockOptionSendsEachUnitBelowTheZone) {
+  Offline(0x61);  // K: Options 1, zone at FDF8h
+  PutPattern(0x200, 2);
+  ASSERT_TRUE(engine.WriteFlash(false));
+  EXPECT_EQ(log[1], (LogLine{LogIndent3, "Not Implemented"}));
+  const auto blocks = Blocks();
+  ASSERT_EQ(blocks.size(), 0xFE00u / 64);
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    const int32_t a = int32_t(i) * 64;
+    ASSERT_EQ(blocks[i],
+              Checked(B({0x20 | (a >> 16), (a >> 8) & 0xFF, a & 0xFF, 64}) + Image(a, 64)));
+  }
+  EXPECT_EQ(engine.BlocksToWrite, 1024);
+}
+
+// --- EEPROM, configuration, clear-all ---
+
+TEST_F(WriterTest, SingleLocationBlocks) {
+  const struct {
+    uint8_t code;
+    bool config;
+    int32_t address, value;
+    std::string block;  // as the log shows it; empty: refused
+    std::string line;   // logged first (16F: a detail line), or the error
+  } cases[] = {
+      // clang-format off
+      {0x31, false, 0, 0xB6, "40 00 01 B6 09", "EEPROM16F Location:[000h] <- B6h"},
+      {0x41, false, 0, 0xB6, "40 00 B6 00 0A", "eeprom addr:000h <- B6h"},
+      {0x41, true, 0x300003, 0xFF, "B0 00 03 01 FF 4D", "cfg addr:300003h <- FFh"},
+      {0x41, true, 0x2FFFFF, 0xFF, "", "Address should be above 300000h"},
+      {0x71, false, 0x7FFC00, 0x12, "00 FC 7F 02 12 00 71", "eeprom addr:7FFC00h <- 12h"},
+      // A dsPIC configuration word keeps all 16 bits.
+      {0x71, true, 0xF80000, 0x1234, "00 00 F8 02 34 12 C0", "eeprom addr:F80000h <- 1234h"},
+      // 33h has 128 bytes: the size itself passes, one more does not.
+      {0x33, false, 128, 0x01, "40 80 01 01 3E", "EEPROM16F Location:[080h] <- 01h"},
+      {0x33, false, 129, 0x01, "", "Address bigger than 255"},
+      {0x41, false, 257, 0x01, "", "Address bigger than 255"},
+      {0x51, false, 0, 0x01, "", "Impossible"},
+      {0x61, false, 0, 0x01, "", "Impossible"},
+      {0x81, false, 0, 0x01, "", "Impossible"},
+      {0x31, true, 0x300000, 0x01, "", "Impossible"},
+      {0x61, true, 0x300000, 0x01, "", "Impossible"},
+      {0x81, true, 0xF80000, 0x01, "", "Impossible"},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    Offline(c.code);
+    const Raised r = CatchVantle([&] {
+      if (c.config) {
+        engine.WriteConfigByte(c.address, c.value);
+      } else {
+        engine.WriteEEPROMByte(c.address, static_cast<uint8_t>(c.value));
+      }
+    });
+    EXPECT_EQ(r.message, c.block.empty() ? c.line : "");
+    EXPECT_EQ(Blocks().size(), c.block.empty() ? 0u : 1u);
+    if (c.block.empty()) continue;
+    EXPECT_TRUE(Logged({kBlockLine, "Hex: " + c.block + " *"})) << testing::PrintToString(log);
+    EXPECT_EQ(log.front(), (LogLine{c.code < 0x40 ? LogDetail : LogIndent3, c.line}));
+  }
+}
+
+// After the flash, the EEPROM pass of the family: its locations counted in
+// 8 bits (16F and PIC18 layouts differ), none for J and dsPIC, a refusal
+// for K.
+TEST_F(WriterTest, EEPROMPassAfterTheFlash) {
+  const struct {
+    uint8_t code;
+    int32_t eeSize;
+    bool writeEEPROM;
+    int32_t written;
+    LogLine line;  // logged after the flash; {0, the error raised}
+  } cases[] = {
+      // clang-format off
+      {0x41, 256, true, 256, {LogDetail, " Flashwrite ok"}},
+      {0x41, 1024, true, 256, {LogDetail, " Flashwrite ok"}},
+      {0x41, 300, true, 44, {LogDetail, " Flashwrite ok"}},
+      {0x31, 100, true, 100, {LogDetail, "  eeprom write ok"}},
+      {0x31, 512, true, 256, {LogDetail, "  eeprom write ok"}},
+      {0x31, 256, false, 0, {LogDetail, " Flashwrite ok"}},
+      {0x31, 0, true, 1, {0, "Address bigger than 255"}},
+      {0x51, 0, true, 0, {LogDetail, " No EEPROM"}},
+      {0x61, 1024, true, 0, {0, "Impossible"}},
+      {0x71, 1024, true, 0, {LogIndent3, "WRITE OK*"}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << int{c.code} << " EESize " << c.eeSize);
+    Offline(c.code);
+    engine.pic.EESize = c.eeSize;
+    Put(0x1000, B({0x12, 0x34}));
+    for (int32_t i = 0; i < 600; ++i)
+      SetEEPROM(i, static_cast<uint8_t>(i ^ 0x5A));
+    const Raised r = CatchVantle([&] { engine.WriteFlash(c.writeEEPROM); });
+    EXPECT_EQ(r.message, c.line.flags == 0 ? c.line.text : "");
+    EXPECT_EQ(LoggedWriteOk(), c.line.flags != 0);
+    if (c.line.flags != 0) EXPECT_TRUE(Logged(c.line));
+    const auto blocks = Blocks();
+    ASSERT_GT(blocks.size(), size_t(c.written));
+    const size_t flash = blocks.size() - size_t(c.written);  // the flash goes first
+    EXPECT_NE(blocks[flash - 1][0], 0x40);
+    for (int32_t i = 0; i < c.written; ++i) {
+      ASSERT_EQ(blocks[flash + size_t(i)],
+                Checked(c.code == 0x31 ? B({0x40, i, 1, i ^ 0x5A}) : B({0x40, i, i ^ 0x5A, 0})))
+          << i;
+    }
+  }
+}
+
+TEST_F(WriterTest, FillUserFlashSparesTheVectorsAndTheZone) {
+  const std::pair<uint8_t, int32_t> cases[] = {{0x31, 8}, {0x41, 8}, {0x71, 0x200}, {0x81, 0x400}};
+  for (const auto& [code, first] : cases) {
+    SCOPED_TRACE(int{code});
+    Offline(code);
+    Put(0, B({0x11, 0x22}));
+    Put(first - 1, B({0x33}));
+    const int32_t zone = engine.pic.StartBldZone;
+    engine.SetByte(zone + 20, kData, 0x44);
+    const std::string below = Image(0, first);
+    engine.FillUserFlash();
+    EXPECT_EQ(Image(0, first), below);
+    EXPECT_FALSE(engine.IsPresent(2));
+    for (int32_t a = first; a < engine.pic.FlashSize; ++a) {
+      ASSERT_EQ(engine.IsPresent(a), a < zone) << a;
+      ASSERT_EQ(engine.FlashData[size_t(a)], a == zone + 20 ? 0x44 : 0xFF) << a;
+    }
+  }
+  for (uint8_t code : {0x51, 0x61}) {
+    Offline(code);
+    EXPECT_EQ(CatchVantle([&] { engine.FillUserFlash(); }).message, "unknown family");
+    EXPECT_TRUE(engine.BlockIsEmpty(0, engine.pic.FlashSize));
+  }
+}
+
+// --- The block exchange ---
+
+const LogLine kAck{kBlockLine, "Received \"K\": Ok"};
+const LogLine kNak{kBlockLine, "Received \"N\": crc fail"};
+const LogLine kFailed{LogIndent6, "Could not write"};
+LogLine CatchUp(int attempt) {
+  return {kBlockLine, Format("timeout %d, trying to catch up", attempt)};
+}
+
+// A 16F program of reset code, a unit at 100h and an EEPROM byte: three
+// flash blocks, the slot's last, then the EEPROM block, against a virtual
+// PIC that answers N, rubbish, nothing, or hangs up.
+TEST_F(WriterTest, WriteUnderLineFaults) {
+  const struct {
+    const char* name;
+    TSimFaults faults;
+    int sends;                   // blocks put on the line, resends included
+    int accepted;                // by the virtual PIC; -1: not counted
+    std::vector<LogLine> lines;  // in this order, others between them
+  } cases[] = {
+      // clang-format off
+      {"Clean", {}, 4, 4, {kAck, kAck, kAck, kAck}},
+      {"TwoNaksThenK", {.NakFirst = 2}, 6, 4, {kNak, kNak, kAck, kAck}},
+      {"ThreeNaks", {.NakFirst = 3}, 3, 0, {kNak, kNak, kNak, kFailed}},
+      {"Rubbish", {.RubbishAt = 1}, 1, 1,
+       {{kBlockLine, "Received rubbish, Hex: 41 58 59   Str: AXY"}, kFailed}},
+      {"CatchUp", {.DropBytes = 2, .DropBlock = 1}, 5, 4,
+       {CatchUp(1), {kBlockLine, "caught up after 2 bytes"}, kAck}},
+      {"Silent", {.SilentFrom = 1}, 3, -1, {CatchUp(1), CatchUp(2), CatchUp(3), kFailed}},
+      {"HangUp", {.HangupAt = 2}, 2, 2, {kAck, {LogIndent6, "Communication error *"}, kFailed}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_FATAL_FAILURE(Serial(0x31, c.faults));
+    Put(0, W({0x018A, 0x2900, 0x0000, 0x0000}));
+    for (int32_t a = 0x100; a < 0x140; ++a)
+      Put(a, B({a & 0x3F}));
+    SetEEPROM(5, 0xA5);
+    engine.ReallocateReset();
+    const Raised r = CatchVantle([&] { engine.WriteFlash(true); });
+    EXPECT_EQ(engine.LinkStats.BlocksSent, c.sends);
+    EXPECT_EQ(engine.LinkStats.NAnswers, std::count(c.lines.begin(), c.lines.end(), kNak));
+    EXPECT_TRUE(InOrder(log, c.lines)) << testing::PrintToString(log);
+    // No catch-up beyond the ones expected, and the port raises errors
+    // again for the next job whatever happened.
+    EXPECT_EQ(Count({kBlockLine, "timeout *"}),
+              std::count_if(c.lines.begin(), c.lines.end(),
+                            [](const LogLine& l) { return l.text.rfind("timeout ", 0) == 0; }));
+    EXPECT_TRUE(engine.Port->RaiseErrors);
+    const bool ok = c.lines.back() != kFailed;
+    EXPECT_EQ(LoggedWriteOk(), ok);
+    EXPECT_EQ(r.message, ok ? "" : "Could not write");
+    if (!ok) EXPECT_EQ(r.kind, EVantleError::Kind::SerialLink);
+    engine.Disconnect();
+    sim->server.WaitFinished();
+    const auto& flash = sim->pic.Flash();
+    if (c.accepted >= 0) EXPECT_EQ(sim->pic.Stats().BlocksAccepted, c.accepted);
+    if (ok) {
+      EXPECT_TRUE(sim->pic.Stats().HostErrors.empty());
+      EXPECT_EQ(std::string(flash.begin() + 0x100, flash.begin() + 0x140), Image(0x100, 0x40));
+      EXPECT_EQ(std::string(flash.begin(), flash.begin() + 6), Image(0, 6));  // GOTO 1F20h
+      EXPECT_EQ(std::string(flash.begin() + 0x3E00, flash.begin() + 0x3E08), Image(0x3E00, 8));
+      EXPECT_EQ(sim->pic.EEPROM()[5], 0xA5);
+    }
+  }
+}
+
+// UDP mode: the client opens, a reset datagram stands for the search,
+// then one datagram per block with no answer awaited.
+TEST_F(WriterTest, UdpModeSendsDatagrams) {
+  TUdpReceiver receiver;
+  ASSERT_NE(receiver.port, 0);
+  engine.OperatingMode = 2;
+  engine.UDP_DestAddr = "127.0.0.1";
+  engine.UDP_DestPort = receiver.port;
+  engine.OfflineCode = 0x31;
+  ASSERT_TRUE(engine.Connect("any", 115200, ""));
+  EXPECT_TRUE(engine.UDPClient->Active());
+  EXPECT_FALSE(engine.Port->Active());
+  ASSERT_TRUE(engine.SearchPIC(false));
+  EXPECT_EQ(receiver.Next(), "R");
+  Identify(0x31);
+  Put(0, W({0x018A, 0x2900, 0x0000, 0x0000}));
+  SetEEPROM(5, 0xA5);
+  engine.ReallocateReset();
+  ASSERT_TRUE(engine.WriteFlash(true));
+  const auto blocks = Blocks();
+  ASSERT_EQ(blocks.size(), 3u);
+  for (const auto& block : blocks)
+    EXPECT_EQ(receiver.Next(), " " + block);
+  EXPECT_EQ(receiver.Next(50), std::nullopt);
+  EXPECT_TRUE(LoggedWriteOk());
+  EXPECT_TRUE(engine.Disconnect());
+  EXPECT_FALSE(engine.UDPClient->Active());
+}
+
+}  // namespace
+}  // namespace vantlebld::test
