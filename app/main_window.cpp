@@ -38,8 +38,6 @@ namespace {
 
 constexpr int kStartDelayMs = 100;
 constexpr int kEndWaitMs = 2000;
-constexpr int kHistoryRows = 15;
-constexpr uint8_t kDefaultIDCode = 0xC1;
 constexpr int kExitWriteFailed = 3;
 constexpr int kMessagesPage = 0;
 constexpr int kTerminalPage = 1;

@@ -13,7 +13,6 @@ namespace {
 constexpr int32_t kDefaultBaud = 115200;
 constexpr int64_t kDefaultSearchSeconds = 7;
 constexpr int64_t kDefaultTimeoutMs = 300;
-constexpr uint8_t kDefaultIDCode = 0xC1;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 3;
 

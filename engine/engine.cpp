@@ -4,7 +4,6 @@
 namespace vantlebld {
 
 namespace {
-constexpr uint8_t kDefaultIDCode = 0xC1;  // activation byte the firmware listens for
 constexpr int32_t kDefaultUdpPort = 8090;
 constexpr const char* kLoopbackAddress = "127.0.0.1";
 }  // namespace

@@ -46,6 +46,9 @@ inline bool IsDsPIC(uint8_t family) {
   return family == kFamilyDsPIC30 || family == kFamilyDsPIC33;
 }
 
+// The activation byte the firmware listens for, unless the user names another.
+constexpr uint8_t kDefaultIDCode = 0xC1;
+
 // Operating modes of the link.
 constexpr uint8_t kModeSerial = 0;
 constexpr uint8_t kModeOffline = 1;  // nothing opened or sent; the offline code is the PIC
