@@ -1,0 +1,245 @@
+// The receive window: rows and wrapping, the kept tail of appended text,
+// scrolling, typed keys, mouse selection and what is copied and painted.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QScrollBar>
+#include <QTest>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "terminal/term_view.h"
+
+namespace vantlebld {
+namespace {
+
+using namespace std::string_literals;
+using TRows = std::vector<std::string>;
+
+class TermViewTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    view_.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    view_.show();
+    QObject::connect(&view_, &TTermView::KeyTyped, [this](uint8_t code) { typed_ += char(code); });
+    ResizeTo(40, 10);
+  }
+
+  qreal CellWidth() const {
+    return QFontMetricsF(view_.font()).horizontalAdvance(QLatin1Char('0'));
+  }
+  int LineHeight() const { return QFontMetrics(view_.font()).lineSpacing(); }
+
+  // Room for `columns` characters (and half a cell to spare) by `rows` lines.
+  void ResizeTo(int columns, int rows) {
+    const int frame = 2 * view_.frameWidth();
+    view_.resize(static_cast<int>(std::ceil(CellWidth() * (columns + 0.5))) + frame,
+                 LineHeight() * rows + frame);
+    ASSERT_EQ(view_.ColumnCount(), columns);
+  }
+
+  TRows Rows() const {
+    TRows rows;
+    for (int row = 0; row < view_.RowCount(); ++row)
+      rows.push_back(view_.RowText(row));
+    return rows;
+  }
+
+  // A point in the left half of a character cell: a click there lands
+  // just before that character.
+  QPoint Cell(int row, int column) const {
+    return QPoint(static_cast<int>((column + 0.25) * CellWidth()),
+                  row * LineHeight() + LineHeight() / 2);
+  }
+  void Drag(QPoint from, QPoint to) {
+    QTest::mousePress(view_.viewport(), Qt::LeftButton, {}, from);
+    QTest::mouseMove(view_.viewport(), to);
+    QTest::mouseRelease(view_.viewport(), Qt::LeftButton, {}, to);
+  }
+
+  TTermView view_;
+  std::string typed_;
+};
+
+TEST_F(TermViewTest, LineBreaksAndWrapping) {
+  const struct {
+    int Columns;
+    std::string Text;
+    TRows Rows;
+  } cases[] = {
+      {40, "", {""}},
+      {40, "ab\ncd", {"ab", "cd"}},
+      {40, "ab\r\ncd\r\n", {"ab", "cd", ""}},  // a closing break leaves an empty last row
+      {40, "ab\rcd\r", {"ab", "cd", ""}},      // a lone CR ends a line too
+      {40, "ab\r\rcd", {"ab", "", "cd"}},
+      {40, "a\n\rb", {"a", "", "b"}},
+      {40, "\0\t\x0B"s, {"\0\t\x0B"s}},  // other control bytes are characters
+      {10, "abc defghijkl", {"abc ", "defghijkl"}},
+      {10, "abcdefghi k", {"abcdefghi ", "k"}},
+      {10, "abcdefghijklmnopqrstuvw", {"abcdefghij", "klmnopqrst", "uvw"}},
+      {10, "abcdefghij\r\nk", {"abcdefghij", "k"}},  // a full row, then its break
+      {10, "abcdefghijk\rl m", {"abcdefghij", "k", "l m"}},
+  };
+  for (const auto& c : cases) {
+    ResizeTo(c.Columns, 10);
+    view_.SetText(c.Text);
+    EXPECT_EQ(Rows(), c.Rows) << testing::PrintToString(c.Text);
+  }
+}
+
+TEST_F(TermViewTest, HexTextWrapsAtGroupBoundaries) {
+  ResizeTo(10, 10);
+  std::string hex;
+  for (int i = 0; i < 20; ++i)
+    hex += "4" + std::to_string(i % 10) + " ";
+  view_.SetText(hex);
+  const TRows rows = Rows();
+  ASSERT_EQ(rows.size(), 7u);
+  for (size_t row = 0; row < 6; ++row)
+    EXPECT_EQ(rows[row], hex.substr(row * 9, 9));  // three whole groups a row
+  EXPECT_EQ(rows[6], hex.substr(54));
+}
+
+TEST_F(TermViewTest, AppendingInTwoPiecesGivesTheRowsOfTheWhole) {
+  ResizeTo(8, 100);
+  const std::string text = "one two\r\nthree\rfour five six\n\r\nseventeen eighteen\r\r\nx y z ";
+  view_.SetText(text);
+  const TRows whole = Rows();
+  // Every split point, also between a CR and its LF and inside a wrapped row.
+  for (size_t split = 0; split <= text.size(); ++split) {
+    view_.Clear();
+    view_.AppendText(std::string_view(text).substr(0, split), 1000);
+    view_.AppendText(std::string_view(text).substr(split), 1000);
+    EXPECT_EQ(Rows(), whole) << "split at " << split;
+  }
+}
+
+TEST_F(TermViewTest, AppendKeepsTheLastBytesAndTheSelectionOnThem) {
+  const struct {
+    std::string Before, Added;
+    size_t KeepLast;
+    std::string After;
+  } cases[] = {
+      {"abc", "def", 4, "cdef"}, {"abc", "def", 6, "abcdef"}, {"abc", "def", 100, "abcdef"},
+      {"abc", "def", 0, ""},     {"abc", "", 1, "c"},         {"", "xyz", 2, "yz"},
+  };
+  for (const auto& c : cases) {
+    view_.SetText(c.Before);
+    view_.AppendText(c.Added, c.KeepLast);
+    EXPECT_EQ(view_.Text(), c.After) << c.Before << "+" << c.Added << " keep " << c.KeepLast;
+  }
+  view_.SetText("a\nb\n");
+  view_.AppendText("c", 3);
+  EXPECT_EQ(Rows(), (TRows{"b", "c"}));
+
+  view_.SetText("0123456789");
+  Drag(Cell(0, 4), Cell(0, 7));
+  view_.AppendText("ab", 10);
+  EXPECT_EQ(view_.SelectedText(), "456");
+  view_.AppendText("cdefgh", 10);  // the selected bytes are gone
+  EXPECT_EQ(view_.SelectedText(), "");
+}
+
+TEST_F(TermViewTest, ScrollToEndShowsTheLastRowBesideTheScrollBar) {
+  std::string nr;
+  for (int i = 0; i < 10000; ++i)
+    nr += "    65   41h  01000001\r\n";
+  view_.SetText(nr);
+  view_.ScrollToEnd();
+  ASSERT_EQ(view_.RowCount(), 10001);
+  EXPECT_EQ(view_.FirstVisibleRow(), view_.RowCount() - view_.viewport()->height() / LineHeight());
+  // The columns fit the room the scroll bar leaves (laid out by the event loop).
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(view_.verticalScrollBar()->isVisible());
+  EXPECT_EQ(view_.ColumnCount(), static_cast<int>(view_.viewport()->width() / CellWidth()));
+
+  view_.SetText("short");
+  EXPECT_EQ(view_.FirstVisibleRow(), 0);
+  EXPECT_EQ(view_.ColumnCount(), 40);  // the bar's width is back
+}
+
+TEST_F(TermViewTest, ResizeAndFontChangeRewrap) {
+  view_.SetText(std::string(100, 'x'));
+  ResizeTo(10, 20);
+  EXPECT_EQ(view_.RowCount(), 10);
+  ResizeTo(25, 20);
+  EXPECT_EQ(view_.RowCount(), 4);
+  QFont bigger = view_.font();
+  bigger.setPointSizeF(bigger.pointSizeF() * 2);
+  view_.setFont(bigger);
+  EXPECT_LT(view_.ColumnCount(), 25);
+  EXPECT_EQ(view_.RowCount(), (100 + view_.ColumnCount() - 1) / view_.ColumnCount());
+}
+
+TEST_F(TermViewTest, KeysTypeBytesOrScroll) {
+  const struct {
+    Qt::Key Key;
+    Qt::KeyboardModifiers Mods;
+    std::string Bytes;
+  } cases[] = {
+      {Qt::Key_A, {}, "a"},          {Qt::Key_Return, {}, "\r"},
+      {Qt::Key_Backspace, {}, "\b"}, {Qt::Key_Tab, {}, "\t"},
+      {Qt::Key_Escape, {}, "\x1B"},  {Qt::Key_C, Qt::ControlModifier, "\x03"},
+      {Qt::Key_Shift, {}, ""},       {Qt::Key_F1, {}, ""},
+      {Qt::Key_PageDown, {}, ""},
+  };
+  for (const auto& c : cases) {
+    typed_.clear();
+    QTest::keyClick(&view_, c.Key, c.Mods);
+    EXPECT_EQ(typed_, c.Bytes) << QKeySequence(c.Key | c.Mods).toString().toStdString();
+  }
+  // The event's own text byte for byte; nothing for characters past Latin-1.
+  typed_.clear();
+  QTest::sendKeyEvent(QTest::Click, &view_, Qt::Key_Eacute, QString(QChar(0xE9)), {});
+  QTest::sendKeyEvent(QTest::Click, &view_, Qt::Key_unknown, QString(QChar(0x20AC)), {});
+  EXPECT_EQ(typed_, "\xE9");
+
+  view_.SetText(std::string(100, '\n'));  // 101 rows, 10 in sight
+  QTest::keyClick(&view_, Qt::Key_PageDown);
+  QTest::keyClick(&view_, Qt::Key_Up);
+  EXPECT_EQ(view_.FirstVisibleRow(), 9);
+  QTest::keyClick(&view_, Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(view_.FirstVisibleRow(), 91);
+}
+
+TEST_F(TermViewTest, MouseSelectionCopiesTheGlyphs) {
+  view_.SetText("ab\0\xFA\r\ncd\x01\x7F\xB0\xFF|"s);
+  const QString copied = QString::fromUtf16(u"b \u00B7\r\ncd\u263A\u2302\u2591\u00A0");
+  Drag(Cell(1, 6), Cell(0, 1));  // backwards
+  EXPECT_EQ(view_.SelectedText(), "b\0\xFA\r\ncd\x01\x7F\xB0\xFF"s);
+  QApplication::clipboard()->clear();
+  view_.CopySelection();
+  EXPECT_EQ(QApplication::clipboard()->text(), copied);
+
+  // Ctrl+Shift+C copies and types nothing.
+  typed_.clear();
+  view_.SelectAll();
+  QTest::keyClick(&view_, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), "a" + copied + "|");
+  EXPECT_EQ(typed_, "");
+
+  Drag(Cell(1, 2), Cell(5, 0));  // below the last row is the end of the text
+  EXPECT_EQ(view_.SelectedText(), "\x01\x7F\xB0\xFF|");
+}
+
+TEST_F(TermViewTest, PaintsPaperAndSelection) {
+  view_.SetText("          \nx");
+  view_.SetPaperColor(Qt::gray);
+  Drag(Cell(0, 2), Cell(0, 5));
+  const QImage image = view_.viewport()->grab().toImage();
+  const auto pixel = [&](int row, int column) {
+    return image.pixelColor(Cell(row, column) * view_.devicePixelRatioF());
+  };
+  EXPECT_EQ(pixel(0, 1), QColor(Qt::gray));
+  EXPECT_EQ(pixel(0, 3), view_.palette().color(QPalette::Highlight));
+  EXPECT_EQ(pixel(0, 6), QColor(Qt::gray));
+  EXPECT_EQ(pixel(5, 0), QColor(Qt::gray));  // below the text
+}
+
+}  // namespace
+}  // namespace vantlebld
