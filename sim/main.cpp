@@ -78,12 +78,18 @@ void MakeLink(const std::string& path, const std::string& slave) {
   fs::create_symlink(slave, path);
 }
 
-void PrintSummary(const vantlebld::TSimStats& s) {
+void PrintSummary(const vantlebld::TVirtualPic& pic, const vantlebld::TPtyServer& server) {
+  const vantlebld::TSimStats& s = pic.Stats();
   std::cerr << vantlebld::Format(
       "blocks accepted: %d, N answers: %d, filler bytes seen: %d, activation bytes: %d\n",
       s.BlocksAccepted, s.NAnswers, s.FillerBytes, s.ActivationBytes);
   for (const auto& e : s.HostErrors)
     std::cerr << "host error: " << e << '\n';
+  if (RunsProgram(pic.Options())) {
+    std::cerr << vantlebld::Format("user program: %s, bytes echoed: %d, stream bytes sent: %llu\n",
+                                   pic.ProgramRunning() ? "ran" : "never started", s.ProgramBytes,
+                                   static_cast<unsigned long long>(server.StreamedBytes()));
+  }
 }
 
 }  // namespace
@@ -133,7 +139,7 @@ int main(int argc, char** argv) {
         result = kExitUsage;
       }
     }
-    PrintSummary(pic.Stats());
+    PrintSummary(pic, server);
     if (result == kExitOk && !pic.Stats().HostErrors.empty()) result = kExitHostErrors;
   } catch (const std::exception& e) {
     if (!c.Link.empty()) {

@@ -28,6 +28,11 @@ constexpr int kSlaveRecheckMs = 10;
 // later.
 constexpr auto kWriteRetry = milliseconds(10);
 constexpr size_t kReadChunk = 512;
+// The program's stream is taken off the clock in pieces of at most this
+// many bytes, and at most once a tick: a fast stream goes out in chunks of
+// what fell due since the last one, a slow one byte by byte as it falls due.
+constexpr size_t kStreamChunk = 16384;
+constexpr auto kStreamTick = milliseconds(1);
 
 std::runtime_error SystemError(const char* what) {
   return std::runtime_error(std::string(what) + ": " + std::strerror(errno));
@@ -53,6 +58,8 @@ TPtyServer::TPtyServer(TVirtualPic& pic, int32_t baudPace) : pic_(pic) {
     byteTime_ = std::chrono::duration_cast<TClock::duration>(
         std::chrono::nanoseconds(kBitsPerByte * 1'000'000'000 / baudPace));
   }
+  if (RunsProgram(pic.Options()) && pic.Options().StreamRate > 0)
+    stream_.emplace(pic.Options().StreamRate);
 }
 
 TPtyServer::~TPtyServer() {
@@ -82,6 +89,15 @@ std::string TPtyServer::Open() {
   if (::tcsetattr(master_, TCSANOW, &raw) != 0) throw fail("tcsetattr");
   const int flags = ::fcntl(master_, F_GETFL);
   if (flags < 0 || ::fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0) throw fail("fcntl");
+  if (RunsProgram(pic_.Options())) {
+    // Until the host first opens the slave, the master does not look hung
+    // up and keeps what is written for the host's first open. Opening and
+    // closing the slave once makes a port nobody has opened yet look like
+    // one the host has closed, so the program's bytes are lost until then.
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) throw fail("open");
+    ::close(slave);
+  }
   if (wake_ < 0) wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake_ < 0) throw fail("eventfd");
   slavePath_ = name;
@@ -93,6 +109,7 @@ std::string TPtyServer::Open() {
 
 void TPtyServer::Run() {
   if (master_ < 0) throw std::logic_error("TPtyServer::Run without an open pseudo-terminal");
+  const bool program = RunsProgram(pic_.Options());
   bool gotByte = false;
   bool slaveAbsent = false;
   while (!stopRequested_.load()) {
@@ -101,17 +118,31 @@ void TPtyServer::Run() {
       end_ = TEnd::HungUp;
       return;
     }
+    // Answers and echoes take the line first; the stream gets the rest.
+    if (program) FeedProgram(now, slaveAbsent);
+    if (!streamOut_.empty()) WriteStream();
     TClock::duration timeout =
         out_.empty() ? TClock::duration(-1) : std::max(NextSend() - now, TClock::duration::zero());
+    if (program) {
+      const TClock::duration wait = ProgramWait(now);
+      if (wait >= wait.zero()) timeout = timeout < timeout.zero() ? wait : std::min(timeout, wait);
+    }
     if (slaveAbsent) {
       const TClock::duration recheck = milliseconds(kSlaveRecheckMs);
       timeout = timeout < timeout.zero() ? recheck : std::min(timeout, recheck);
       pollfd wake{wake_, POLLIN, 0};
       if (PollFor(&wake, 1, timeout) < 0 && errno != EINTR) throw SystemError("poll");
-      slaveAbsent = false;
-      continue;
+      if (!program) {
+        slaveAbsent = false;
+        continue;
+      }
+      // The program sends on its own: look whether the host is back before
+      // anything more goes to the line.
+      timeout = TClock::duration::zero();
     }
-    pollfd fds[2] = {{master_, POLLIN, 0}, {wake_, POLLIN, 0}};
+    // A stream the master could not take waits for room there.
+    const auto events = static_cast<short>(POLLIN | (streamOut_.empty() ? 0 : POLLOUT));
+    pollfd fds[2] = {{master_, events, 0}, {wake_, POLLIN, 0}};
     if (PollFor(fds, 2, timeout) < 0) {
       if (errno == EINTR) continue;
       throw SystemError("poll");
@@ -133,7 +164,11 @@ void TPtyServer::Run() {
         }
       }
     }
-    if (closed) {
+    if (program) {
+      // The host may come back any time; serving ends only on Stop().
+      if (closed) LoseLine(!slaveAbsent);
+      slaveAbsent = closed;
+    } else if (closed) {
       // Between a port probe (opened and closed without a byte) and the
       // job the line looks hung up too; only a line that carried bytes
       // ends the job.
@@ -180,6 +215,83 @@ TPtyServer::TClock::time_point TPtyServer::NextSend() const {
   auto at = next.Due;
   if (!next.HangUp) at = std::max({at, lineFreeAt_, retryAt_});
   return at;
+}
+
+int64_t TPtyServer::MsSinceReset(TClock::time_point t) const {
+  return std::chrono::duration_cast<milliseconds>(t - reset_).count();
+}
+
+void TPtyServer::FeedProgram(TClock::time_point now, bool slaveAbsent) {
+  if (!pic_.ProgramRunning()) pic_.Advance(MsSinceReset(now));
+  if (!stream_ || !pic_.ProgramRunning()) return;
+  if (!stream_->Started()) stream_->Start(now);
+  if (slaveAbsent) {
+    stream_->Drop(now);
+    return;
+  }
+  // A host that does not read leaves the last bytes waiting for room in the
+  // master. Nothing more is taken off the clock until they are gone: the
+  // stream falls behind the clock rather than pile up here without bound.
+  if (!streamOut_.empty()) return;
+  size_t room = kStreamChunk;
+  if (byteTime_ > byteTime_.zero()) {
+    if (lineFreeAt_ > now) return;
+    room = std::min(room, static_cast<size_t>((now - lineFreeAt_) / byteTime_) + 1);
+  }
+  streamOut_ = stream_->Take(now, room);
+  if (byteTime_ > byteTime_.zero() && !streamOut_.empty()) {
+    const auto onLine = byteTime_ * static_cast<int64_t>(streamOut_.size());
+    lineFreeAt_ = std::max(lineFreeAt_, now - onLine) + onLine;
+  }
+}
+
+void TPtyServer::WriteStream() {
+  size_t sent = 0;
+  while (sent < streamOut_.size()) {
+    const ssize_t n = ::write(master_, streamOut_.data() + sent, streamOut_.size() - sent);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      // EAGAIN: the host is not reading; the poll waits for room. Anything
+      // else: the host has gone, and the poll sees its hang-up.
+      break;
+    }
+  }
+  streamed_ += sent;
+  streamOut_.erase(0, sent);
+}
+
+TPtyServer::TClock::duration TPtyServer::ProgramWait(TClock::time_point now) const {
+  constexpr TClock::duration kNoWait(-1);
+  if (!pic_.ProgramRunning()) {
+    const int64_t startMs = pic_.ProgramStartMs();
+    if (startMs < 0) return kNoWait;
+    return std::max(reset_ + milliseconds(startMs) - now, TClock::duration::zero());
+  }
+  if (!stream_ || !streamOut_.empty()) return kNoWait;
+  if (!stream_->Started()) return TClock::duration::zero();
+  auto at = stream_->NextDue();
+  if (at > now) at = std::max(at, now + kStreamTick);
+  if (byteTime_ > byteTime_.zero()) at = std::max(at, lineFreeAt_);
+  return std::max(at - now, TClock::duration::zero());
+}
+
+void TPtyServer::LoseLine(bool hostJustLeft) {
+  pic_.HostClosed();
+  // Nothing is echoed or streamed to a port nobody holds.
+  streamOut_.clear();
+  std::erase_if(out_, [](const TOutByte& o) { return !o.HangUp; });
+  if (!hostJustLeft) return;
+  // What the host left unread is lost with the port, as on a real line;
+  // the pseudo-terminal would keep it for the host's next open. Only a
+  // flush on the slave clears what has already reached its line
+  // discipline, so the slave is opened for a moment to flush it.
+  const int slave = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave < 0) return;
+  ::tcflush(slave, TCIFLUSH);
+  ::close(slave);
 }
 
 bool TPtyServer::SendDue(TClock::time_point now) {

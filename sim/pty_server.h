@@ -6,6 +6,12 @@
 // also takes 10 bit times per byte in each direction, like a real UART.
 // Serving ends when the host closes the port after a job, when Stop() is
 // called, or when the PIC hangs up (the master side is closed at once).
+//
+// When the PIC may run a program (RunsProgram), the host closing the port
+// does not end the serving: the host opens and closes the port as it likes,
+// and what the program sends while nobody holds the port is lost, as on a
+// real line. The program's stream (TSimOptions::StreamRate) is paced by the
+// clock and, with a baud pace, shares the line with the echo.
 #pragma once
 
 #include <atomic>
@@ -13,9 +19,11 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "sim/user_program.h"
 #include "sim/virtual_pic.h"
 
 namespace vantlebld {
@@ -50,6 +58,8 @@ class TPtyServer {
 
   // Why Run() ended; read after it has.
   TEnd End() const { return end_; }
+  // Stream bytes handed to the host so far; read after Run() has ended.
+  uint64_t StreamedBytes() const { return streamed_; }
 
  private:
   using TClock = std::chrono::steady_clock;
@@ -64,6 +74,11 @@ class TPtyServer {
   bool SendDue(TClock::time_point now);
   TClock::time_point NextSend() const;
   void CloseMaster();
+  int64_t MsSinceReset(TClock::time_point t) const;
+  void FeedProgram(TClock::time_point now, bool slaveAbsent);
+  void WriteStream();
+  TClock::duration ProgramWait(TClock::time_point now) const;
+  void LoseLine(bool hostJustLeft);
 
   TVirtualPic& pic_;
   TClock::duration byteTime_{};
@@ -75,6 +90,9 @@ class TPtyServer {
   TClock::time_point lineFreeAt_;
   TClock::time_point retryAt_;
   std::deque<TOutByte> out_;
+  std::optional<TUserStream> stream_;
+  std::string streamOut_;  // stream bytes taken off the clock, not yet taken by the master
+  uint64_t streamed_ = 0;
   std::atomic<bool> stopRequested_{false};
   TEnd end_ = TEnd::NotEnded;
   std::thread thread_;

@@ -13,11 +13,14 @@ const std::set<std::string> kValueOptions = {
     "code",       "piccodes",     "link",      "export-hex",   "baud-pace",
     "write-ms",   "listen-after", "id",        "nak",          "drop",
     "rubbish-at", "silent-from",  "hangup-at", "answer-delay", "garbage-before-id",
+    "stream",
 };
-const std::set<std::string> kFlagOptions = {"echo", "no-answer", "help"};
+const std::set<std::string> kFlagOptions = {"echo", "no-answer", "run-after-write", "run-program",
+                                            "help"};
 
 constexpr int64_t kMaxMs = 3'600'000;
 constexpr int64_t kMaxBaud = 10'000'000;
+constexpr int64_t kMaxStreamRate = 10'000'000;
 
 int64_t Number(const std::string& name, const std::string& text, int64_t min, int64_t max) {
   const auto value = ParseNumberText(text);
@@ -75,6 +78,12 @@ void Apply(TSimCommandLine& c, const std::string& name, const std::string& value
     f.Echo = true;
   } else if (name == "no-answer") {
     f.NoAnswer = true;
+  } else if (name == "run-after-write") {
+    c.Options.RunAfterWrite = true;
+  } else if (name == "run-program") {
+    c.Options.RunProgramAtStart = true;
+  } else if (name == "stream") {
+    c.Options.StreamRate = static_cast<int32_t>(Number(name, value, 1, kMaxStreamRate));
   } else if (name == "help") {
     c.Help = true;
   }
@@ -110,6 +119,8 @@ TSimCommandLine ParseSimCommandLine(const std::vector<std::string>& args) {
     hasCode = hasCode || name == "code";
   }
   if (!hasCode && !c.Help) throw TSimUsageError("--code is missing");
+  if (c.Options.StreamRate > 0 && !RunsProgram(c.Options))
+    throw TSimUsageError("--stream needs --run-after-write or --run-program");
   return c;
 }
 
@@ -119,6 +130,7 @@ std::string SimUsage() {
          "Plays the bootloader firmware of a PIC on a pseudo-terminal. The first line\n"
          "on stdout is \"PTY <slave path>\"; the host opens that path as its serial port.\n"
          "Serving ends when the host closes the port after a job, or on SIGINT/SIGTERM.\n"
+         "With a user program (--run-after-write, --run-program) it ends only on a signal.\n"
          "\n"
          "Options:\n"
          "  --code CODE               type code to answer with (41h)\n"
@@ -140,6 +152,17 @@ std::string SimUsage() {
          "  --echo                    send every byte received straight back\n"
          "  --no-answer               never answer the activation byte\n"
          "  --answer-delay MS         send every answer MS later\n"
+         "\n"
+         "User program (to try the terminal without hardware):\n"
+         "  --run-after-write         once a job has ended (the activation byte answered, then\n"
+         "                            the port closed, or blocks and 300 ms without a byte),\n"
+         "                            run the written program: it echoes every byte received.\n"
+         "                            The host may close and open the port at will; what the\n"
+         "                            program sends while the port is closed is lost\n"
+         "  --run-program             run the program from the start, without a bootloader job\n"
+         "  --stream RATE             the program also sends RATE bytes per second (1 to\n"
+         "                            10000000): lines \"NNNNNN \" + 48 characters tracing a\n"
+         "                            sine from 20h to 7Eh + CR LF, numbered from 000000\n"
          "\n"
          "Numbers: decimal, or hexadecimal as 41h, $41 or 0x41.\n"
          "Exit codes: 0 done, 1 bad command line or unknown code, 2 the host made errors.\n";

@@ -20,11 +20,44 @@ constexpr int64_t kCatchUpPauseMs = 20;
 }  // namespace
 
 TVirtualPic::TVirtualPic(uint8_t typeCode, const TPICInfo& pic, const TSimOptions& options)
-    : typeCode_(typeCode), pic_(pic), options_(options), memory_(pic) {}
+    : typeCode_(typeCode),
+      pic_(pic),
+      options_(options),
+      memory_(pic),
+      programRunning_(options.RunProgramAtStart) {}
 
 std::vector<TSimAnswer> TVirtualPic::Receive(uint8_t byte, int64_t nowMs) {
+  if (hungUp_) return {};
+  Advance(nowMs);
+  if (programRunning_) {
+    ++stats_.ProgramBytes;
+    return {{std::string(1, static_cast<char>(byte)), 0, false}};
+  }
+  std::vector<TSimAnswer> out = Bootload(byte, nowMs);
+  quietFromMs_ = nowMs;
+  for (const TSimAnswer& a : out)
+    quietFromMs_ = std::max(quietFromMs_, nowMs + a.DelayMs);
+  return out;
+}
+
+int64_t TVirtualPic::ProgramStartMs() const {
+  if (!options_.RunAfterWrite || programRunning_ || hungUp_ || stats_.BlocksReceived == 0 ||
+      lineBytes_ > 0)
+    return -1;
+  return quietFromMs_ + kRunAfterIdleMs;
+}
+
+void TVirtualPic::Advance(int64_t nowMs) {
+  const int64_t start = ProgramStartMs();
+  if (start >= 0 && nowMs >= start) programRunning_ = true;
+}
+
+void TVirtualPic::HostClosed() {
+  if (options_.RunAfterWrite && identified_ && !hungUp_) programRunning_ = true;
+}
+
+std::vector<TSimAnswer> TVirtualPic::Bootload(uint8_t byte, int64_t nowMs) {
   std::vector<TSimAnswer> out;
-  if (hungUp_) return out;
   if (options_.Faults.Echo) out.push_back({std::string(1, static_cast<char>(byte)), 0, false});
   if (!identified_) {
     if (nowMs < options_.ListenAfterMs) {

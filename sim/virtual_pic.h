@@ -10,6 +10,12 @@
 // byte and answers its type code and 'K'; from then on it takes blocks and
 // answers each with 'K' (written) or 'N' (bad checksum). Faults can be
 // switched on to try the host's recovery paths.
+//
+// With RunAfterWrite the firmware hands over to the written program once
+// the job has ended: after the activation byte was answered, either the
+// host closed the port, or it sent blocks and then left the line quiet for
+// kRunAfterIdleMs. From then on every byte is echoed (user_program.h has
+// the stream the server adds) until the next reset.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +50,16 @@ struct TSimOptions {
   int32_t WriteMs = 0;        // time to write a block, before its 'K'
   int32_t ListenAfterMs = 0;  // bytes before this time after the reset are not heard
   TSimFaults Faults;
+  bool RunAfterWrite = false;      // run the written program once the job has ended
+  bool RunProgramAtStart = false;  // run it from the reset, without a bootloader job
+  int32_t StreamRate = 0;          // bytes per second the program sends; 0: none
 };
+
+// Whether the options let a program run at all: then the server keeps
+// serving while the host closes and opens the port.
+inline bool RunsProgram(const TSimOptions& o) {
+  return o.RunAfterWrite || o.RunProgramAtStart;
+}
 
 // What the firmware sends after a byte: Bytes, DelayMs after that byte
 // arrived; or HangUp, the line drops.
@@ -61,11 +76,20 @@ struct TSimStats {
   int32_t FillerBytes = 0;           // 00h bytes that completed a block after a pause in it
   int32_t ActivationBytes = 0;       // bytes received while listening, answered or not
   int32_t BytesBeforeListening = 0;  // bytes that came before ListenAfterMs
+  int32_t ProgramBytes = 0;          // bytes the program received (and echoed)
   std::vector<std::string> HostErrors;
 };
 
 class TVirtualPic {
  public:
+  // A quiet line this long after the bootloader's last byte ends the job.
+  // Longer than any pause of the host between blocks. Only a job that has
+  // sent blocks ends this way: after the identification the host first
+  // waits out its own answer time-out, which can be longer. Nor does a
+  // block the firmware still waits to complete, however long the host
+  // takes to fill it in.
+  static constexpr int64_t kRunAfterIdleMs = 300;
+
   // pic must have its geometry derived (DerivePicGeometry); throws
   // std::invalid_argument when it has not or the family is unknown.
   TVirtualPic(uint8_t typeCode, const TPICInfo& pic, const TSimOptions& options = {});
@@ -78,6 +102,16 @@ class TVirtualPic {
   // True once the activation byte has been answered.
   bool Identified() const { return identified_; }
   bool HungUp() const { return hungUp_; }
+
+  // True once the program runs instead of the bootloader.
+  bool ProgramRunning() const { return programRunning_; }
+  // When the program starts if no byte arrives before (ms since the
+  // reset), or -1 when a quiet line cannot start it now.
+  int64_t ProgramStartMs() const;
+  // Starts the program if the line has been quiet long enough by nowMs.
+  void Advance(int64_t nowMs);
+  // The host closed the port: after the identification this ends the job.
+  void HostClosed();
   uint8_t TypeCode() const { return typeCode_; }
   const TPICInfo& Pic() const { return pic_; }
   const TSimOptions& Options() const { return options_; }
@@ -89,7 +123,7 @@ class TVirtualPic {
   std::string ExportHex() const { return memory_.ExportHex(); }
 
  private:
-  std::vector<TSimAnswer> Listen(uint8_t byte);
+  std::vector<TSimAnswer> Bootload(uint8_t byte, int64_t nowMs);
   void TakeBlockByte(uint8_t byte, int64_t nowMs, std::vector<TSimAnswer>& out);
   void CompleteBlock(std::vector<TSimAnswer>& out);
 
@@ -100,6 +134,10 @@ class TVirtualPic {
   TSimStats stats_;
   bool identified_ = false;
   bool hungUp_ = false;
+  bool programRunning_ = false;
+  // The bootloader's last byte in or out: the later of the last byte
+  // received and the last answer it caused.
+  int64_t quietFromMs_ = 0;
 
   // The block coming in: bytes kept, bytes seen on the line (lost ones
   // included), its length once the header is in.

@@ -17,11 +17,13 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "sim/user_program.h"
 #include "tests/engine/test_support.h"
 #include "tests/sim/sim_test_support.h"
 
@@ -71,6 +73,20 @@ class THostLine {
  private:
   int fd_;
 };
+
+// Checks that got is one unbroken piece of the program's stream and returns
+// where in the stream it starts, found from the first whole line number.
+uint64_t StreamOffset(const std::string& got) {
+  const size_t lineStart = got.find("\r\n") + 2;
+  if (lineStart == 1 || lineStart + kStreamNumberDigits > got.size()) {
+    ADD_FAILURE() << "no line number in \"" << got << '"';
+    return 0;
+  }
+  const uint64_t line = std::stoull(got.substr(lineStart, kStreamNumberDigits));
+  const uint64_t offset = line * kStreamLineLength - lineStart;
+  EXPECT_EQ(got, StreamBytes(offset, got.size()));
+  return offset;
+}
 
 Bytes Block16F(uint32_t a, uint8_t fill) {
   return FlashBlock(TablePic(0x31), a, Bytes(64, fill));
@@ -125,6 +141,71 @@ TEST(PtyServer, PacedLineKeepsEveryByteInOrder) {
   EXPECT_EQ(host.Read(bytes.size()), std::string(bytes.begin(), bytes.end()));
   server.Stop();
   EXPECT_EQ(server.End(), TPtyServer::TEnd::Stopped);
+}
+
+// A PIC that runs the program, served on a thread.
+class ProgramServerTest : public ::testing::Test {
+ protected:
+  void Serve(const TSimOptions& options) {
+    pic = std::make_unique<TVirtualPic>(0x41, TablePic(0x41), options);
+    server = std::make_unique<TPtyServer>(*pic);
+    path = server->Open();
+    server->Start();
+  }
+  ~ProgramServerTest() override {
+    if (server) server->Stop();
+  }
+
+  std::unique_ptr<TVirtualPic> pic;
+  std::unique_ptr<TPtyServer> server;
+  std::string path;
+};
+
+TEST_F(ProgramServerTest, AfterTheJobEveryOpeningOfThePortGetsTheEcho) {
+  TSimOptions o;
+  o.RunAfterWrite = true;
+  Serve(o);
+  {
+    THostLine host(path);
+    host.Write({0xC1});
+    EXPECT_EQ(host.Read(2), "AK");
+    host.Write(FlashBlock(pic->Pic(), 0x40, Bytes(64, 0xA5)));
+    EXPECT_EQ(host.Read(1), "K");
+  }
+  for (int session = 0; session < 2; ++session) {
+    // Time for the server to see the port closed.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    THostLine host(path);
+    host.Write({'a', 'b', 0xC1});
+    EXPECT_EQ(host.Read(3), "ab\xC1") << "session " << session;
+  }
+  server->Stop();
+  EXPECT_EQ(server->End(), TPtyServer::TEnd::Stopped);
+  EXPECT_TRUE(pic->ProgramRunning());
+}
+
+TEST_F(ProgramServerTest, StreamLosesNothingWhileThePortIsHeldAndAllWhileNot) {
+  TSimOptions o;
+  o.RunProgramAtStart = true;
+  o.StreamRate = 2'000'000;
+  Serve(o);
+  uint64_t end = 0;
+  for (int session = 0; session < 2; ++session) {
+    THostLine host(path);
+    // Far more falls due than the pseudo-terminal holds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::string got = host.Read(100'000);
+    ASSERT_EQ(got.size(), 100'000u);
+    const uint64_t offset = StreamOffset(got);
+    // What fell due while nobody held the port is lost, and nothing sent
+    // before the close is kept for the next opening.
+    if (session > 0) {
+      EXPECT_GT(offset, end);
+    }
+    end = offset + got.size();
+    host.Close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 // vantlebld-sim as a child: stdout through a pipe, stderr into a file.
@@ -219,6 +300,21 @@ TEST_F(SimProgramTest, SigtermStillGivesTheSummary) {
   ::kill(pid, SIGTERM);
   EXPECT_EQ(Wait(), 0);
   EXPECT_NE(Err().find("blocks accepted: 0, N answers: 0"), std::string::npos) << Err();
+}
+
+TEST_F(SimProgramTest, RunProgramStreamsTextUntilStopped) {
+  Start({"--code", "41h", "--run-after-write", "--stream", "2000", "--run-program"});
+  const std::string first = FirstLine();
+  ASSERT_EQ(first.rfind("PTY ", 0), 0u) << first;
+  {
+    THostLine host(first.substr(4));
+    const std::string got = host.Read(2 * kStreamLineLength);
+    ASSERT_EQ(got.size(), 2 * kStreamLineLength);
+    StreamOffset(got);
+  }
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(Wait(), 0) << Err();
+  EXPECT_NE(Err().find("user program: ran"), std::string::npos) << Err();
 }
 
 TEST_F(SimProgramTest, UnknownCodeOrBadCommandLineExitsWithOne) {

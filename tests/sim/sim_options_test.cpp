@@ -19,10 +19,23 @@ TEST(SimCommandLine, ReadsTheNumberNotationsAndTheFaultForms) {
   EXPECT_EQ(c.Options.Faults.GarbageBeforeId, "ab c");
   EXPECT_TRUE(c.Options.Faults.Echo);
   EXPECT_FALSE(c.Options.Faults.NoAnswer);
+  EXPECT_FALSE(RunsProgram(c.Options));
+  const TSimOptions run =
+      ParseSimCommandLine({"--code", "41", "--run-after-write", "--stream=10000000"}).Options;
+  EXPECT_TRUE(run.RunAfterWrite && !run.RunProgramAtStart);
+  EXPECT_EQ(run.StreamRate, 10'000'000);
+  EXPECT_TRUE(ParseSimCommandLine({"--code", "41", "--run-program"}).Options.RunProgramAtStart);
 }
 
 TEST(SimCommandLine, RefusesWhatCannotBeRun) {
-  const std::vector<std::string> alone[] = {{}, {"--code", "0"}, {"--code", "100h"}};
+  const std::vector<std::string> alone[] = {
+      {},
+      {"--code", "0"},
+      {"--code", "100h"},
+      {"--code", "41", "--stream", "100"},  // nothing runs the stream
+      {"--code", "41", "--run-program", "--stream", "0"},
+      {"--code", "41", "--run-after-write", "--stream", "10000001"},
+  };
   for (const auto& args : alone)
     EXPECT_THROW(ParseSimCommandLine(args), TSimUsageError);
   const std::vector<std::string> extras[] = {

@@ -142,5 +142,58 @@ TEST_F(FaultTest, ActivationVariants) {
   }
 }
 
+// The written program takes over when the job has ended.
+TEST_F(FaultTest, RunAfterWriteEchoesOnceTheLineIsQuietAfterTheLastAnswer) {
+  TSimOptions o;
+  o.RunAfterWrite = true;
+  o.WriteMs = 50;
+  TVirtualPic& p = Identified(o);
+  EXPECT_EQ(Send(p, Block(1), 100), "K");
+  // The 'K' leaves 50 ms after the block; the quiet time counts from there.
+  const int64_t start = 150 + TVirtualPic::kRunAfterIdleMs;
+  EXPECT_EQ(p.ProgramStartMs(), start);
+  p.Advance(start - 1);
+  EXPECT_FALSE(p.ProgramRunning());
+  EXPECT_EQ(Send(p, {'h', 'i', kId}, start), "hi\xC1");
+  EXPECT_EQ(p.Stats().ProgramBytes, 3);
+  EXPECT_TRUE(Written(1));
+}
+
+TEST_F(FaultTest, JobEndsWithTheClosedPortOrAQuietLineAfterBlocks) {
+  TSimOptions plain, run, runMute, atStart;
+  run.RunAfterWrite = runMute.RunAfterWrite = true;
+  runMute.Faults.NoAnswer = true;
+  atStart.RunProgramAtStart = true;
+  const Bytes block = Block(1);
+  const Bytes halfBlock(block.begin(), block.begin() + 10);
+  const struct {
+    const char* what;
+    TSimOptions options;
+    Bytes sent;
+    bool afterQuiet, afterClose;
+  } cases[] = {
+      {"no program to run", plain, block, false, false},
+      {"never identified", runMute, block, false, false},
+      {"in the middle of a block", run, halfBlock, false, true},
+      {"identified, no block yet", run, {}, false, true},
+      {"a block written", run, block, true, true},
+      {"running from the start", atStart, {}, true, true},
+  };
+  for (const auto& c : cases) {
+    for (const bool close : {false, true}) {
+      TVirtualPic p(kCode, info, c.options);
+      Send(p, {kId}, 0);
+      Send(p, c.sent, 10);
+      if (close) {
+        p.HostClosed();
+      } else {
+        p.Advance(100'000);
+      }
+      EXPECT_EQ(p.ProgramRunning(), close ? c.afterClose : c.afterQuiet)
+          << c.what << (close ? ", port closed" : ", line quiet");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantlebld::test
