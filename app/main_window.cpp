@@ -142,6 +142,8 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
   // from the program does not.
   connect(ui_->comboPortName->lineEdit(), &QLineEdit::textEdited, this,
           &TForm1::comboPortNameChange);
+  SetUpTerminal();
+  SetUpSending();
   LoadSettings();
   const TCommandLine commandLine = ParseCommandLine(ToStdList(args_));
   ApplyCommandLine(commandLine);
@@ -237,13 +239,24 @@ void TForm1::LoadSettings() {
   ui_->cbSwitchToTerminal->setChecked(s.SwitchToTerminal);
   ui_->cbTerminalBaudSave->setChecked(s.TerminalBaudSave);
   if (s.TerminalBaudSave) ui_->cbTerminalBaud->setCurrentText(ToQt(s.TerminalBaud));
+  LoadTerminalSettings(s);
+  if (s.TranslateRowsRead) {
+    // A stored row that no longer reads is reported once the window is up.
+    try {
+      TranslateListEditorExit();
+    } catch (const std::exception& e) {
+      const QString message = ToQt(e.what());
+      QTimer::singleShot(0, this, [this, message] { ReportError(message); });
+    }
+  }
   if (!readError.empty()) AddLog(LogIndent3, "Settings not read: " + readError);
 }
 
 void TForm1::SaveSettings() {
-  // What the window does not show yet (terminal buffer, translation table,
-  // macros, font) goes back as it was read.
+  // What the window does not show (the terminal's buffer length) goes back
+  // as it was read.
   TSettings s = settings_;
+  SaveTerminalSettings(s);
   s.HexFile = ToStd(ui_->edHexName->currentText());
   s.HexHistory.clear();
   for (int i = 0; i < ui_->edHexName->count(); ++i)
@@ -327,6 +340,7 @@ void TForm1::ConnectAndIdentify(bool loadHex) {
   QCoreApplication::processEvents();
   currentHexFile_ = ui_->edHexName->currentText();
   const std::string hexFile = ToStd(currentHexFile_);
+  StopTerminal(true);  // the job needs the link the terminal holds
 
   engine_.Connect(PortToOpen(), BaudRateOf(ToStd(ui_->ComboBaud->currentText())), "");
   RemoteReset();
@@ -357,17 +371,20 @@ void TForm1::FinishJob() {
   ui_->Memo1->moveCursor(QTextCursor::End);
   TakeTrayImage(TStatusImage::Done);
   if (ui_->cbSwitchToTerminal->isChecked()) {
-    // The terminal page takes the open link over once it exists; until
-    // then the link is closed as after any other job.
+    // The user's program starts on the PIC: the terminal takes the link
+    // over as it stands.
     ui_->PageControl1->setCurrentIndex(kTerminalPage);
+    StartTerminal();
+  } else {
+    engine_.Disconnect();
   }
-  engine_.Disconnect();
 }
 
 void TForm1::ShowError() {
   TakeTrayImage(TStatusImage::Error);
   AddLog(LogIndent6, "ERROR!");
   try {
+    StopTerminal(true);
     engine_.Disconnect();
   } catch (const std::exception&) {
     // the link failed already; the job's own error is the one to show
@@ -536,6 +553,7 @@ void TForm1::SendPreCodes() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (TerminalEventFilter(watched, event)) return true;
   if (watched == ui_->Memo1 && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {

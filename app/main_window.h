@@ -3,10 +3,14 @@
 // click handlers that start them.
 #pragma once
 
+#include <QFile>
 #include <QMainWindow>
 #include <QStringList>
 #include <QTimer>
+#include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,9 +20,13 @@
 #include "app/status_icons.h"
 #include "engine/port_discovery.h"
 #include "engine/vantlebld_comm.h"
+#include "terminal/notations.h"
+#include "terminal/receive.h"
 
+class QKeyEvent;
 class QLabel;
 class QSystemTrayIcon;
+class QWidget;
 
 namespace Ui {
 class TForm1;
@@ -65,6 +73,40 @@ class TForm1 : public QMainWindow {
   // The port a job opens: a listed entry's real name for its shown one.
   std::string PortToOpen() const;
 
+  // --- The terminal page ---
+  // Takes over a link that is already open: the poll starts, the dump file
+  // is created afresh.
+  void StartTerminal();
+  // Ends the poll and closes the dump file; closePort also closes the link.
+  void StopTerminal(bool closePort);
+  bool TerminalOpen() const { return TimerTerminal.isActive(); }
+  // The poll's timer, for a benchmark that times each poll itself.
+  QTimer& TerminalTimer() { return TimerTerminal; }
+  const std::string& RcvBuffer() const { return rcv_.Buffer(); }
+  const std::string& GraphData() const { return graphData_; }
+  const TTranslateTable& TranslateTable() const { return translateTable_; }
+  const std::string& ClearCode() const { return rcv_.ClearCode(); }
+  const std::array<std::string, 3>& MacroStrings() const { return macroStrings_; }
+  bool GraphFrozen() const { return graphFrozen_; }
+  // The text of a status panel of the terminal page (0: graph read-out,
+  // 1: last key typed into the receive window).
+  QString TermStatusText(int panel) const;
+  // Sends one byte, or a byte string in one piece, to the PIC's program.
+  void SendTermByte(uint8_t b);
+  void SendTermString(const std::string& bytes);
+  // A key typed in the send box or the receive window.
+  void TypeKey(uint8_t key);
+  // Macro n (1..3): send it, or store the send box's text in it.
+  void SendMacro(int n);
+  void StoreMacro(int n);
+  void DrawGraph(const std::string& data, int kind);
+  void ShowGraphPosition(int x);
+
+  // Where the window shows errors it catches itself and where it opens a
+  // file for reading; the tests put recorders here.
+  std::function<void(const QString&)> ReportError;
+  std::function<void(const QString&)> OpenInEditor;
+
  public slots:
   void bWriteFlashClick();
   void bJustCheckPICClick();
@@ -87,6 +129,24 @@ class TForm1 : public QMainWindow {
   void cbSearchForCOMsClick();
   void comboPortNameChange(const QString& typed);
   void comboPortNameSelect(int index);
+  // The terminal page.
+  void bTermOpenClick();
+  void bTermCloseClick();
+  void TimerTerminalTimer();
+  void bClearClick();
+  void cbTermSelRcvChange();
+  void TranslateListEditorExit();
+  void edClearCodeExit();
+  void TerminalShow();
+  void TerminalHide();
+  void bTermSendClick();
+  void cbTermSelSendChange();
+  void edTermSendChange();
+  void TermWindowKeyPress(uint8_t key);
+  void bShowFileBinClick();
+  void bShowFileHexClick();
+  void bRemoteResetClick();
+  void seGr2referenceChange();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -108,6 +168,22 @@ class TForm1 : public QMainWindow {
   void WriteSingleLocation(const std::string& arguments, bool config);
   // Lets the window repaint while a job runs, without taking user input.
   void Repaint();
+  // The terminal page's set-up and its event routing.
+  void SetUpTerminal();
+  void SetUpSending();
+  // A key pressed in the send box; true when it must not reach the box.
+  bool SendBoxKeyPress(const QKeyEvent& event);
+  bool TerminalEventFilter(QObject* watched, QEvent* event);
+  void LoadTerminalSettings(const TSettings& s);
+  void SaveTerminalSettings(TSettings& s) const;
+  void edTermSendEnter(Qt::FocusReason reason);
+  void edTermSendExit();
+  void TranslateListEditorChanged(int row, int column);
+  std::optional<TSendMode> SendMode() const;
+  std::string SendBoxText() const;
+  void SetSendHistory(const std::vector<std::string>& history);
+  void ShowReceived(const TReceived& received);
+  void MacroHint(int n);
 
   std::unique_ptr<Ui::TForm1> ui_;
   TVantleBootloader engine_;
@@ -132,6 +208,19 @@ class TForm1 : public QMainWindow {
   std::vector<TStatusImage> trayHistory_;
   int lastSearchDelay_ = 7;
   int lastTimeout_ = 300;
+
+  // The terminal: its poll, the bytes kept for the views (RcvBuffer, bound
+  // by TermBufferLength, with the clear code), the dump of everything
+  // received since the terminal opened, the graph's state and the macros.
+  QTimer TimerTerminal;
+  TReceiveBuffer rcv_;
+  TTranslateTable translateTable_;
+  QFile DumpFile;
+  std::string graphData_;
+  int32_t Gr2Reference = 128;
+  bool graphFrozen_ = false;
+  std::array<std::string, 3> macroStrings_;
+  QLabel* termPanels_[2] = {nullptr, nullptr};
 };
 
 }  // namespace vantlebld
