@@ -6,10 +6,13 @@
 // text views paint only their visible rows, so a full buffer costs the same
 // as a short one.
 #include <QApplication>
+#include <QComboBox>
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QTableWidget>
+#include <algorithm>
 
 #include "app/main_window.h"
 #include "terminal/graph.h"
@@ -36,6 +39,9 @@ void Shade(QWidget& w, bool grey) {
   p.setColor(QPalette::Base, grey ? QApplication::palette().color(QPalette::Button)
                                   : QApplication::palette().color(QPalette::Base));
   w.setPalette(p);
+  // An editable list paints its text in its own line edit.
+  if (auto* list = qobject_cast<QComboBox*>(&w); list != nullptr && list->lineEdit() != nullptr)
+    list->lineEdit()->setPalette(p);
 }
 
 TReceiveView ViewOf(int index) {
@@ -51,6 +57,10 @@ void TForm1::SetUpTerminal() {
   const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   ui_->TermWindow->setFont(fixed);
   ui_->Edit1->setFont(fixed);
+  // The ruler reads from its start, its marks over the receive window's
+  // columns (a line edit keeps 2 pixels before its text).
+  ui_->Edit1->setTextMargins(std::max(0, ui_->TermWindow->frameWidth() - 2), 0, 0, 0);
+  ui_->Edit1->setCursorPosition(0);
   ui_->TermWindow->SetPaperColor(QApplication::palette().color(QPalette::Button));
   ui_->ImageGraph->setVisible(false);
   ui_->ImageGraph->setMouseTracking(true);

@@ -1,10 +1,14 @@
 // vantlebld-screenshots: shows the window, writes an example into a
-// virtual PIC on a pseudo-terminal, and saves a picture of every page,
-// at the window's usual size and at its minimum size. Run under a real X
-// server (./dev.sh screenshots uses Xvfb).
+// virtual PIC on a pseudo-terminal whose program then streams text lines,
+// lets the terminal take the link over, and saves a picture of the
+// terminal in each receive view and of every page, at the window's usual
+// size and at its minimum size. Run under a real X server (./dev.sh
+// screenshots uses Xvfb).
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 
@@ -18,11 +22,23 @@
 namespace {
 
 constexpr uint8_t kPic18F252 = 0x41;
+constexpr int32_t kStreamRate = 2000;  // bytes per second from the program on the PIC
 const char* const kPageNames[] = {"messages", "terminal", "options", "termopt", "tools"};
+const char* const kViewNames[] = {"char", "hex", "nr", "gra1", "gra2"};
 
 void Settle() {
   for (int i = 0; i < 5; ++i)
     QCoreApplication::processEvents();
+}
+
+// Lets the window run (the terminal polls meanwhile).
+void RunFor(int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(5);
+  }
 }
 
 }  // namespace
@@ -41,7 +57,10 @@ int main(int argc, char** argv) {
   TForm1 form({});
   TPICInfo info = PicTable()[kPic18F252];
   DerivePicGeometry(info);
-  TVirtualPic pic(kPic18F252, info);
+  TSimOptions options;
+  options.RunAfterWrite = true;
+  options.StreamRate = kStreamRate;
+  TVirtualPic pic(kPic18F252, info, options);
   TPtyServer server(pic);
   const std::string pty = server.Open();
   server.Start();
@@ -52,12 +71,24 @@ int main(int argc, char** argv) {
   Ui::TForm1& ui = form.Controls();
   ui.edHexName->setCurrentText(QString::fromLocal8Bit(argv[2]));
   ui.comboPortName->setCurrentText(QString::fromStdString(pty));
+  ui.cbSwitchToTerminal->setChecked(true);
+  ui.edTermDumpFilename->setText(outDir + "/dump.bin");
+  ui.seXAxisCompress->setValue(1);
   form.bWriteFlashClick();
+  RunFor(2000);  // the program starts and its lines arrive
+
+  int saved = 0;
+  for (int view = 0; view < 5; ++view) {
+    ui.cbTermSelRcv->setCurrentIndex(view);
+    RunFor(300);
+    if (form.grab().save(QString("%1/terminal_%2.png").arg(outDir, kViewNames[view]))) ++saved;
+  }
+  ui.cbTermSelRcv->setCurrentIndex(0);
+  form.StopTerminal(true);
   server.Stop();
   Settle();
 
   ui.edQBaud->setText("9600");  // the calculator shows a result once an input changes
-  int saved = 0;
   // The console's help on the message page, as a user sees it after typing
   // "help" and Enter.
   ui.PageControl1->setCurrentIndex(0);
@@ -75,5 +106,5 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("%d screenshots in %s\n", saved, argv[1]);
-  return saved == 2 * ui.PageControl1->count() + 1 ? 0 : 1;
+  return saved == 2 * ui.PageControl1->count() + 1 + 5 ? 0 : 1;
 }

@@ -157,16 +157,16 @@ int main(int argc, char** argv) {
   if (expected != dump) {
     // Count what is missing: the stream from the first mismatch to where
     // the dump's last whole line says it has got to.
-    const size_t mismatch = size_t(
-        std::mismatch(dump.begin(), dump.end(), expected.begin()).first - dump.begin());
+    const size_t mismatch =
+        size_t(std::mismatch(dump.begin(), dump.end(), expected.begin()).first - dump.begin());
     const size_t lastLine = dump.rfind("\r\n", dump.size() - 3);
     const uint64_t lastNumber = std::stoull(dump.substr(lastLine + 2, kStreamNumberDigits));
     const uint64_t end = lastNumber * kStreamLineLength + (dump.size() - lastLine - 2);
     lost = std::max<uint64_t>(1, end - offset - dump.size());
     std::printf("first difference at dump byte %zu\n", mismatch);
   }
-  std::printf("terminal bytes received: %zu in %.1f s (%.0f bytes per second, stream %d)\n",
-              dumped, seconds, double(dumped) / seconds, kStreamRate);
+  std::printf("terminal bytes received: %zu in %.1f s (%.0f bytes per second, stream %d)\n", dumped,
+              seconds, double(dumped) / seconds, kStreamRate);
   std::printf("terminal bytes lost: %llu\n", static_cast<unsigned long long>(lost));
   return ok && lost == 0 ? 0 : 1;
 }

@@ -83,8 +83,10 @@ bool InFontRun(char byte) {
   return byte >= 0x20 && byte < 0x7F;
 }
 
+// Only LF ends a line. A lone CR is a character like any other, so a view
+// with fixed columns (the Nr view shows 0Dh as itself) keeps its layout.
 bool IsBreak(char byte) {
-  return byte == kLf || byte == kCr;
+  return byte == kLf;
 }
 
 }  // namespace
@@ -149,8 +151,13 @@ void TTermView::SelectAll() {
 QString TTermView::ToGlyphs(std::string_view bytes) {
   QString out(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
   QChar* dst = out.data();
-  for (char byte : bytes)
-    *dst++ = IsBreak(byte) ? QChar(QLatin1Char(byte)) : Glyph(byte);
+  // Line breaks stay breaks (CR LF as it is); every other byte, a lone CR
+  // too, is the glyph the window shows.
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const char byte = bytes[i];
+    const bool crlf = byte == kCr && i + 1 < bytes.size() && bytes[i + 1] == kLf;
+    *dst++ = IsBreak(byte) || crlf ? QChar(QLatin1Char(byte)) : Glyph(byte);
+  }
   return out;
 }
 
@@ -217,8 +224,8 @@ void TTermView::BuildRows(size_t from, size_t maxRows) {
   size_t afterBlank = 0;  // where a wrap may break in this row, 0 for none
   for (size_t i = rowStart; i < size; ++i) {
     const char byte = bytes[i];
+    if (byte == kCr && i + 1 < size && bytes[i + 1] == kLf) continue;  // not shown
     if (IsBreak(byte)) {
-      if (byte == kCr && i + 1 < size && bytes[i + 1] == kLf) continue;
       rowStarts_.push_back(static_cast<uint32_t>(i + 1));
       column = 0;
       afterBlank = 0;
@@ -243,8 +250,10 @@ size_t TTermView::RowContentEnd(int row) const {
   const size_t index = static_cast<size_t>(row);
   const size_t start = rowStarts_[index];
   size_t end = index + 1 < rowStarts_.size() ? rowStarts_[index + 1] : text_.size();
-  if (end > start && text_[end - 1] == kLf) --end;
-  if (end > start && text_[end - 1] == kCr) --end;
+  if (end > start && text_[end - 1] == kLf) {
+    --end;
+    if (end > start && text_[end - 1] == kCr) --end;
+  }
   return end;
 }
 

@@ -3,8 +3,9 @@
 // Nr views (hundreds of KB rewritten ten times a second) stay cheap.
 //
 // Every byte is one character, drawn with the glyph of the IBM PC code page
-// 437 (the classic OEM terminal character set). LF ends a line, a CR just
-// before an LF is not shown, a lone CR also ends a line; 00h is a blank.
+// 437 (the classic OEM terminal character set). LF ends a line and a CR
+// just before an LF is not shown; a lone CR is shown as its glyph, so the
+// Nr view's fixed columns hold for every byte; 00h is a blank.
 // Lines wrap at the width of the box in whole characters of its
 // fixed-pitch font, after the last blank of the row when it has one.
 #pragma once

@@ -77,7 +77,15 @@ class TerminalPageTest : public MainWindowTest {
 };
 
 TEST_F(TerminalPageTest, ShowsWhatArrivesInEveryViewAndDumpsEveryByte) {
+  // On the terminal page the bootloader's baud box is out of use: grey.
+  auto baseOf = [](QWidget* w) { return w->palette().color(QPalette::Base); };
+  const QColor grey = QApplication::palette().color(QPalette::Button);
+  ui().PageControl1->setCurrentIndex(1);
+  EXPECT_EQ(baseOf(ui().ComboBaud->lineEdit()), grey);
+  ui().PageControl1->setCurrentIndex(0);
+  EXPECT_NE(baseOf(ui().ComboBaud->lineEdit()), grey);
   Open(QString::fromStdString(line_.SlavePath()));
+  EXPECT_EQ(baseOf(ui().comboPortName->lineEdit()), grey);
   EXPECT_FALSE(ui().bTermOpen->isEnabled());
   EXPECT_FALSE(ui().comboPortName->isEnabled());
   EXPECT_FALSE(ui().bShowFileHex->isEnabled());
@@ -223,6 +231,11 @@ TEST_F(TerminalPageTest, SendModesConvertTheTextAndKeepAHistory) {
   }
   EXPECT_EQ(ui().edTermSend->count(), 3) << "the same text is kept once";
 
+  // The terminal's remote reset sends the pre-codes on the open link.
+  ui().edPreCodes->setText("55h 0Dh");
+  QTest::mouseClick(ui().bRemoteReset, Qt::LeftButton);
+  EXPECT_EQ(line_.ReadAvailable(), "U\r");
+
   // Not a number: a beep, nothing sent, the history unchanged.
   Mode(TSendMode::Nr);
   SetSendText("1 x");
@@ -345,6 +358,9 @@ TEST_F(TerminalPageTest, BadTranslationRowStopsTheRebuildAndIsEmptied) {
   EXPECT_EQ(form_->TranslateTable()['A'], "");
   form_->TranslateListEditorExit();  // the emptied row is skipped now
   EXPECT_EQ(form_->TranslateTable()['A'], "a");
+  // Codes are unique: a second row for 00 is refused and emptied.
+  EXPECT_THROW(ui().TranslateListEditor->item(1, 0)->setText("00"), std::exception);
+  EXPECT_EQ(ui().TranslateListEditor->item(1, 0)->text(), "");
 
   // Only the Char view translates.
   Open(QString::fromStdString(line_.SlavePath()));

@@ -75,15 +75,16 @@ TEST_F(TermViewTest, LineBreaksAndWrapping) {
       {40, "", {""}},
       {40, "ab\ncd", {"ab", "cd"}},
       {40, "ab\r\ncd\r\n", {"ab", "cd", ""}},  // a closing break leaves an empty last row
-      {40, "ab\rcd\r", {"ab", "cd", ""}},      // a lone CR ends a line too
-      {40, "ab\r\rcd", {"ab", "", "cd"}},
-      {40, "a\n\rb", {"a", "", "b"}},
+      {40, "ab\rcd\r", {"ab\rcd\r"}},          // a lone CR is a character
+      {40, "ab\r\r\ncd", {"ab\r", "cd"}},
+      {40, "a\n\rb", {"a", "\rb"}},
       {40, "\0\t\x0B"s, {"\0\t\x0B"s}},  // other control bytes are characters
       {10, "abc defghijkl", {"abc ", "defghijkl"}},
       {10, "abcdefghi k", {"abcdefghi ", "k"}},
       {10, "abcdefghijklmnopqrstuvw", {"abcdefghij", "klmnopqrst", "uvw"}},
       {10, "abcdefghij\r\nk", {"abcdefghij", "k"}},  // a full row, then its break
-      {10, "abcdefghijk\rl m", {"abcdefghij", "k", "l m"}},
+      {10, "abcdefghijk\nl m", {"abcdefghij", "k", "l m"}},
+      {10, "abcdefghi\r\r\n", {"abcdefghi\r", ""}},  // the CR before LF takes no column
   };
   for (const auto& c : cases) {
     ResizeTo(c.Columns, 10);
