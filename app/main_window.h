@@ -179,6 +179,8 @@ class TForm1 : public QMainWindow {
   void edTermSendEnter(Qt::FocusReason reason);
   void edTermSendExit();
   void TranslateListEditorChanged(int row, int column);
+  // The translation grid's rows as the user left them.
+  std::vector<TTranslateRule> TranslateGridRows() const;
   std::optional<TSendMode> SendMode() const;
   std::string SendBoxText() const;
   void SetSendHistory(const std::vector<std::string>& history);

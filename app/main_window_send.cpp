@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include "app/main_window.h"
+#include "app/window_text.h"
 #include "terminal/term_view.h"
 #include "ui_main_window.h"
 
@@ -25,13 +26,9 @@ constexpr const char* kMacroHelp =
     "LeftClick to sent the macro (Char\\ syle (with escaped hex codes));\r\n"
     "RightClick to store a new string in it (from the left edit)";
 
-QString Latin1(const std::string& s) {
-  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 // A tooltip shows CR LF as one line break.
 QString HintText(const std::string& s) {
-  return Latin1(s).replace("\r\n", "\n");
+  return BytesToText(s).replace("\r\n", "\n");
 }
 
 QColor ShadeColor(TSendBoxShade shade) {
@@ -68,7 +65,7 @@ std::optional<TSendMode> TForm1::SendMode() const {
 }
 
 std::string TForm1::SendBoxText() const {
-  return ui_->edTermSend->currentText().toLatin1().toStdString();
+  return TextToBytes(ui_->edTermSend->currentText());
 }
 
 void TForm1::SetSendHistory(const std::vector<std::string>& history) {
@@ -76,7 +73,7 @@ void TForm1::SetSendHistory(const std::vector<std::string>& history) {
   const QSignalBlocker quiet(box);
   box.clear();
   for (const std::string& entry : history)
-    box.addItem(Latin1(entry));
+    box.addItem(BytesToText(entry));
   box.setCurrentIndex(history.empty() ? -1 : 0);
 }
 
@@ -115,7 +112,7 @@ void TForm1::bTermSendClick() {
   SendTermString(bytes);
   std::vector<std::string> history;
   for (int i = 0; i < ui_->edTermSend->count(); ++i)
-    history.push_back(ui_->edTermSend->itemText(i).toLatin1().toStdString());
+    history.push_back(TextToBytes(ui_->edTermSend->itemText(i)));
   if (AddSendHistory(history, text)) SetSendHistory(history);
 }
 
@@ -150,7 +147,7 @@ void TForm1::TypeKey(uint8_t key) {
 }
 
 void TForm1::TermWindowKeyPress(uint8_t key) {
-  termPanels_[1]->setText(Latin1(KeyPanelText(char(key))));
+  termPanels_[1]->setText(BytesToText(KeyPanelText(char(key))));
   const std::optional<TSendMode> mode = SendMode();
   const TSendMode now = ModeAfterReceiveWindowKey(mode.value_or(TSendMode::Char));
   if (now != mode) {

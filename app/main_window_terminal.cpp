@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "app/main_window.h"
+#include "app/window_text.h"
 #include "terminal/graph.h"
 #include "terminal/term_view.h"
 #include "ui_main_window.h"
@@ -27,10 +28,6 @@ constexpr int kTerminalPollMs = 100;
 constexpr int kGraphPanelWidth = 244;  // the graph read-out
 constexpr int kKeyPanelWidth = 50;     // the last key typed into the receive window
 constexpr int kTerminalPage = 1;
-
-QString Latin1(const std::string& s) {
-  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // A box painted grey while it is out of use, in the window's colour
 // otherwise.
@@ -124,22 +121,16 @@ void TForm1::LoadTerminalSettings(const TSettings& s) {
   for (const TTranslateRow& row : s.TranslateRows) {
     const int r = grid.rowCount();
     grid.insertRow(r);
-    grid.setItem(r, 0, new QTableWidgetItem(Latin1(row.Code)));
-    grid.setItem(r, 1, new QTableWidgetItem(Latin1(row.New)));
+    grid.setItem(r, 0, new QTableWidgetItem(BytesToText(row.Code)));
+    grid.setItem(r, 1, new QTableWidgetItem(BytesToText(row.New)));
   }
 }
 
 void TForm1::SaveTerminalSettings(TSettings& s) const {
   s.MacroStrings = macroStrings_;
   s.TranslateRows.clear();
-  const QTableWidget& grid = *ui_->TranslateListEditor;
-  for (int r = 0; r < grid.rowCount(); ++r) {
-    auto cell = [&](int c) {
-      const QTableWidgetItem* item = grid.item(r, c);
-      return item != nullptr ? item->text().toLatin1().toStdString() : std::string();
-    };
-    s.TranslateRows.push_back({cell(0), cell(1)});
-  }
+  for (const TTranslateRule& row : TranslateGridRows())
+    s.TranslateRows.push_back({row.Code, row.New});
   const QFont font = ui_->TermWindow->font();
   s.FontName = font.family().toStdString();
   s.FontSize = font.pointSize() > 0 ? font.pointSize() : s.FontSize;
@@ -299,7 +290,7 @@ void TForm1::DrawGraph(const std::string& samples, int kind) {
 
 void TForm1::ShowGraphPosition(int x) {
   termPanels_[0]->setText(
-      Latin1(vantlebld::ShowGraphPosition(x, ui_->seXAxisCompress->value(), graphData_)));
+      BytesToText(vantlebld::ShowGraphPosition(x, ui_->seXAxisCompress->value(), graphData_)));
 }
 
 void TForm1::seGr2referenceChange() {
@@ -336,17 +327,22 @@ bool TForm1::TerminalEventFilter(QObject* watched, QEvent* event) {
 
 // --- Translation table and clear code ---
 
-void TForm1::TranslateListEditorExit() {
-  QTableWidget& grid = *ui_->TranslateListEditor;
+std::vector<TTranslateRule> TForm1::TranslateGridRows() const {
+  const QTableWidget& grid = *ui_->TranslateListEditor;
   std::vector<TTranslateRule> rows;
   for (int r = 0; r < grid.rowCount(); ++r) {
     auto cell = [&](int c) {
       const QTableWidgetItem* item = grid.item(r, c);
-      return item != nullptr ? item->text().toLatin1().toStdString() : std::string();
+      return item != nullptr ? TextToBytes(item->text()) : std::string();
     };
     rows.push_back({cell(0), cell(1)});
   }
-  const auto fault = RebuildTranslateTable(rows, translateTable_);
+  return rows;
+}
+
+void TForm1::TranslateListEditorExit() {
+  QTableWidget& grid = *ui_->TranslateListEditor;
+  const auto fault = RebuildTranslateTable(TranslateGridRows(), translateTable_);
   if (!fault) return;
   // The faulty row is taken out of the next rebuild before the user is told.
   {
@@ -374,7 +370,7 @@ void TForm1::TranslateListEditorChanged(int row, int column) {
 }
 
 void TForm1::edClearCodeExit() {
-  rcv_.SetClearCode(ParseClearCode(ui_->edClearCode->text().toLatin1().toStdString()));
+  rcv_.SetClearCode(ParseClearCode(TextToBytes(ui_->edClearCode->text())));
 }
 
 }  // namespace vantlebld

@@ -41,4 +41,12 @@ uint8_t IDCodeFromText(const std::string& text, uint8_t fallback) {
   return fallback;
 }
 
+QString BytesToText(const std::string& bytes) {
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string TextToBytes(const QString& text) {
+  return text.toLatin1().toStdString();
+}
+
 }  // namespace vantlebld

@@ -2,6 +2,7 @@
 // are tested without a window.
 #pragma once
 
+#include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <string>
@@ -18,5 +19,9 @@ uint8_t IDCodeFromText(const std::string& text, uint8_t fallback);
 // Blanks and control characters removed at both ends.
 std::string TrimmedText(const std::string& text);
 std::vector<std::string> ToStdList(const QStringList& list);
+// Text for and from the PIC's program: one character one byte (Latin-1),
+// as the terminal takes what the user types.
+QString BytesToText(const std::string& bytes);
+std::string TextToBytes(const QString& text);
 
 }  // namespace vantlebld
