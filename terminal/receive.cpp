@@ -109,16 +109,11 @@ TReceived TReceiveBuffer::Take(std::string_view chunk) {
   TReceived result;
   result.New.assign(chunk);
   if (codeLength == 0) return result;
-  size_t newStart = carried;  // where this poll's bytes begin in seen
-  for (;;) {
-    // Only an occurrence that ends among the new bytes counts: one lying
-    // wholly in the carried bytes was seen by the previous poll.
-    const size_t from = newStart >= codeLength - 1 ? newStart - (codeLength - 1) : 0;
-    const size_t at = seen.find(clearCode_, from);
-    if (at == std::string::npos) break;
+  // The carried bytes are one fewer than the code, so every occurrence in
+  // seen ends among the new bytes: none was found by the previous poll.
+  for (size_t at = seen.find(clearCode_); at != std::string::npos; at = seen.find(clearCode_)) {
     result.Cleared = true;
     seen.erase(0, at + codeLength);
-    newStart = 0;
   }
   if (result.Cleared) {
     result.New = seen;

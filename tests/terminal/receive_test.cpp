@@ -1,8 +1,11 @@
+// The receive views, the translation table, the bounded receive buffer with
+// its clear code, and the hex form of a dump file.
 #include "terminal/receive.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantlebld {
@@ -10,240 +13,126 @@ namespace {
 
 using namespace std::string_literals;
 
+// 00h, TAB and LF would break the layout and show as the middle dot; other
+// control bytes (CR too) are shown as themselves.
 TEST(FormatReceivedTest, NrLinesHaveFixedColumns) {
-  struct {
-    char byte;
-    std::string line;
-  } cases[] = {
-      {'\x0A',
-       "\xFA   "
-       " 10   0A  00001010\r\n"s},
-      {'\x00',
-       "\xFA   "
-       "  0   00  00000000\r\n"s},
-      {'\x09',
-       "\xFA   "
-       "  9   09  00001001\r\n"s},
-      {'A',
-       "A   "
-       " 65   41  01000001\r\n"s},
-      {'\xFF',
-       "\xFF   "
-       "255   FF  11111111\r\n"s},
-      {'\x0D',
-       "\x0D   "
-       " 13   0D  00001101\r\n"s},
-  };
-  for (const auto& c : cases) {
-    const std::string line = FormatReceived(std::string(1, c.byte), int(TReceiveView::Nr));
-    EXPECT_EQ(line, c.line) << "byte " << int(uint8_t(c.byte));
-    EXPECT_EQ(line.size(), kNrLineLength);
+  const std::pair<char, std::string> cases[] = {
+      {'\x0A', "\xFA    10   0A  00001010\r\n"}, {'\x00', "\xFA     0   00  00000000\r\n"},
+      {'\x09', "\xFA     9   09  00001001\r\n"}, {'\x0D', "\x0D    13   0D  00001101\r\n"},
+      {'\x01', "\x01     1   01  00000001\r\n"}, {'A', "A    65   41  01000001\r\n"},
+      {'\xFF', "\xFF   255   FF  11111111\r\n"}};
+  std::string bytes, lines;
+  for (const auto& [byte, line] : cases) {
+    bytes += byte;
+    lines += line;
   }
-  EXPECT_EQ(FormatReceived("AB", int(TReceiveView::Nr)).size(), 2 * kNrLineLength);
+  EXPECT_EQ(FormatReceived(bytes, int(TReceiveView::Nr)), lines);
 }
 
-TEST(FormatReceivedTest, HexGivesThreeCharactersPerByteAndOtherViewsNothing) {
+TEST(FormatReceivedTest, HexCharAndGraphViews) {
   EXPECT_EQ(FormatReceived("A\r\xAB", int(TReceiveView::Hex)), "41 0D AB ");
-  EXPECT_EQ(FormatReceived("", int(TReceiveView::Hex)), "");
   for (int view : {int(TReceiveView::Gra1), int(TReceiveView::Gra2), -1, 7})
     EXPECT_EQ(FormatReceived("abc", view), "") << view;
-}
-
-TEST(FormatReceivedTest, CharViewReplacesOnlyBytesWithAnEntry) {
   TTranslateTable table;
   table[0x00] = "\xFA";
   table['x'] = "<x>";
   EXPECT_EQ(FormatReceived("a\0x\r\n"s, int(TReceiveView::Char), table), "a\xFA<x>\r\n");
-  EXPECT_EQ(TranslateReceived("a\0x\r\n"s, {}), "a\0x\r\n"s);
 }
 
-class TranslateTableTest : public testing::Test {
- protected:
-  TTranslateTable table_;
-};
+// The default row shows 00h as the middle dot; an empty Code is skipped, a
+// later row for the same code wins, and an empty New shows the byte. A bad
+// row stops the rebuild: the row before stays in force, the row after is
+// not applied, and the fault names the row.
+TEST(TranslateTableTest, RowsApplyInOrderOverAnEmptyTable) {
+  TTranslateTable table;
+  table['q'] = "left over from before";
+  const std::vector<TTranslateRule> rows = {{"00", "250"},     {"41h", "\"ay\""}, {"", "66"},
+                                            {"0x42", "1 2 3"}, {"41h", ""},       {"43h", "$44"}};
+  EXPECT_FALSE(RebuildTranslateTable(rows, table));
+  EXPECT_EQ(TranslateReceived("q\0ABC"s, table), "q\xFA"s + "A\x01\x02\x03" + "D");
 
-TEST_F(TranslateTableTest, DefaultRowShowsZeroAsMiddleDot) {
-  table_['q'] = "left over from before";
-  EXPECT_FALSE(RebuildTranslateTable({{"00", "250"}}, table_));
-  EXPECT_EQ(TranslateReceived("a\0b"s + "q", table_),
-            "a\xFA"
-            "bq");
-}
-
-TEST_F(TranslateTableTest, RowsApplyInOrderAndEmptyCellsAreSkippedOrClear) {
-  const std::vector<TTranslateRule> rows = {
-      {"41h", "\"ay\""}, {"", "66"}, {"0x42", "1 2 3"}, {"41h", ""}, {"43h", "$44"}};
-  EXPECT_FALSE(RebuildTranslateTable(rows, table_));
-  EXPECT_EQ(TranslateReceived("ABC", table_),
-            "A\x01\x02\x03"
-            "D");
-}
-
-TEST_F(TranslateTableTest, BadRowStopsTheRebuildAndIsNamed) {
-  struct {
-    std::vector<TTranslateRule> rows;
-    size_t row;
-    std::string message;
-  } cases[] = {
-      {{{"41h", "\"a\""}, {"1 2", "5"}, {"42h", "\"b\""}}, 1, kTranslateAssertion},
-      {{{"41h", "\"a\""}, {"abc", "5"}, {"42h", "\"b\""}}, 1, "abc is not an int value"},
-      {{{"41h", "\"a\""}, {"43h", "300"}, {"42h", "\"b\""}}, 1, "300 is not a byte value"},
-      {{{"41h", "\"a\""}, {"\"\"", "5"}, {"42h", "\"b\""}}, 1, kTranslateAssertion},
-  };
-  for (const auto& c : cases) {
-    const auto fault = RebuildTranslateTable(c.rows, table_);
-    ASSERT_TRUE(fault) << c.message;
-    EXPECT_EQ(fault->Row, c.row);
-    EXPECT_EQ(fault->Message, c.message);
-    // The row before stays in force, the row after is not applied.
-    EXPECT_EQ(TranslateReceived("AB", table_), "aB") << c.message;
+  const std::pair<TTranslateRule, std::string> bad[] = {
+      {{"1 2", "5"}, kTranslateAssertion},
+      {{"\"\"", "5"}, kTranslateAssertion},
+      {{"abc", "5"}, "abc is not an int value"},
+      {{"43h", "300"}, "300 is not a byte value"}};
+  for (const auto& [middle, message] : bad) {
+    const auto fault = RebuildTranslateTable({{"41h", "\"a\""}, middle, {"42h", "\"b\""}}, table);
+    ASSERT_TRUE(fault) << message;
+    EXPECT_EQ(fault->Row, 1u);
+    EXPECT_EQ(fault->Message, message);
+    EXPECT_EQ(TranslateReceived("AB", table), "aB") << message;
   }
-  EXPECT_EQ(std::string(kTranslateAssertion), "Assertion failure (vantlebldMainWin, line 2094)");
-}
-
-TEST(ClearCodeTest, ParsedAsMix2WithControlsTrimmed) {
-  EXPECT_EQ(ParseClearCode("  1Bh 63h \t"),
-            "\x1B"
-            "c");
-  EXPECT_EQ(ParseClearCode("  "), "");
-  EXPECT_THROW(ParseClearCode("zz"), std::exception);
 }
 
 TEST(ReceiveBufferTest, KeepsOnlyTheLastBytes) {
   TReceiveBuffer buffer;
   buffer.SetLimit(10);
   const TReceived got = buffer.Take("abcdefghijklmnopqrstuvwxy");
-  EXPECT_EQ(buffer.Buffer(), "pqrstuvwxy");
-  EXPECT_EQ(got.New, "abcdefghijklmnopqrstuvwxy");  // the view shows what came
+  EXPECT_EQ(got.New, "abcdefghijklmnopqrstuvwxy");  // the view shows all that came
   EXPECT_FALSE(got.Cleared);
   buffer.Take("z");
   EXPECT_EQ(buffer.Buffer(), "qrstuvwxyz");
-}
-
-TEST(ReceiveBufferTest, UnusableLimitGivesTheDefault) {
-  for (int32_t limit : {0, -1, -100000}) {
-    TReceiveBuffer buffer;
+  buffer.SetLimit(2);
+  EXPECT_EQ(buffer.Buffer(), "yz");
+  // A limit of 0 or less would empty every view.
+  for (int32_t limit : {0, -1}) {
     buffer.SetLimit(limit);
     EXPECT_EQ(buffer.Limit(), size_t(kDefaultTermBufferLength)) << limit;
-    buffer.Take(std::string(12000, 'x'));
-    EXPECT_EQ(buffer.Buffer().size(), size_t(kDefaultTermBufferLength));
   }
-  TReceiveBuffer shrunk;
-  shrunk.Take("abcdef");
-  shrunk.SetLimit(2);
-  EXPECT_EQ(shrunk.Buffer(), "ef");
+  buffer.Take(std::string(12000, 'x'));
+  EXPECT_EQ(buffer.Buffer().size(), size_t(kDefaultTermBufferLength));
 }
 
-// Chunks arrive poll by poll; each poll's outcome and the buffer after the
-// last one.
-struct TClearCase {
-  const char* name;
-  std::string code;
-  size_t limit;
-  std::vector<std::string> chunks;
-  std::vector<TReceived> polls;
-  std::string buffer;
-};
-
-class ClearCodeSearchTest : public testing::TestWithParam<TClearCase> {};
-
-TEST_P(ClearCodeSearchTest, EmptiesAtTheCodeAndKeepsWhatFollows) {
-  const TClearCase& c = GetParam();
-  TReceiveBuffer buffer;
-  buffer.SetLimit(int32_t(c.limit));
-  buffer.SetClearCode(c.code);
-  ASSERT_EQ(c.chunks.size(), c.polls.size());
-  for (size_t i = 0; i < c.chunks.size(); ++i) {
-    const TReceived got = buffer.Take(c.chunks[i]);
-    EXPECT_EQ(got.Cleared, c.polls[i].Cleared) << "poll " << i;
-    EXPECT_EQ(got.New, c.polls[i].New) << "poll " << i;
+// Chunks arrive poll by poll: what each poll brings and the buffer after
+// the last one. The code is written in Mix2; an empty text switches it off.
+TEST(ReceiveBufferTest, ClearCodeEmptiesAtTheCodeAndKeepsWhatFollows) {
+  const struct {
+    std::string Code;
+    int32_t Limit;
+    std::vector<std::string> Chunks;
+    std::vector<TReceived> Polls;
+    std::string Buffer;
+  } cases[] = {
+      {ParseClearCode("  0Ch \t"), 100, {"a\fb\fc"}, {{true, "c"}}, "c"},
+      {"\033c", 100, {"ab\033c"}, {{true, ""}}, ""},
+      {"\033c", 100, {"xy\033", "cz"}, {{false, "xy\033"}, {true, "z"}}, "z"},
+      {"XYZ", 100, {"aX", "Y", "Zb"}, {{false, "aX"}, {false, "Y"}, {true, "b"}}, "b"},
+      // A code handled by the previous poll must not clear again.
+      {"XYZ", 100, {"aXYZb", "c"}, {{true, "b"}, {false, "c"}}, "bc"},
+      // The bound may have cut the code's first byte from the buffer: the
+      // carried bytes come from what the buffer holds.
+      {"XY", 3, {"abcdX", "Ye"}, {{false, "abcdX"}, {true, "e"}}, "e"},
+      {"X", 4, {"aX123456"}, {{true, "123456"}}, "3456"},
+      {"", 100, {"a\fb"}, {{false, "a\fb"}}, "a\fb"},  // no code, no clear
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.Chunks));
+    TReceiveBuffer buffer;
+    buffer.SetLimit(c.Limit);
+    buffer.SetClearCode(c.Code);
+    ASSERT_EQ(c.Chunks.size(), c.Polls.size());
+    for (size_t i = 0; i < c.Chunks.size(); ++i) {
+      const TReceived got = buffer.Take(c.Chunks[i]);
+      EXPECT_EQ(got.Cleared, c.Polls[i].Cleared) << "poll " << i;
+      EXPECT_EQ(got.New, c.Polls[i].New) << "poll " << i;
+    }
+    EXPECT_EQ(buffer.Buffer(), c.Buffer);
   }
-  EXPECT_EQ(buffer.Buffer(), c.buffer);
+  EXPECT_EQ(ParseClearCode("  "), "");
+  EXPECT_THROW(ParseClearCode("zz"), std::exception);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ClearCodeSearchTest,
-    testing::Values(
-        TClearCase{"InOneChunk",
-                   "\x0C",
-                   100,
-                   {"ab\x0C"
-                    "cd"},
-                   {{true, "cd"}},
-                   "cd"},
-        TClearCase{"SplitOverTwoPolls",
-                   "\x1B"
-                   "c",
-                   100,
-                   {"xy\x1B", "cz"},
-                   {{false, "xy\x1B"}, {true, "z"}},
-                   "z"},
-        TClearCase{"ChunkEndsWithTheCode",
-                   "\x1B"
-                   "c",
-                   100,
-                   {"ab\x1B"
-                    "c"},
-                   {{true, ""}},
-                   ""},
-        TClearCase{"SeveralCodesKeepWhatFollowsTheLast",
-                   "\x0C",
-                   100,
-                   {"a\x0C"
-                    "b\x0C"
-                    "c"},
-                   {{true, "c"}},
-                   "c"},
-        // A code wholly inside the previous poll was handled there and
-        // must not clear again.
-        TClearCase{
-            "OldCodeNotFoundTwice", "XYZ", 100, {"aXYZb", "c"}, {{true, "b"}, {false, "c"}}, "bc"},
-        TClearCase{"ThreeBytesOverThreePolls",
-                   "XYZ",
-                   100,
-                   {"aX", "Y", "Zb"},
-                   {{false, "aX"}, {false, "Y"}, {true, "b"}},
-                   "b"},
-        // The buffer may have lost the code's first byte to the bound:
-        // the carried bytes come from what the buffer holds.
-        TClearCase{"BoundCutsTheCarriedBytes",
-                   "XY",
-                   3,
-                   {"abcdX", "Ye"},
-                   {{false, "abcdX"}, {true, "e"}},
-                   "e"},
-        TClearCase{"WhatFollowsIsBoundedToo", "X", 4, {"aX123456"}, {{true, "123456"}}, "3456"},
-        TClearCase{"NoCodeNoClear",
-                   "",
-                   100,
-                   {"a\x0C"
-                    "b"},
-                   {{false,
-                     "a\x0C"
-                     "b"}},
-                   "a\x0C"
-                   "b"}),
-    [](const testing::TestParamInfo<TClearCase>& p) { return p.param.name; });
 
 TEST(DumpToHexViewTest, LinesWithoutTheirBreaksJoined) {
-  struct {
-    std::string dump;
-    std::string hex;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"A\r\nB", "41 42 "},
       {"A\nB\n", "41 42 "},
-      {"A\rB\n", "41 42 "},  // a lone CR is dropped
-      {"A\n\x1A"
-       "B",
-       "41 "},  // 1Ah at the start of a line ends the file
-      {"A\x1A"
-       "B",
-       "41 1A 42 "},
-      {"", ""},
-      {"\n\n", ""},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(DumpToHexView(c.dump), c.hex) << c.dump;
+      {"A\rB\n", "41 42 "},     // a lone CR is dropped
+      {"A\n\032B", "41 "},      // 1Ah at the start of a line ends the file
+      {"A\032B", "41 1A 42 "},  // ...elsewhere it is data
+      {"\n\n", ""}};
+  for (const auto& [dump, hex] : cases)
+    EXPECT_EQ(DumpToHexView(dump), hex) << testing::PrintToString(dump);
 }
 
 }  // namespace
