@@ -17,7 +17,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -48,20 +47,18 @@ class THostLine {
   }
   ~THostLine() { Close(); }
   void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
   }
   void Write(const Bytes& b) { ASSERT_EQ(::write(fd_, b.data(), b.size()), ssize_t(b.size())); }
   // Up to n bytes; fewer when the line stays quiet or hangs up.
   std::string Read(size_t n) {
     std::string got;
     pollfd p{fd_, POLLIN, 0};
-    while (got.size() < n && ::poll(&p, 1, kGuardMs) > 0) {
-      char buf[256];
-      const ssize_t r = ::read(fd_, buf, std::min(sizeof buf, n - got.size()));
-      if (r <= 0) break;
+    char buf[256];
+    ssize_t r = 0;
+    while (got.size() < n && ::poll(&p, 1, kGuardMs) > 0 &&
+           (r = ::read(fd_, buf, std::min(sizeof buf, n - got.size()))) > 0)
       got.append(buf, static_cast<size_t>(r));
-    }
     return got;
   }
   bool HungUp() {
@@ -88,107 +85,44 @@ uint64_t StreamOffset(const std::string& got) {
   return offset;
 }
 
-Bytes Block16F(uint32_t a, uint8_t fill) {
-  return FlashBlock(TablePic(0x31), a, Bytes(64, fill));
-}
-
-TEST(PtyServer, ServesAJobUntilTheHostClosesThePort) {
-  TVirtualPic pic(0x41, TablePic(0x41));
-  TPtyServer server(pic);
-  const std::string path = server.Open();
-  server.Start();
-  // A port probe opens and closes the line without a byte; the hung-up line
-  // it leaves behind for a while does not end the serving.
-  { THostLine probe(path); }
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  THostLine host(path);
-  host.Write({0xC1});
-  EXPECT_EQ(host.Read(2), "AK");
-  host.Write(FlashBlock(pic.Pic(), 0x40, Bytes(64, 0xA5)));
-  EXPECT_EQ(host.Read(1), "K");
-  host.Close();
-  server.WaitFinished();
-  EXPECT_EQ(server.End(), TPtyServer::TEnd::HostClosed);
-  EXPECT_EQ(pic.Flash()[0x40], 0xA5);
-}
-
-TEST(PtyServer, HangUpClosesTheLine) {
-  TSimOptions o;
-  o.Faults.HangupAt = 1;
-  TVirtualPic pic(0x41, TablePic(0x41), o);
-  TPtyServer server(pic);
-  THostLine host(server.Open());
-  server.Start();
-  host.Write({0xC1});
-  EXPECT_EQ(host.Read(2), "AK");
-  host.Write(FlashBlock(pic.Pic(), 0x40, Bytes(64, 0xA5)));
-  EXPECT_TRUE(host.HungUp());
-  server.WaitFinished();
-  EXPECT_EQ(server.End(), TPtyServer::TEnd::HungUp);
-}
-
-TEST(PtyServer, PacedLineKeepsEveryByteInOrder) {
-  TSimOptions o;
-  o.Faults.Echo = true;
-  TVirtualPic pic(0x41, TablePic(0x41), o);
-  TPtyServer server(pic, 115200);
-  THostLine host(server.Open());
-  server.Start();
-  Bytes bytes(100);
-  for (size_t i = 0; i < bytes.size(); ++i)
-    bytes[i] = static_cast<uint8_t>(i * 37);
-  host.Write(bytes);
-  EXPECT_EQ(host.Read(bytes.size()), std::string(bytes.begin(), bytes.end()));
-  server.Stop();
-  EXPECT_EQ(server.End(), TPtyServer::TEnd::Stopped);
-}
-
-// A PIC that runs the program, served on a thread.
-class ProgramServerTest : public ::testing::Test {
- protected:
-  void Serve(const TSimOptions& options) {
-    pic = std::make_unique<TVirtualPic>(0x41, TablePic(0x41), options);
-    server = std::make_unique<TPtyServer>(*pic);
-    path = server->Open();
-    server->Start();
-  }
-  ~ProgramServerTest() override {
-    if (server) server->Stop();
-  }
-
-  std::unique_ptr<TVirtualPic> pic;
-  std::unique_ptr<TPtyServer> server;
-  std::string path;
-};
-
-TEST_F(ProgramServerTest, AfterTheJobEveryOpeningOfThePortGetsTheEcho) {
-  TSimOptions o;
-  o.RunAfterWrite = true;
-  Serve(o);
-  {
+// On a line paced like a UART at 115200 baud.
+TEST(PtyServer, ServesAJobUntilTheHostClosesThePortOrThePicHangsUp) {
+  for (const bool hangUp : {false, true}) {
+    SCOPED_TRACE(hangUp ? "hang-up at block 1" : "no fault");
+    TSimOptions o;
+    o.Faults.HangupAt = hangUp ? 1 : 0;
+    TVirtualPic pic(0x41, TablePic(0x41), o);
+    TPtyServer server(pic, 115200);
+    const std::string path = server.Open();
+    server.Start();
+    // A port probe opens and closes the line without a byte; the hung-up
+    // line it leaves behind for a while does not end the serving.
+    { THostLine probe(path); }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     THostLine host(path);
     host.Write({0xC1});
     EXPECT_EQ(host.Read(2), "AK");
-    host.Write(FlashBlock(pic->Pic(), 0x40, Bytes(64, 0xA5)));
-    EXPECT_EQ(host.Read(1), "K");
+    host.Write(FlashBlock(pic.Pic(), 0x40, Bytes(64, 0xA5)));
+    if (hangUp) {
+      EXPECT_TRUE(host.HungUp());
+    } else {
+      EXPECT_EQ(host.Read(1), "K");
+      host.Close();
+    }
+    server.WaitFinished();
+    EXPECT_EQ(server.End(), hangUp ? TPtyServer::TEnd::HungUp : TPtyServer::TEnd::HostClosed);
+    EXPECT_EQ(pic.Flash()[0x40], 0xA5);
   }
-  for (int session = 0; session < 2; ++session) {
-    // Time for the server to see the port closed.
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    THostLine host(path);
-    host.Write({'a', 'b', 0xC1});
-    EXPECT_EQ(host.Read(3), "ab\xC1") << "session " << session;
-  }
-  server->Stop();
-  EXPECT_EQ(server->End(), TPtyServer::TEnd::Stopped);
-  EXPECT_TRUE(pic->ProgramRunning());
 }
 
-TEST_F(ProgramServerTest, StreamLosesNothingWhileThePortIsHeldAndAllWhileNot) {
+TEST(PtyServer, StreamLosesNothingWhileThePortIsHeldAndAllWhileNot) {
   TSimOptions o;
   o.RunProgramAtStart = true;
   o.StreamRate = 2'000'000;
-  Serve(o);
+  TVirtualPic pic(0x41, TablePic(0x41), o);
+  TPtyServer server(pic);
+  const std::string path = server.Open();
+  server.Start();
   uint64_t end = 0;
   for (int session = 0; session < 2; ++session) {
     THostLine host(path);
@@ -237,20 +171,26 @@ class SimProgramTest : public ::testing::Test {
       line += c;
     return line;
   }
+  // The exit code; -1 when the program had to be killed after the guard time.
   int Wait() {
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    for (int ms = 0; ::waitpid(pid, &status, WNOHANG) == 0; ms += 10) {
+      if (ms >= kGuardMs) ::kill(pid, SIGKILL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     pid = -1;
+    if (stdout_ >= 0) ::close(std::exchange(stdout_, -1));
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string Err() const {
+  std::string Read(const std::string& path) const {
     std::stringstream s;
-    s << std::ifstream(errPath).rdbuf();
+    s << std::ifstream(path).rdbuf();
     return s.str();
   }
   ~SimProgramTest() override {
-    if (pid > 0) ::kill(pid, SIGKILL), Wait();
-    if (stdout_ >= 0) ::close(stdout_);
+    if (pid <= 0) return;
+    ::kill(pid, SIGKILL);
+    Wait();
   }
 
   TempDir dir;
@@ -259,62 +199,45 @@ class SimProgramTest : public ::testing::Test {
   int stdout_ = -1;
 };
 
-TEST_F(SimProgramTest, ServesAJobThenWritesTheExportAndTheSummary) {
+TEST_F(SimProgramTest, ServesAJobRunsTheProgramAndOnSigtermWritesTheExportAndTheSummary) {
   const std::string link = (dir.Path() / "ttyPIC").string();
   const std::string hex = (dir.Path() / "out.hex").string();
-  Start({"--code", "31h", "--nak", "1", "--link", link, "--export-hex", hex});
+  Start({"--code", "31h", "--nak", "1", "--run-after-write", "--link", link, "--export-hex", hex});
   const std::string first = FirstLine();
   ASSERT_EQ(first.rfind("PTY /dev/pts/", 0), 0u) << first;
   EXPECT_EQ(std::filesystem::read_symlink(link), first.substr(4));
   {
+    const TPICInfo info = TablePic(0x31);
     THostLine host(link);
     host.Write({0xC1});
     EXPECT_EQ(host.Read(2), "1K");
-    host.Write(Block16F(0x100, 0x3C));
-    EXPECT_EQ(host.Read(1), "N");
-    host.Write(Block16F(0x100, 0x3C));
-    EXPECT_EQ(host.Read(1), "K");
-    host.Write(Block16F(0x3E40, 0x00));  // the firmware's own code
+    for (const char* answer : {"N", "K"}) {
+      host.Write(FlashBlock(info, 0x100, Bytes(64, 0x3C)));
+      EXPECT_EQ(host.Read(1), answer);
+    }
+    host.Write(FlashBlock(info, 0x3E40, Bytes(64, 0x00)));  // the firmware's own code
     EXPECT_EQ(host.Read(1), "K");
   }
-  EXPECT_EQ(Wait(), 2) << Err();
-  EXPECT_NE(Err().find("blocks accepted: 2, N answers: 1, filler bytes seen: 0, "
-                       "activation bytes: 1\n"
-                       "host error: host wrote into the bootloader's code at 003E40h (block 3)\n"),
+  // Closing the port ended the job: every later opening gets the echo.
+  for (int session = 0; session < 2; ++session) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // the server sees the close
+    THostLine host(link);
+    host.Write({'a', 'b', 0xC1});
+    EXPECT_EQ(host.Read(3), "ab\xC1") << "session " << session;
+  }
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(Wait(), 2) << Read(errPath);
+  EXPECT_NE(Read(errPath).find(
+                "blocks accepted: 2, N answers: 1, filler bytes seen: 0, activation bytes: 1\n"
+                "host error: host wrote into the bootloader's code at 003E40h (block 3)\n"
+                "user program: ran, bytes echoed: 6"),
             std::string::npos)
-      << Err();
+      << Read(errPath);
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
-  std::stringstream text;
-  text << std::ifstream(hex).rdbuf();
-  const auto bytes = ParseHex(text.str());
-  EXPECT_EQ(bytes.at(0x100), 0x3C);
+  const auto bytes = ParseHex(Read(hex));
   EXPECT_EQ(bytes.at(0x13F), 0x3C);
   EXPECT_EQ(bytes.at(0x140), 0xFF);
-  EXPECT_EQ(bytes.at(0x3E40), 0x1F);  // MOVLW high(slot 1F00h): the stub is still there
-  EXPECT_EQ(bytes.at(0x3E41), 0x30);
-}
-
-TEST_F(SimProgramTest, SigtermStillGivesTheSummary) {
-  Start({"--code", "0x41"});
-  ASSERT_EQ(FirstLine().rfind("PTY ", 0), 0u);
-  ::kill(pid, SIGTERM);
-  EXPECT_EQ(Wait(), 0);
-  EXPECT_NE(Err().find("blocks accepted: 0, N answers: 0"), std::string::npos) << Err();
-}
-
-TEST_F(SimProgramTest, RunProgramStreamsTextUntilStopped) {
-  Start({"--code", "41h", "--run-after-write", "--stream", "2000", "--run-program"});
-  const std::string first = FirstLine();
-  ASSERT_EQ(first.rfind("PTY ", 0), 0u) << first;
-  {
-    THostLine host(first.substr(4));
-    const std::string got = host.Read(2 * kStreamLineLength);
-    ASSERT_EQ(got.size(), 2 * kStreamLineLength);
-    StreamOffset(got);
-  }
-  ::kill(pid, SIGTERM);
-  EXPECT_EQ(Wait(), 0) << Err();
-  EXPECT_NE(Err().find("user program: ran"), std::string::npos) << Err();
+  EXPECT_EQ(bytes.at(0x3E41), 0x30);  // MOVLW high(slot 1F00h): the stub is still there
 }
 
 TEST_F(SimProgramTest, UnknownCodeOrBadCommandLineExitsWithOne) {
@@ -322,8 +245,7 @@ TEST_F(SimProgramTest, UnknownCodeOrBadCommandLineExitsWithOne) {
        {std::vector<std::string>{"--code", "99h"}, {"--code", "41h", "--drop", "3"}}) {
     Start(args);
     EXPECT_EQ(FirstLine(), "");
-    EXPECT_EQ(Wait(), 1) << Err();
-    ::close(std::exchange(stdout_, -1));
+    EXPECT_EQ(Wait(), 1) << Read(errPath);
   }
 }
 

@@ -6,9 +6,10 @@ namespace vantlebld {
 namespace {
 
 TEST(SimCommandLine, ReadsTheNumberNotationsAndTheFaultForms) {
-  const TSimCommandLine c = ParseSimCommandLine(
-      {"--code", "41h", "--piccodes=t.ini", "--baud-pace", "0x1C200", "--write-ms", "$14",
-       "--listen-after", "250", "--drop", "3@0Ah", "--garbage-before-id", "ab c", "--echo"});
+  const TSimCommandLine c =
+      ParseSimCommandLine({"--code", "41h", "--piccodes=t.ini", "--baud-pace", "0x1C200",
+                           "--write-ms", "$14", "--listen-after", "250", "--drop", "3@0Ah",
+                           "--rubbish-at", "5", "--garbage-before-id", "ab c", "--echo"});
   EXPECT_EQ(c.Code, 0x41);
   EXPECT_EQ(c.PicCodes, "t.ini");
   EXPECT_EQ(c.BaudPace, 115200);
@@ -16,6 +17,7 @@ TEST(SimCommandLine, ReadsTheNumberNotationsAndTheFaultForms) {
   EXPECT_EQ(c.Options.ListenAfterMs, 250);
   EXPECT_EQ(c.Options.Faults.DropBytes, 3);
   EXPECT_EQ(c.Options.Faults.DropBlock, 10);
+  EXPECT_EQ(c.Options.Faults.RubbishAt, 5);
   EXPECT_EQ(c.Options.Faults.GarbageBeforeId, "ab c");
   EXPECT_TRUE(c.Options.Faults.Echo);
   EXPECT_FALSE(c.Options.Faults.NoAnswer);

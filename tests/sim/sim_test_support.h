@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <map>
+#include <numeric>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,10 +18,6 @@
 namespace vantlebld::test {
 
 using Bytes = std::vector<uint8_t>;
-
-inline bool IsDs(const TPICInfo& pic) {
-  return pic.Family == kFamilyDsPIC30 || pic.Family == kFamilyDsPIC33;
-}
 
 // The model behind a type code of data/piccodes.ini, geometry derived.
 inline TPICInfo TablePic(uint8_t code) {
@@ -32,104 +30,74 @@ inline TPICInfo TablePic(uint8_t code) {
   return info;
 }
 
+// The bytes' sum modulo 256, as block and record checksums count it.
+inline uint8_t Sum(const Bytes& b) {
+  return static_cast<uint8_t>(std::accumulate(b.begin(), b.end(), 0));
+}
+
 // The bytes followed by the checksum that makes the block sum to 0.
 inline Bytes Sealed(Bytes b) {
-  uint8_t sum = 0;
-  for (uint8_t x : b)
-    sum = static_cast<uint8_t>(sum + x);
-  b.push_back(static_cast<uint8_t>(-sum));
+  b.push_back(static_cast<uint8_t>(-Sum(b)));
   return b;
 }
 
 // HEX bytes of one flash block of the family.
 inline uint32_t UnitBytes(const TPICInfo& pic) {
-  const uint32_t rows = uint32_t{pic.RowsPerBlock} * static_cast<uint32_t>(pic.RowInstr);
-  switch (pic.Family) {
-    case kFamily16F:
-      return 64;
-    case kFamilyDsPIC30:
-      return 128;
-    case kFamilyDsPIC33:
-      return rows * 4;
-    default:
-      return rows * 2;
-  }
+  const uint32_t instr = uint32_t{pic.RowsPerBlock} * static_cast<uint32_t>(pic.RowInstr);
+  if (Is16F(pic.Family)) return 64;
+  if (pic.Family == kFamilyDsPIC30) return 128;
+  return pic.Family == kFamilyDsPIC33 ? instr * 4 : instr * 2;
 }
 
-// The block the host sends for the HEX bytes at hexAddress (dsPIC: the
+// The block the host sends for the HEX bytes at HEX address a (dsPIC: the
 // phantom bytes are left out).
 inline Bytes FlashBlock(const TPICInfo& pic, uint32_t a, const Bytes& hex) {
-  Bytes data;
-  for (size_t i = 0; i < hex.size(); ++i)
-    if (!IsDs(pic) || i % 4 != 3) data.push_back(hex[i]);
-  const auto n = static_cast<uint8_t>(data.size());
-  const uint32_t p = a / 2;
   Bytes b;
-  switch (pic.Family) {
-    case kFamily16F:
-      b = {static_cast<uint8_t>(p >> 8), static_cast<uint8_t>(p), n};
-      break;
-    case kFamilyDsPIC30:
-      b = {static_cast<uint8_t>(p), static_cast<uint8_t>(p >> 8), static_cast<uint8_t>(p >> 16), n};
-      break;
-    case kFamilyDsPIC33:
-      b = {static_cast<uint8_t>(p),           static_cast<uint8_t>(p >> 8),
-           static_cast<uint8_t>(p >> 16),     0x00,
-           static_cast<uint8_t>(data.size()), static_cast<uint8_t>(data.size() >> 8)};
-      break;
-    default:
-      b = {static_cast<uint8_t>((a >> 16) | 0x20), static_cast<uint8_t>(a >> 8),
-           static_cast<uint8_t>(a), n};
-  }
-  b.insert(b.end(), data.begin(), data.end());
+  for (size_t i = 0; i < hex.size(); ++i)
+    if (!IsDsPIC(pic.Family) || i % 4 != 3) b.push_back(hex[i]);
+  const auto n = static_cast<uint8_t>(b.size());
+  const auto p = [a](int shift) { return static_cast<uint8_t>(a / 2 >> shift); };
+  Bytes header = {static_cast<uint8_t>((a >> 16) | 0x20), static_cast<uint8_t>(a >> 8),
+                  static_cast<uint8_t>(a), n};
+  if (Is16F(pic.Family)) header = {p(8), p(0), n};
+  if (pic.Family == kFamilyDsPIC30) header = {p(0), p(8), p(16), n};
+  if (pic.Family == kFamilyDsPIC33)
+    header = {p(0), p(8), p(16), 0x00, n, static_cast<uint8_t>(b.size() >> 8)};
+  b.insert(b.begin(), header.begin(), header.end());
   return Sealed(b);
 }
 
-// The erase command for the page at hexAddress (PIC18 and dsPIC33).
-inline Bytes EraseBlock(const TPICInfo& pic, uint32_t a) {
-  if (pic.Family == kFamilyDsPIC33) {
-    const uint32_t p = a / 2;
-    return Sealed({static_cast<uint8_t>(p), static_cast<uint8_t>(p >> 8),
-                   static_cast<uint8_t>(p >> 16), 0x00, 0x02, 0x00, 0x00, 0x00});
-  }
-  return Sealed({static_cast<uint8_t>((a >> 16) | 0x20), static_cast<uint8_t>(a >> 8),
-                 static_cast<uint8_t>(a), 0x02, 0x00, 0x00});
-}
-
-// Feeds the bytes, all arriving at nowMs; returns everything sent back.
+// Feeds the bytes, all arriving at nowMs; returns everything sent back, a
+// hang-up as kHangUpMark.
+constexpr const char* kHangUpMark = "<hang-up>";
 inline std::string Send(TVirtualPic& pic, const Bytes& bytes, int64_t nowMs) {
   std::string out;
   for (uint8_t b : bytes)
     for (const TSimAnswer& a : pic.Receive(b, nowMs))
-      out += a.Bytes;
+      out += a.HangUp ? kHangUpMark : a.Bytes;
   return out;
 }
 
-// An INHX32 text as byte address -> value; checks every record's checksum
-// and that the end record comes last.
+// An INHX32 text as byte address -> value; checks every record's length and
+// checksum, and that the end record comes last.
 inline std::map<uint32_t, uint8_t> ParseHex(const std::string& text) {
   std::map<uint32_t, uint8_t> bytes;
   uint32_t base = 0;
   bool ended = false;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    const size_t eol = text.find('\n', pos);
-    const std::string line = text.substr(pos, eol - pos);
-    pos = eol == std::string::npos ? text.size() : eol + 1;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
     EXPECT_FALSE(ended) << "record after the end record: " << line;
-    EXPECT_EQ(line[0], ':') << line;
     Bytes r;
     for (size_t i = 1; i + 1 < line.size(); i += 2)
       r.push_back(static_cast<uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
-    uint8_t sum = 0;
-    for (uint8_t x : r)
-      sum = static_cast<uint8_t>(sum + x);
-    EXPECT_EQ(sum, 0) << line;
-    EXPECT_EQ(r.size(), r[0] + 5u) << line;
-    const uint32_t offset = (uint32_t{r[1]} << 8) | r[2];
+    if (line[0] != ':' || r.size() < 5 || r.size() != r[0] + 5u || Sum(r) != 0) {
+      ADD_FAILURE() << "bad record: " << line;
+      continue;
+    }
+    const uint32_t at = base + ((uint32_t{r[1]} << 8) | r[2]);
     if (r[3] == 0x00) {
       for (size_t i = 0; i < r[0]; ++i)
-        EXPECT_TRUE(bytes.emplace(base + offset + static_cast<uint32_t>(i), r[4 + i]).second);
+        EXPECT_TRUE(bytes.emplace(at + static_cast<uint32_t>(i), r[4 + i]).second);
     } else if (r[3] == 0x04) {
       base = ((uint32_t{r[4]} << 8) | r[5]) << 16;
     } else {

@@ -13,16 +13,9 @@ namespace {
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
-TEST(StreamBytes, AnyCutGivesTheSameStream) {
-  const uint64_t wrap = 1'000'000 * kStreamLineLength;
-  const uint64_t cuts[][3] = {
-      {0, 0, 10}, {0, 57, 57}, {3, 200, 1}, {wrap - 30, 20, 100}, {uint64_t{1} << 40, 7, 500}};
-  for (const auto& [at, n, m] : cuts)
-    EXPECT_EQ(StreamBytes(at, n) + StreamBytes(at + n, m), StreamBytes(at, n + m)) << at;
-  EXPECT_EQ(StreamBytes(wrap, 100), StreamBytes(0, 100));
-}
-
-TEST(StreamBytes, LinesAreNumberedTextTracingOneWavePeriod) {
+// Lines are numbered text tracing one wave period, and any cut of the stream
+// gives the same bytes.
+TEST(StreamBytes, IsNumberedLinesTracingOneWavePeriodWhereverItIsCut) {
   const std::string text = StreamBytes(41 * kStreamLineLength, 2 * kStreamLineLength);
   EXPECT_EQ(text.substr(0, 7), "000041 ");
   EXPECT_EQ(text.substr(kStreamLineLength - 2, 9), "\r\n000042 ");
@@ -33,6 +26,14 @@ TEST(StreamBytes, LinesAreNumberedTextTracingOneWavePeriod) {
   // From the middle up: the top a quarter period in, the bottom at three.
   EXPECT_EQ(wave[12], static_cast<char>(kStreamWaveHigh));
   EXPECT_EQ(wave[36], static_cast<char>(kStreamWaveLow));
+  // The numbers wrap after 999999.
+  const uint64_t wrap = 1'000'000 * kStreamLineLength;
+  EXPECT_EQ(StreamBytes(wrap - kStreamLineLength, 7), "999999 ");
+  EXPECT_EQ(StreamBytes(wrap, 100), StreamBytes(0, 100));
+  const uint64_t cuts[][3] = {
+      {0, 0, 10}, {0, 57, 57}, {3, 200, 1}, {wrap - 30, 20, 100}, {uint64_t{1} << 40, 7, 500}};
+  for (const auto& [at, n, m] : cuts)
+    EXPECT_EQ(StreamBytes(at, n) + StreamBytes(at + n, m), StreamBytes(at, n + m)) << at;
 }
 
 TEST(UserStream, TakesWhatIsDueSkipsWhatIsDroppedAndCatchesUpOnlyALittle) {

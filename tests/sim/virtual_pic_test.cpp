@@ -1,10 +1,17 @@
 // The virtual PIC driven in-process: what each family's firmware does with
-// the host's blocks, and what it holds before the host writes anything.
+// the host's blocks, what it holds before the host writes anything, and the
+// faults and activation variants it can show the host.
 #include "sim/virtual_pic.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <sstream>
+#include <utility>
+
 #include "engine/format.h"
+#include "sim/sim_options.h"
 #include "tests/sim/sim_test_support.h"
 
 namespace vantlebld::test {
@@ -21,61 +28,62 @@ class FamilyTest : public ::testing::TestWithParam<uint8_t> {
   Bytes Pattern(uint8_t first) const {
     Bytes hex(UnitBytes(info));
     for (size_t i = 0; i < hex.size(); ++i)
-      hex[i] = IsDs(info) && i % 4 == 3 ? 0x00 : static_cast<uint8_t>(first + i);
+      hex[i] = IsDsPIC(info.Family) && i % 4 == 3 ? 0x00 : static_cast<uint8_t>(first + i);
     return hex;
   }
   Bytes FlashAt(uint32_t a, size_t n) const {
     return {pic.Flash().begin() + a, pic.Flash().begin() + a + static_cast<std::ptrdiff_t>(n)};
-  }
-  void Identify() {
-    const std::string answer = {static_cast<char>(GetParam()), 'K'};
-    ASSERT_EQ(Send(pic, {kId}, 0), answer);
   }
 
   TPICInfo info;
   TVirtualPic pic;
 };
 
-TEST_P(FamilyTest, AnswersOnlyTheActivationByteWithItsCodeAndK) {
-  EXPECT_EQ(Send(pic, {0x55, 0x00}, 0), "");
-  EXPECT_FALSE(pic.Identified());
-  Identify();
-  EXPECT_EQ(pic.Stats().ActivationBytes, 3);
-}
-
-TEST_P(FamilyTest, FlashBlockLandsAtItsHexAddress) {
-  Identify();
-  const uint32_t a = 2 * UnitBytes(info);
-  const Bytes erasedBefore = FlashAt(a - 4, 4);
-  EXPECT_EQ(Send(pic, FlashBlock(info, a, Pattern(0x10)), 5), "K");
-  EXPECT_EQ(FlashAt(a, UnitBytes(info)), Pattern(0x10));
-  EXPECT_EQ(FlashAt(a - 4, 4), erasedBefore);
-  EXPECT_EQ(pic.Stats().BlocksAccepted, 1);
-  EXPECT_TRUE(pic.Stats().HostErrors.empty());
-}
-
-TEST_P(FamilyTest, BadChecksumAnswersNAndWritesNothing) {
-  Identify();
-  const std::vector<uint8_t> before = pic.Flash();
-  Bytes block = FlashBlock(info, 0, Pattern(0x20));
+TEST_P(FamilyTest, WritesGoodBlocksOutsideItsOwnCodeAndExportsAllOfItsMemory) {
+  EXPECT_EQ(Send(pic, {0x55}, 0), "");
+  ASSERT_EQ(Send(pic, {kId}, 0), std::string({static_cast<char>(GetParam()), 'K'}));
+  const uint32_t unit = UnitBytes(info);
+  const uint32_t code = pic.Memory().CodeStart();
+  const std::vector<uint8_t> erased = pic.Flash();
+  Bytes block = FlashBlock(info, 2 * unit, Pattern(0x10));
   block.back() ^= 0x01;
   EXPECT_EQ(Send(pic, block, 5), "N");
-  EXPECT_EQ(pic.Flash(), before);
+  EXPECT_EQ(pic.Flash(), erased);
+  block.back() ^= 0x01;
+  EXPECT_EQ(Send(pic, block, 5), "K");
+  EXPECT_EQ(FlashAt(2 * unit, unit), Pattern(0x10));
+  EXPECT_EQ(FlashAt(2 * unit - 4, 4), Bytes(&erased[2 * unit - 4], &erased[2 * unit]));
+  // A block into the firmware is answered 'K' like any other, but leaves
+  // the code alone: the host is at fault and is told so.
+  EXPECT_EQ(Send(pic, FlashBlock(info, code, Bytes(unit, 0x00)), 5), "K");
+  EXPECT_TRUE(std::equal(erased.begin() + code, erased.end(), pic.Flash().begin() + code));
+  EXPECT_EQ(pic.Stats().HostErrors,
+            std::vector{Format("host wrote into the bootloader's code at %06Xh (block 3)", code)});
   EXPECT_EQ(pic.Stats().NAnswers, 1);
-  EXPECT_EQ(pic.Stats().BlocksAccepted, 0);
+  EXPECT_EQ(pic.Stats().BlocksAccepted, 2);
+
+  const auto hex = ParseHex(pic.ExportHex());
+  for (uint32_t a = 0; a < pic.Flash().size(); ++a) {
+    const auto it = hex.find(a);
+    ASSERT_TRUE(it != hex.end() && it->second == pic.Flash()[a]) << Format("at %06Xh", a);
+  }
+  // Flash, then one HEX location per EEPROM byte (16F: a word; dsPIC30: two
+  // bytes of a 4-byte group), nothing else.
+  const size_t perEEPROMByte = IsDsPIC(info.Family) || Is16F(info.Family) ? 2 : 1;
+  EXPECT_EQ(hex.size(), pic.Flash().size() + pic.EEPROM().size() * perEEPROMByte);
 }
 
 // Decodes the family's jump at a HEX address into the program address it
 // reaches, as the PIC would execute it; -1 when it is no such jump.
 int64_t JumpTarget(const TPICInfo& info, const std::vector<uint8_t>& f, uint32_t a) {
   const auto word = [&](uint32_t i) { return f[a + 2 * i] | (f[a + 2 * i + 1] << 8); };
-  if (info.Family == kFamily16F) {
+  if (Is16F(info.Family)) {
     // MOVLW k; MOVWF PCLATH; GOTO: PCLATH<4:3> give the page.
     if ((word(0) & 0x3F00) != 0x3000 || word(1) != 0x008A || (word(2) & 0x3800) != 0x2800)
       return -1;
     return ((word(0) & 0x18) << 8) | (word(2) & 0x7FF);
   }
-  if (!IsDs(info)) {
+  if (Is18F(info.Family)) {
     if ((word(0) & 0xFF00) != 0xEF00 || (word(1) & 0xF000) != 0xF000) return -1;
     return ((word(1) & 0xFFF) << 8) | (word(0) & 0xFF);
   }
@@ -89,31 +97,8 @@ TEST_P(FamilyTest, ResetJumpsToTheEntryWhoseStubJumpsToTheSlot) {
   EXPECT_EQ(pic.Memory().EntryAddress(), entry);
   EXPECT_EQ(JumpTarget(info, pic.Flash(), 0), entry);
   EXPECT_EQ(JumpTarget(info, pic.Flash(), 2 * entry), info.StartBldZone / 2);
-}
-
-TEST_P(FamilyTest, WriteIntoTheFirmwareIsAHostErrorAndChangesNothing) {
-  Identify();
-  const uint32_t code = pic.Memory().CodeStart();
-  const std::vector<uint8_t> before = pic.Flash();
-  EXPECT_EQ(Send(pic, FlashBlock(info, code, Bytes(UnitBytes(info), 0x00)), 5), "K");
-  EXPECT_EQ(pic.Flash(), before);
-  ASSERT_EQ(pic.Stats().HostErrors.size(), 1u);
-  EXPECT_EQ(pic.Stats().HostErrors[0],
-            Format("host wrote into the bootloader's code at %06Xh (block 1)", code));
-}
-
-TEST_P(FamilyTest, ExportHexReadsBackAsTheWholeMemory) {
-  Identify();
-  Send(pic, FlashBlock(info, UnitBytes(info), Pattern(0x30)), 5);
-  const auto hex = ParseHex(pic.ExportHex());
-  for (uint32_t a = 0; a < pic.Flash().size(); ++a) {
-    const auto it = hex.find(a);
-    ASSERT_TRUE(it != hex.end() && it->second == pic.Flash()[a]) << Format("at %06Xh", a);
-  }
-  // Flash, then one HEX location per EEPROM byte (16F: a word; dsPIC30: two
-  // bytes of a 4-byte group), nothing else.
-  const size_t eeHexBytes = pic.EEPROM().size() * (IsDs(info) || info.Family == kFamily16F ? 2 : 1);
-  EXPECT_EQ(hex.size(), pic.Flash().size() + eeHexBytes);
+  // The empty slot just below the entry reads erased; a dsPIC phantom 00h.
+  EXPECT_EQ(pic.Flash()[2 * entry - 1], IsDsPIC(info.Family) ? 0x00 : 0xFF);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFamily, FamilyTest,
@@ -125,59 +110,41 @@ TEST(VirtualPic, EraseCommandErasesOnePage) {
     const TPICInfo info = TablePic(code);
     TVirtualPic pic(code, info);
     const uint32_t page = static_cast<uint32_t>(info.ErasePageInstr) * info.BytesPerInstrPC;
+    const uint32_t unit = UnitBytes(info);
     const std::vector<uint8_t> erased = pic.Flash();
     Send(pic, {kId}, 0);
-    for (uint32_t a = page - UnitBytes(info); a <= page; a += UnitBytes(info))
-      ASSERT_EQ(Send(pic, FlashBlock(info, a, Bytes(UnitBytes(info), 0x5A)), 1), "K");
-    EXPECT_EQ(Send(pic, EraseBlock(info, page), 2), "K");
-    EXPECT_TRUE(
-        std::equal(erased.begin() + page, erased.begin() + 2 * page, pic.Flash().begin() + page));
-    EXPECT_EQ(pic.Flash()[page - 2], 0x5A);  // the page below stays
+    // The last block below the page and every block of it.
+    for (uint32_t a = page - unit; a < 2 * page; a += unit)
+      ASSERT_EQ(Send(pic, FlashBlock(info, a, Bytes(unit, 0x5A)), 1), "K");
+    // The erase command: a block of two 00h bytes at the page.
+    EXPECT_EQ(Send(pic, FlashBlock(info, page, Bytes(2, 0x00)), 2), "K");
+    EXPECT_TRUE(std::equal(&erased[page], &erased[2 * page], &pic.Flash()[page]));
+    EXPECT_EQ(pic.Flash()[page - 2], 0x5A);
     EXPECT_TRUE(pic.Stats().HostErrors.empty());
   }
 }
 
-struct TValueCase {
-  uint8_t code;
-  Bytes block;
-  bool config;
-  uint32_t address;  // EEPROM offset, or the configuration's HEX address
-  Bytes stored;
-  uint32_t hexAddress;  // where the export puts it
-  Bytes hexBytes;
-};
-
+// Each block lands in the EEPROM or the configuration, read back through
+// the export at the address a HEX file gives it.
 TEST(VirtualPic, EEPROMAndConfigurationBlocksStoreTheirValues) {
-  const TValueCase cases[] = {
-      {0x31, {0x40, 0x00, 0x01, 0xB6, 0x09}, false, 0, {0xB6}, 0x4200, {0xB6, 0x00}},
-      {0x31, Sealed({0x40, 0x05, 0x01, 0x5A}), false, 5, {0x5A}, 0x420A, {0x5A, 0x00}},
-      {0x41, {0x40, 0x00, 0xB6, 0x00, 0x0A}, false, 0, {0xB6}, 0xF00000, {0xB6}},
-      {0x41, {0xB0, 0x00, 0x03, 0x01, 0xFF, 0x4D}, true, 0x300003, {0xFF}, 0x300003, {0xFF}},
-      {0x71,
-       {0x00, 0xFC, 0x7F, 0x02, 0x12, 0x00, 0x71},
-       false,
-       0,
-       {0x12, 0x00},
-       0xFFF800,
-       {0x12, 0x00, 0x00, 0x00}},
-      {0x71,
-       Sealed({0x02, 0x00, 0xF8, 0x02, 0x34, 0x12}),
-       true,
-       0x1F00004,
-       {0x34, 0x12, 0x00, 0x00},
-       0x1F00004,
-       {0x34, 0x12, 0x00, 0x00}},
+  const struct {
+    uint8_t code;
+    Bytes block;
+    uint32_t hexAddress;
+    Bytes hexBytes;
+  } cases[] = {
+      {0x31, {0x40, 0x00, 0x01, 0xB6, 0x09}, 0x4200, {0xB6, 0x00}},
+      {0x31, Sealed({0x40, 0x05, 0x01, 0x5A}), 0x420A, {0x5A, 0x00}},
+      {0x41, {0x40, 0x00, 0xB6, 0x00, 0x0A}, 0xF00000, {0xB6}},
+      {0x41, {0xB0, 0x00, 0x03, 0x01, 0xFF, 0x4D}, 0x300003, {0xFF}},
+      {0x71, {0x00, 0xFC, 0x7F, 0x02, 0x12, 0x00, 0x71}, 0xFFF800, {0x12, 0x00, 0x00, 0x00}},
+      {0x71, Sealed({0x02, 0x00, 0xF8, 0x02, 0x34, 0x12}), 0x1F00004, {0x34, 0x12, 0x00, 0x00}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(Format("code %02Xh, address %06Xh", c.code, c.address));
+    SCOPED_TRACE(Format("code %02Xh, HEX address %06Xh", c.code, c.hexAddress));
     TVirtualPic pic(c.code, TablePic(c.code));
     Send(pic, {kId}, 0);
     EXPECT_EQ(Send(pic, c.block, 1), "K");
-    for (size_t i = 0; i < c.stored.size(); ++i) {
-      EXPECT_EQ(c.config ? pic.Config().at(c.address + static_cast<uint32_t>(i))
-                         : pic.EEPROM().at(c.address + i),
-                c.stored[i]);
-    }
     const auto hex = ParseHex(pic.ExportHex());
     for (size_t i = 0; i < c.hexBytes.size(); ++i)
       EXPECT_EQ(hex.at(c.hexAddress + static_cast<uint32_t>(i)), c.hexBytes[i]);
@@ -214,8 +181,124 @@ TEST(VirtualPic, BlocksTheFirmwareCannotCarryOutAreHostErrors) {
 
 TEST(VirtualPic, RefusesAModelWithoutDerivedGeometry) {
   TablePic(0x41);
-  const TPICInfo raw = PicTable()[0x41];  // as the table holds it, nothing derived
-  EXPECT_THROW(TVirtualPic(0x41, raw), std::invalid_argument);
+  EXPECT_THROW(TVirtualPic(0x41, PicTable()[0x41]), std::invalid_argument);
+}
+
+// The faults and activation variants, on a PIC18F252.
+class FaultTest : public ::testing::Test {
+ protected:
+  // The block for unit n; its data start with 00h and count up from n.
+  Bytes Block(uint8_t n) const {
+    Bytes data(64);
+    for (size_t i = 1; i < data.size(); ++i)
+      data[i] = static_cast<uint8_t>(n + i);
+    return FlashBlock(info, 64u * n, data);
+  }
+  // A PIC with the options as vantlebld-sim's command line gives them.
+  TVirtualPic Pic(const std::string& line) const {
+    std::vector<std::string> args = {"--code=41h"};
+    std::istringstream words(line);
+    for (std::string w; words >> w;)
+      args.push_back(w);
+    return TVirtualPic(0x41, info, ParseSimCommandLine(args).Options);
+  }
+
+  TPICInfo info = TablePic(0x41);
+};
+
+TEST_F(FaultTest, AnswersUnderEachFaultAndActivationVariant) {
+  struct TStep {
+    Bytes bytes;
+    int64_t ms;
+    std::string answer;
+  };
+  const Bytes id = {kId}, b1 = Block(1), b2 = Block(2), b3 = Block(3), zero = {0x00};
+  const auto echo = [](const Bytes& b) { return std::string(b.begin(), b.end()); };
+  const struct {
+    const char* options;
+    std::vector<TStep> steps;
+    // Activation bytes, bytes before listening, blocks accepted, N answers, filler bytes.
+    std::array<int, 5> stats;
+  } cases[] = {
+      {"--garbage-before-id=xyz", {{id, 0, "xyzAK"}}, {1, 0, 0, 0, 0}},
+      {"--echo", {{id, 0, echo(id) + "AK"}, {b1, 10, echo(b1) + "K"}}, {1, 0, 1, 0, 0}},
+      {"--no-answer", {{id, 0, ""}, {id, 200, ""}, {id, 400, ""}}, {3, 0, 0, 0, 0}},
+      {"--listen-after=100", {{id, 0, ""}, {id, 99, ""}, {id, 100, "AK"}}, {1, 2, 0, 0, 0}},
+      {"--id=55h", {{id, 0, ""}, {{0x55}, 200, "AK"}}, {2, 0, 0, 0, 0}},
+      {"--nak=2", {{id, 0, "AK"}, {b1, 10, "N"}, {b1, 20, "N"}, {b1, 30, "K"}}, {1, 0, 1, 2, 0}},
+      // The host's catch-up: one 00h at a time after its answer time-out.
+      // The 00h data byte inside the blocks is no filler.
+      {"--drop=2@1",
+       {{id, 0, "AK"}, {b1, 10, ""}, {zero, 360, ""}, {zero, 560, "N"}, {b1, 570, "K"}},
+       {1, 0, 1, 1, 2}},
+      // The block itself is taken whatever the answer.
+      {"--rubbish-at=2",
+       {{id, 0, "AK"}, {b1, 10, "K"}, {b2, 20, "AXY"}, {b3, 30, "K"}},
+       {1, 0, 3, 0, 0}},
+      {"--silent-from=2",
+       {{id, 0, "AK"}, {b1, 10, "K"}, {b2, 20, ""}, {b3, 30, ""}},
+       {1, 0, 3, 0, 0}},
+      {"--hangup-at=2",
+       {{id, 0, "AK"}, {b1, 10, "K"}, {b2, 20, kHangUpMark}, {b3, 30, ""}},
+       {1, 0, 2, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    TVirtualPic p = Pic(c.options);
+    for (const TStep& step : c.steps)
+      EXPECT_EQ(Send(p, step.bytes, step.ms), step.answer) << "at " << step.ms << " ms";
+    const TSimStats& s = p.Stats();
+    EXPECT_EQ((std::array{s.ActivationBytes, s.BytesBeforeListening, s.BlocksAccepted, s.NAnswers,
+                          s.FillerBytes}),
+              c.stats);
+  }
+}
+
+// The written program takes over when the job has ended.
+TEST_F(FaultTest, RunAfterWriteEchoesOnceTheLineIsQuietAfterTheLastAnswer) {
+  TVirtualPic p = Pic("--run-after-write --answer-delay=30 --write-ms=50");
+  Send(p, {kId}, 0);
+  Bytes block = Block(1);
+  block.back() ^= 0xFF;
+  EXPECT_EQ(Send(p, block, 100), "N");
+  // The quiet time counts from the answer, which for an 'N' includes no write time.
+  EXPECT_EQ(p.ProgramStartMs(), 130 + TVirtualPic::kRunAfterIdleMs);
+  EXPECT_EQ(Send(p, Block(1), 200), "K");
+  const int64_t start = 280 + TVirtualPic::kRunAfterIdleMs;
+  EXPECT_EQ(p.ProgramStartMs(), start);
+  p.Advance(start - 1);
+  EXPECT_FALSE(p.ProgramRunning());
+  EXPECT_EQ(Send(p, {'h', 'i', kId}, start), "hi\xC1");
+  EXPECT_EQ(p.Stats().ProgramBytes, 3);
+}
+
+TEST_F(FaultTest, JobEndsWithTheClosedPortOrAQuietLineAfterBlocks) {
+  const Bytes block = Block(1);
+  Bytes second = block;
+  second.push_back(block[0]);
+  const struct {
+    const char* what;
+    const char* options;
+    Bytes sent;
+    bool afterQuiet, afterClose;
+  } cases[] = {
+      {"no program to run", "", block, false, false},
+      {"never identified", "--run-after-write --no-answer", block, false, false},
+      {"a second block begun", "--run-after-write", second, false, true},
+      {"identified, no block yet", "--run-after-write", {}, false, true},
+      {"a block written", "--run-after-write", block, true, true},
+      {"running from the start", "--run-program", {}, true, true},
+  };
+  for (const auto& c : cases) {
+    for (const bool close : {false, true}) {
+      TVirtualPic p = Pic(c.options);
+      Send(p, {kId}, 0);
+      Send(p, c.sent, 10);
+      close ? p.HostClosed() : p.Advance(100'000);
+      EXPECT_EQ(p.ProgramRunning(), close ? c.afterClose : c.afterQuiet)
+          << c.what << (close ? ", port closed" : ", line quiet");
+    }
+  }
 }
 
 }  // namespace
