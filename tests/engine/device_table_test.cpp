@@ -1,6 +1,5 @@
 // The device table: reading piccodes.ini, the lines it refuses, lookup, the
 // code list, and where the table is found.
-#include "engine/format.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace vantlebld::test {
@@ -35,18 +34,28 @@ TEST_F(DeviceTableTest, ReadsModelLinesAndSkipsCommentsAndBlankLines) {
   // Mixed line endings, lines of blanks and control characters, a
   // commented-out model, and no ending after the last line; a later line
   // with the same code wins but an unknown family letter keeps the old one.
-  ASSERT_TRUE(Load("; models\r\n\r\n   \n\t\r;$42, C, X, 32768, 256, 32, 16, 2, 6, 4, 1\n" +
-                   kPic18F252 + "\n$4B, c, LOWER, 32768, 256, 32, 16, 2, 6, 4, 1\r\n" +
-                   "0x41, x, AGAIN, 65536, 1024, 64, 32, 1, 8, 5, 3"));
+  ASSERT_TRUE(Load(
+      "; models\r\n\r\n   \n\t\r;$42, C, X, 32768, 256, 32, 16, 2, 6, 4, 1\n" + kPic18F252 +
+      "\n$4B, c, LOWER, 32768, 256, 32, 16, 2, 6, 4, 1\r\n" +
+      "$FF, C, TOP, 32768, 256, 32, 16, 2, 6, 4, 1\n1, B, ONE, 16384, 0, 4, 4, 8, 56, 32, 0\n" +
+      "$FE, C, HIGH, 32768, 256, 32, 16, 2, 6, 4, 1\n" +
+      "0x41, x, AGAIN, 65536, 1024, 64, 32, 1, 8, 5, 3"));
   EXPECT_TRUE(PicTableLoaded());
-  EXPECT_EQ(log, (std::vector<LogLine>{kFamilyError, kFamilyError}));
+  EXPECT_EQ(log, (LogLines{kFamilyError, kFamilyError}));
   // Derived fields stay 0 until identification.
   EXPECT_EQ(Fields(PicTable()[0x41]), "65 4 AGAIN 65536 1024 64 32 1 8 5 3 | 0 0 0 0 0");
   EXPECT_EQ(Fields(PicTable()[0x4B]), "75 0 LOWER 32768 256 32 16 2 6 4 1 | 0 0 0 0 0");
   EXPECT_EQ(Named("X"), 0);
+  // The code list is ascending and leaves out FFh, which can still be
+  // looked up.
+  EXPECT_EQ(engine.PicCodeList(),
+            (std::vector<std::string>{"$01  ONE", "$41  AGAIN", "$4B  LOWER", "$FE  HIGH"}));
+  EXPECT_TRUE(engine.LookupPic(0xFF));
   // A second table replaces the first.
   ASSERT_TRUE(Load("$31, B, PIC16F876A, 16384, 256, 4, 4, 8, 56, 32, 0"));
   EXPECT_EQ(engine.PicCodeList(), std::vector<std::string>{"$31  PIC16F876A"});
+  PicTableLoaded() = false;
+  EXPECT_TRUE(engine.PicCodeList().empty());
 }
 
 TEST_F(DeviceTableTest, NumberNotations) {
@@ -81,11 +90,9 @@ TEST_F(DeviceTableTest, OneBadLineFailsTheWholeTable) {
       {"$50, C, X, 32768, , 32, 16, 2, 6, 4, 0", false},
       {"$50, , X, 32768, 256, 32, 16, 2, 6, 4, 0", false},
       {"$50, C, X, 32K, 256, 32, 16, 2, 6, 4, 0", false},
-      {"0x, C, X, 32768, 256, 32, 16, 2, 6, 4, 0", false},
       {"256, C, X, 32768, 256, 32, 16, 2, 6, 4, 0", false},
       {"-1, C, X, 32768, 256, 32, 16, 2, 6, 4, 0", false},
       {"$50, C, X, 0, 256, 32, 16, 2, 6, 4, 0", false},
-      {"$50, C, X, -64, 256, 32, 16, 2, 6, 4, 0", false},
       {"$50, C, X, 32767, 256, 32, 16, 2, 6, 4, 0", false},
       {"$50, C, X, 32768, -1, 32, 16, 2, 6, 4, 0", false},
       {"$50, E, X, 16777218, 0, 512, 64, 1, 1, 64, 0", false},  // flash above 16 MiB
@@ -94,16 +101,13 @@ TEST_F(DeviceTableTest, OneBadLineFailsTheWholeTable) {
       {"$50, B, X, 16384, 0, 1, 1, 8, 1, 3, 0", true},     // zone of exactly 8
       {"$50, B, X, 512, 0, 4, 4, 8, 56, 32, 0", false},    // zone fills the flash
       {"$50, B, X, 514, 0, 4, 4, 8, 56, 32, 0", true},     // zone starting at 2
-      {"$50, D, X, 1024, 0, 32, 32, 1, 8, 32, 0", false},  // zone larger than flash
       {"$50, D, X, 1024, 0, -2147483648, 32, 1, -2147483648, 2, 0", false},
       {"$50, C, X, 32768, 256, 0, 16, 2, 6, 4, 0", false},  // erase page 0
-      {"$50, C, X, 32768, 256, 32, -16, 2, 6, 4, 0", false},
       {"$50, J, X, 65536, 0, 512, 0, 1, 1, 4, 2", false},
       {"$50, K, X, 65536, 1024, 32, 32, 0, 8, 4, 1", false},
       {"$50, E, X, 45056, 0, 512, 64, 256, 1, 128, 0", false},  // 256 rows: 0 as a byte
-      {"$50, E, X, 45056, 0, -512, 64, 1, -1, 128, 0", false},
-      {"$50, B, X, 16384, 256, 4, 0, 0, 56, 32, 0", true},   // 16F blocks are fixed
-      {"$50, D, X, 16384, 1024, 32, 0, 0, 8, 32, 0", true},  // and so are dsPIC30 blocks
+      {"$50, B, X, 16384, 256, 4, 0, 0, 56, 32, 0", true},      // 16F blocks are fixed
+      {"$50, D, X, 16384, 1024, 32, 0, 0, 8, 32, 0", true},     // and so are dsPIC30 blocks
       {"$FF, C, X, 32768, 256, 32, 16, 2, 6, 4, 1", true},
   };
   for (const auto& c : cases) {
@@ -118,15 +122,10 @@ TEST_F(DeviceTableTest, OneBadLineFailsTheWholeTable) {
     EXPECT_EQ(Named("AFTER"), c.accepted ? 1 : 0);
     // Earlier lines stay in the table, but nothing can be looked up.
     EXPECT_EQ(engine.LookupPic(0x41), c.accepted);
-    if (c.accepted) {
-      EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
-    } else if (log.size() == 2) {
-      EXPECT_EQ(log[1], kTableError);
-      EXPECT_EQ(log[0].flags, LogIndent3 | LogDetail);
-      EXPECT_NE(log[0].text.find(path + " line 3: "), std::string::npos) << log[0].text;
-    } else {
-      ADD_FAILURE() << testing::PrintToString(log);
-    }
+    // A refusal names the file and the line, then the table as not found.
+    const LogLines refused = {{LogIndent3 | LogDetail, path + " line 3: *"}, kTableError};
+    EXPECT_TRUE(c.accepted ? log.empty() : log.size() == 2 && InOrder(log, refused))
+        << testing::PrintToString(log);
   }
 }
 
@@ -148,20 +147,6 @@ TEST_F(DeviceTableTest, LookupCopiesTheTableFieldsOfADefinedEntryOnly) {
   PicTableLoaded() = false;
   EXPECT_FALSE(engine.LookupPic(0x41));
   EXPECT_EQ(engine.pic.Name, "before");
-}
-
-TEST_F(DeviceTableTest, CodeListIsAscendingWithoutFF) {
-  ASSERT_TRUE(Load(JoinLines({
-      "$FF, C, TOP, 32768, 256, 32, 16, 2, 6, 4, 1",
-      "$4B, C, PIC18F4B, 32768, 256, 32, 16, 2, 6, 4, 1",
-      "$FE, C, HIGH, 32768, 256, 32, 16, 2, 6, 4, 1",
-      "1, B, ONE, 16384, 256, 4, 4, 8, 56, 32, 0",
-  })));
-  EXPECT_EQ(engine.PicCodeList(),
-            (std::vector<std::string>{"$01  ONE", "$4B  PIC18F4B", "$FE  HIGH"}));
-  EXPECT_TRUE(engine.LookupPic(0xFF));
-  PicTableLoaded() = false;
-  EXPECT_TRUE(engine.PicCodeList().empty());
 }
 
 TEST_F(DeviceTableTest, TableInTheCurrentDirectoryComesFirstThenBesideTheProgram) {

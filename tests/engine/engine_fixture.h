@@ -6,23 +6,21 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/format.h"
 #include "engine/vantlebld_comm.h"
 #include "sim/pty_server.h"
 #include "sim/virtual_pic.h"
@@ -62,11 +60,12 @@ struct LogLine {
     return flags == l.flags && l.text.rfind(text.substr(0, text.size() - 1), 0) == 0;
   }
 };
+using LogLines = std::vector<LogLine>;
 inline std::ostream& operator<<(std::ostream& os, const LogLine& l) {
   return os << "{" << l.flags << ", \"" << l.text << "\"}";
 }
 // Every wanted line matches a logged one, in this order, others between.
-inline bool InOrder(const std::vector<LogLine>& log, const std::vector<LogLine>& wanted) {
+inline bool InOrder(const LogLines& log, const LogLines& wanted) {
   auto at = log.begin();
   for (const auto& w : wanted) {
     at = std::find_if(at, log.end(), [&](const LogLine& l) { return w.Matches(l); });
@@ -211,25 +210,21 @@ class EngineFixture : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return engine.Port->BytesWaiting();
   }
-  // The blocks SendBlock logged, in order, read back from their hex dump;
-  // the text form after it must show the same bytes.
+  // The blocks SendBlock logged, in order: each line is the hex dump of n
+  // bytes (3n characters) and then the same bytes as they are.
   std::vector<std::string> Blocks() const {
     std::vector<std::string> blocks;
     for (const auto& l : log) {
       if (l.flags != kBlockLine || l.text.rfind("Hex: ", 0) != 0) continue;
-      std::string block;
-      size_t i = 5;
-      for (; i + 2 < l.text.size() && std::isxdigit(l.text[i]) && l.text[i + 2] == ' '; i += 3)
-        block += static_cast<char>(std::stoi(l.text.substr(i, 2), nullptr, 16));
-      EXPECT_EQ(l.text.substr(i), "   Str:" + block);
-      blocks.push_back(block);
+      blocks.push_back(l.text.substr(l.text.size() - (l.text.size() - 12) / 4));
+      EXPECT_EQ(l.text, "Hex: " + HexDump(blocks.back()) + "   Str:" + blocks.back());
     }
     return blocks;
   }
 
   TempDir dir;
   TVantleBootloader engine;
-  std::vector<LogLine> log;
+  LogLines log;
   std::vector<int32_t> progress;
 };
 

@@ -1,6 +1,7 @@
-// The Intel HEX reader: syntax errors and their line numbers, record types,
-// the analysis summary, and where the loading pass puts each byte for every
-// family.
+// The Intel HEX reader (syntax errors and their line numbers, record
+// types, the analysis summary, what the loading pass stores) and the image
+// it fills: flag accessors, the area of each address by family, and the
+// report of the EEPROM and configuration areas.
 #include <map>
 
 #include "tests/engine/engine_fixture.h"
@@ -14,25 +15,20 @@ const std::string k16FCode = HexRecord(0x0000, 0, {0x8A, 0x01, 0x00, 0x28});
 // A PIC18 GOTO: its high bytes use bits 6-7.
 const std::string k18FCode = HexRecord(0x0000, 0, {0x00, 0xEF, 0x04, 0xF0});
 const LogLine kNotUnderstood{LogIndent6, "could not understand HEX file"};
+const LogLine kReading{LogIndent3, "Reading HEX file... "};
 
 class HexReaderTest : public EngineFixture {
  protected:
   std::string WriteHex(const std::string& text) { return dir.Write("prog.hex", text); }
-  bool Analyze(const std::vector<std::string>& lines) {
-    return engine.ReadHex(WriteHex(JoinLines(lines)), false);
-  }
 };
 
 // Unsupported records fail an internal assertion ("*": the text goes on
 // with the source line).
 TEST_F(HexReaderTest, SyntaxErrorsNameTheLineCountingEmptyLines) {
   const std::string kUnsupported = "Incomplete implemetation of extended intel hex files (*";
-  const struct {
-    std::string line, message;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {":00000001F", "line 3 not formatted properly"},  // ten characters
       {"0100000041BE", "line 3 not formatted properly"},
-      {"              ", "line 3 not formatted properly"},
       {":01000000G1BE", "not a hex symbol on line 3"},
       {kOneByte + " ", "not a hex symbol on line 3"},
       {kOneByte + "00", "Line 3 wrong length"},
@@ -41,19 +37,17 @@ TEST_F(HexReaderTest, SyntaxErrorsNameTheLineCountingEmptyLines) {
       {HexRecord(0, 4, {0x30}), kUnsupported},              // extended linear, one byte
       {HexRecord(0, 4, {0x00, 0x30, 0x00}), kUnsupported},  // three bytes
       {HexRecord(0x0010, 4, {0x00, 0x30}), kUnsupported},   // address not 0
-      {HexRecord(0, 3, {0, 0, 0, 0}), kUnsupported},        // start segment address
       {HexRecord(0, 5, {0, 0, 0, 0}), kUnsupported},        // start linear address
   };
-  for (const auto& c : cases) {
+  for (const auto& [line, message] : cases) {
     for (const std::string ending : {"\n", "\r\n", "\r"}) {
-      SCOPED_TRACE(testing::PrintToString(c.line + ending));
+      SCOPED_TRACE(testing::PrintToString(line + ending));
       log.clear();
-      const std::string path =
-          WriteHex(kOneByte + ending + ending + c.line + ending + kHexEnd + ending);
+      const std::string path = WriteHex(kOneByte + ending + ending + line + ending + kHexEnd);
       const Raised r = CatchVantle([&] { engine.ReadHex(path, false); });
-      EXPECT_TRUE(LogLine({0, c.message}).Matches({0, r.message})) << r.message;
-      EXPECT_EQ(r.kind == EVantleError::Kind::Assertion, c.message == kUnsupported);
-      EXPECT_EQ(log, std::vector<LogLine>{kNotUnderstood});
+      EXPECT_TRUE(LogLine({0, message}).Matches({0, r.message})) << r.message;
+      EXPECT_EQ(r.kind == EVantleError::Kind::Assertion, message == kUnsupported);
+      EXPECT_EQ(log, LogLines{kNotUnderstood});
     }
   }
 }
@@ -68,29 +62,24 @@ TEST_F(HexReaderTest, BadChecksumOnlyWarnsAndTheEndRecordStopsReading) {
   // checksum FEh is wrong) nothing is read.
   ASSERT_TRUE(engine.ReadHex(
       WriteHex(JoinLines({bad, ":0100000041be", ":00000001FE", "garbage", kOneByte})), true));
-  EXPECT_EQ(log, (std::vector<LogLine>{{LogIndent3, "Reading HEX file... "},
-                                       {LogIndent3, "Warning! CRC failed on line 1"}}));
+  EXPECT_EQ(log, (LogLines{kReading, {LogIndent3, "Warning! CRC failed on line 1"}}));
   EXPECT_EQ(engine.HexByteCount, 3);
   EXPECT_EQ(engine.FlashData[0], 0x41);
   EXPECT_EQ(engine.FlashData[0x11], 0x22);
-  EXPECT_TRUE(engine.IsPresent(0x11));
 }
 
 TEST_F(HexReaderTest, AnalysisSummaryText) {
   // One engine for all rows: the richest file comes first, so marks that
   // survive into the next analysis show up in the rows after it.
-  const struct {
-    std::vector<std::string> lines;
-    std::string summary;
-  } cases[] = {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{k18FCode, HexBase(0x0030), HexRecord(0, 0, {0x00, 0x22}), HexBase(0x00F0),
         HexRecord(0x03FE, 0, {1, 2}), kHexEnd},
        "INHX32,18Fcode+cfg+eeprom , total=8 bytes"},
       {{kHexEnd}, "INHX8M,dsPICcode, total=0 bytes"},
-      {{k16FCode, HexRecord(0x400E, 0, {0x72, 0x3F}), HexRecord(0x4200, 0, {1, 0, 2, 0}), kHexEnd},
-       "INHX8M,16Fcode+cfg+eeprom , total=10 bytes"},
-      // 16F configuration is 4000h..41FFh only: code above 2007h is not.
-      {{k16FCode, HexRecord(0x2008, 0, {0x8A, 0x01, 0x00, 0x28})}, "INHX8M,16Fcode, total=8 bytes"},
+      // 16F configuration is 4000h..41FFh only: neither code above 2007h
+      // nor the EEPROM image from 4200h.
+      {{k16FCode, HexRecord(0x2008, 0, {0x8A, 0x01, 0x00, 0x28}), HexRecord(0x4200, 0, {1, 0})},
+       "INHX8M,16Fcode+eeprom , total=10 bytes"},
       {{k16FCode, HexRecord(0x41FE, 0, {0, 0})}, "INHX8M,16Fcode+cfg, total=6 bytes"},
       {{k16FCode, HexRecord(0x3FFE, 0, {0, 0})}, "INHX8M,16Fcode, total=6 bytes"},
       {{k18FCode, HexRecord(0x400E, 0, {0x72, 0x3F}), HexRecord(0x4200, 0, {1, 0})},
@@ -103,10 +92,9 @@ TEST_F(HexReaderTest, AnalysisSummaryText) {
         HexRecord(0, 0, {0x06, 0, 0, 0})},
        "INHX32,dsPICcode, total=12 bytes"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.summary);
-    EXPECT_TRUE(Analyze(c.lines));
-    EXPECT_EQ(engine.HexSummaryText(), c.summary);
+  for (const auto& [lines, summary] : cases) {
+    EXPECT_TRUE(engine.ReadHex(WriteHex(JoinLines(lines)), false));
+    EXPECT_EQ(engine.HexSummaryText(), summary);
   }
 }
 
@@ -116,14 +104,13 @@ TEST_F(HexReaderTest, AnalyzeLogsTheSummaryOrWhyNot) {
   std::filesystem::last_write_time(
       path, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(150));
   EXPECT_TRUE(engine.AnalyzeHex(path));
-  EXPECT_EQ(log, (std::vector<LogLine>{
-                     {LogIndent3, "HEX: 2 hours old, INHX32,18Fcode+cfg, total=6 bytes. "}}));
+  EXPECT_EQ(log, (LogLines{{LogIndent3, "HEX: 2 hours old, INHX32,18Fcode+cfg, total=6 bytes. "}}));
   log.clear();
   const std::string missing = (dir.Path() / "missing.hex").string();
   const Raised r = CatchVantle([&] { engine.AnalyzeHex(missing); });
   EXPECT_EQ(r.message, "File not found");
   EXPECT_EQ(r.kind, EVantleError::Kind::FileIO);
-  EXPECT_EQ(log, (std::vector<LogLine>{{LogIndent6, "File not found: " + missing}}));
+  EXPECT_EQ(log, (LogLines{{LogIndent6, "File not found: " + missing}}));
   // A file that cannot be opened fails without the HEX message.
   EXPECT_EQ(CatchVantle([&] { engine.ReadHex(missing, true); }).kind, EVantleError::Kind::FileIO);
   EXPECT_FALSE(Logged(kNotUnderstood));
@@ -142,24 +129,15 @@ TEST(HexAgeText, WholeUnitsEitherSideOfNow) {
 
 // --- Loading pass ---
 
-struct LoadCase {
-  const char* name;
-  uint8_t family;
-  int32_t flashSize, eeSize;
-  std::vector<std::string> lines;
-  std::map<int64_t, uint8_t> flash;  // every flash byte expected present
-  std::map<int64_t, uint8_t> ee;     // every EEPROM byte expected present
-};
-
 class HexLoadTest : public HexReaderTest {
  protected:
   // Loads into an image full of stale bytes, as a second write would find it.
-  bool Load(const LoadCase& c, const std::string& text) {
+  bool Load(uint8_t family, int32_t flashSize, const std::string& text) {
     engine.pic = TPICInfo{};
-    engine.pic.Family = c.family;
-    engine.pic.FlashSize = c.flashSize;
-    engine.pic.EESize = c.eeSize;
-    engine.ResizeFlashImage(c.flashSize);
+    engine.pic.Family = family;
+    engine.pic.FlashSize = flashSize;
+    engine.pic.EESize = 1024;
+    engine.ResizeFlashImage(flashSize);
     for (auto* area : {&engine.FlashData, &engine.EEData, &engine.CfgData})
       std::fill(area->begin(), area->end(), 0x12);
     for (auto* area : {&engine.FlashFlag, &engine.EEFlag, &engine.CfgFlag})
@@ -173,84 +151,153 @@ class HexLoadTest : public HexReaderTest {
                          const std::map<int64_t, uint8_t>& present) {
     std::vector<uint8_t> wantData(data.size(), 0xFF), wantFlag(flag.size(), 0);
     for (const auto& [a, v] : present) {
-      ASSERT_LT(a, int64_t(data.size())) << area;
-      wantData[size_t(a)] = v;
-      wantFlag[size_t(a)] = kPresent;
+      wantData.at(size_t(a)) = v;
+      wantFlag.at(size_t(a)) = kPresent;
     }
     EXPECT_TRUE(data == wantData && flag == wantFlag) << area;
   }
-  void ExpectImage(const LoadCase& c) {
-    ExpectArea("flash", engine.FlashData, engine.FlashFlag, c.flash);
-    ExpectArea("EEPROM", engine.EEData, engine.EEFlag, c.ee);
+  void ExpectImage(const std::map<int64_t, uint8_t>& flash, const std::map<int64_t, uint8_t>& ee) {
+    ExpectArea("flash", engine.FlashData, engine.FlashFlag, flash);
+    ExpectArea("EEPROM", engine.EEData, engine.EEFlag, ee);
     ExpectArea("config", engine.CfgData, engine.CfgFlag, {});
   }
 };
 
-TEST_F(HexLoadTest, BytesLandInTheAreaOfTheirFamily) {
-  // dsPIC30 with 1 KB EEPROM: the EEPROM starts at 7FFC00h (HEX FFF800h);
-  // each word is low byte, high byte and two phantom bytes.
-  const std::vector<std::string> dsPIC = {
-      HexRecord(0, 0, {0x11, 0x22, 0x33, 0x00}),
-      HexBase(0x00FF),
-      HexRecord(0xF7FC, 0, {0x99, 0x98, 0x00, 0x00}),  // word below the EEPROM
-      HexRecord(0xF800, 0, {0xA0, 0xA1, 0xA2, 0x00, 0xB0, 0xB1, 0xB2, 0x00}),
-      HexRecord(0xFFFC, 0, {0xC0, 0xC1, 0xC2, 0x00}),  // last word, 7FFFFEh
-      HexBase(0x01F0),
-      HexRecord(0, 0, {0x06, 0x00, 0x00, 0x00}),  // configuration
-  };
-  const std::vector<std::string> shortPic18 = {HexRecord(0, 0, {1, 2}), HexBase(0x00F0),
-                                               HexRecord(2, 0, {3})};
-  // clang-format off
-  const LoadCase cases[] = {
-      {"16F", kFamily16F, 0x100, 256,
-       {k16FCode, HexRecord(0x00FE, 0, {0x11, 0x22, 0x33, 0x44}),  // 100h and up: past flash
-        HexRecord(0x400E, 0, {0x72, 0x3F}),                         // configuration word
-        HexRecord(0x4200, 0, {0xAB, 0xCD, 0xEF, 0x00}), kHexEnd},   // 4201h: high byte
-       {{0, 0x8A}, {1, 0x01}, {2, 0x00}, {3, 0x28}, {0xFE, 0x11}, {0xFF, 0x22}},
-       {{0, 0xAB}, {1, 0xEF}}},
-      {"18F", kFamily18F, 0x100, 256,
-       {HexRecord(0x0010, 0, {0x00, 0xEF}), HexRecord(0x00FF, 0, {0x01, 0x02}), HexBase(0x0030),
-        HexRecord(0, 0, {0x00, 0x22}), HexBase(0x00F0), HexRecord(0, 0, {0x5A, 0xA5}),
-        HexRecord(0x4000, 0, {0x77, 0x88}), kHexEnd},  // offsets 16384 and 16385
-       {{0x10, 0x00}, {0x11, 0xEF}, {0xFF, 0x01}},
-       {{0, 0x5A}, {1, 0xA5}, {16384, 0x77}}},
-      {"dsPIC30", kFamilyDsPIC30, 0x100, 1024, dsPIC,
-       {{0, 0x11}, {1, 0x22}, {2, 0x33}, {3, 0x00}},
-       {{0, 0xA0}, {1, 0xA1}, {2, 0xB0}, {3, 0xB1}, {1022, 0xC0}, {1023, 0xC1}}},
-      {"dsPIC33 has no EEPROM", kFamilyDsPIC33, 0x100, 0, dsPIC,
-       {{0, 0x11}, {1, 0x22}, {2, 0x33}, {3, 0x00}}, {}},
-      {"no flash image", kFamily18F, 0, 256, shortPic18, {}, {{2, 3}}},
-  };
-  // clang-format on
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_TRUE(Load(c, JoinLines(c.lines)));
-    ExpectImage(c);
-    EXPECT_EQ(log, (std::vector<LogLine>{{LogIndent3, "Reading HEX file... "}}));
-  }
+TEST_F(HexLoadTest, BytesLandInTheirAreaAndNothingStaleStays) {
+  // Flash up to its size, EEPROM up to the end of its area (16384 is the
+  // last offset), configuration nowhere.
+  EXPECT_TRUE(Load(
+      kFamily18F, 0x100,
+      JoinLines({HexRecord(0x0010, 0, {0x00, 0xEF}), HexRecord(0x00FF, 0, {1, 2}), HexBase(0x0030),
+                 HexRecord(0, 0, {0x00, 0x22}), HexBase(0x00F0), HexRecord(0, 0, {0x5A, 0xA5}),
+                 HexRecord(0x4000, 0, {0x77, 0x88}), kHexEnd})));
+  ExpectImage({{0x10, 0x00}, {0x11, 0xEF}, {0xFF, 0x01}}, {{0, 0x5A}, {1, 0xA5}, {16384, 0x77}});
+  EXPECT_EQ(log, LogLines{kReading});
+  EXPECT_TRUE(Load(kFamily18F, 0,
+                   JoinLines({HexRecord(0, 0, {1, 2}), HexBase(0x00F0), HexRecord(2, 0, {3})})));
+  ExpectImage({}, {{2, 3}});
   // Addresses past 32 bits store nothing: FFFFFFFFh and the three bytes
   // after it, which wrap to 0 in 32 bits.
   for (uint8_t family = kFamily16F; family <= kFamilyDsPIC33; ++family) {
     SCOPED_TRACE(int{family});
-    const LoadCase c{"", family, 0x100, 1024, {HexBase(0xFFFF), HexRecord(0xFFFF, 0, {1, 2, 3, 4})},
-                     {}, {}};
-    EXPECT_TRUE(Load(c, JoinLines(c.lines)));
+    EXPECT_TRUE(
+        Load(family, 0x100, JoinLines({HexBase(0xFFFF), HexRecord(0xFFFF, 0, {1, 2, 3, 4})})));
     EXPECT_EQ(engine.HexByteCount, 4);
-    ExpectImage(c);
+    ExpectImage({}, {});
   }
 }
 
 TEST_F(HexLoadTest, LoadingUpdatesOnlyTheMarksItSees) {
   engine.HexHasEEPROM = engine.HexHasConfig = engine.HexDsPIC = true;
   engine.HexINHX32 = engine.Hex18FCode = false;
-  ASSERT_TRUE(Load({"", kFamily18F, 0x100, 256, {}, {}, {}}, JoinLines({HexBase(0), k18FCode})));
+  ASSERT_TRUE(Load(kFamily18F, 0x100, JoinLines({HexBase(0), k18FCode})));
   EXPECT_TRUE(engine.HexINHX32 && engine.Hex18FCode && engine.HexHasEEPROM && engine.HexHasConfig);
   EXPECT_FALSE(engine.HexDsPIC);
-  EXPECT_EQ(CatchVantle([&] {
-              Load({"", 0, 0x100, 0, {}, {}, {}}, kOneByte);
-            }).message,
-            "unknown family");
+  EXPECT_EQ(CatchVantle([&] { Load(0, 0x100, kOneByte); }).message, "unknown family");
   EXPECT_EQ(log.back(), kNotUnderstood);
+}
+
+// --- The image ---
+
+constexpr int kData = 0;
+constexpr int kFlag = 1;
+using ImageTest = EngineFixture;
+
+// Data words are pinned by the relocation tests; here the flags.
+TEST_F(ImageTest, FlagAccessorsAndPresenceKeepToTheirBytes) {
+  engine.ResizeFlashImage(16);
+  for (int32_t a : {4, 5}) {
+    engine.SetByte(a, kFlag, kPresent);
+    EXPECT_EQ(engine.GetWord(2, kFlag), kPresent) << a;  // either byte alone
+    engine.SetByte(a, kFlag, 0);
+  }
+  engine.SetWord(3, kFlag, 0x1280);  // both flag bytes take the low byte
+  EXPECT_EQ(engine.GetByte(6, kFlag) + engine.GetByte(7, kFlag), 0x100);
+  EXPECT_EQ(engine.GetByte(6, kData), 0);
+  EXPECT_EQ(CatchVantle([&] { engine.GetWord(0, 2); }).message, "dataorflag");
+  EXPECT_EQ(CatchVantle([&] { engine.SetByte(0, -1, 1); }).message, "dataorflag");
+  engine.SetByte(3, kFlag, 0x01);
+  engine.MarkPresent(3);
+  EXPECT_EQ(engine.GetByte(3, kFlag), 0x81);
+  EXPECT_FALSE(engine.IsPresent(2) || engine.IsPresent(4));
+  engine.ClearPresent(3);
+  EXPECT_EQ(engine.GetByte(3, kFlag), 0x01);
+  engine.SetByte(15, kData, 0x5A);
+  engine.ResizeFlashImage(32);
+  EXPECT_EQ(engine.GetByte(15, kData), 0x5A);
+  EXPECT_EQ(engine.GetByte(31, kData), 0);
+  EXPECT_EQ(engine.FlashFlag.size(), 32u);
+}
+
+TEST_F(ImageTest, ClassifyAddressAreaBoundaries) {
+  using A = TArea;
+  const uint8_t P16 = kFamily16F, C18 = kFamily18F, J18 = kFamily18FJ, K18 = kFamily18FK,
+                D30 = kFamilyDsPIC30, E33 = kFamilyDsPIC33;
+  const struct {
+    uint8_t family;
+    int32_t eeSize;
+    int64_t hex;
+    TArea area;
+    int64_t offset;
+  } cases[] = {
+      // clang-format off
+      // 16F: HEX byte address = 2 x word address; EEPROM in the even bytes.
+      {P16, 256, 0x3FFF, A::Flash, 0},             {P16, 256, 0x4000, A::Config, 0},
+      {P16, 256, 0x41FF, A::Config, 0},            {P16, 256, 0x4200, A::EEPROM, 0},
+      {P16, 256, 0x4201, A::None, 0},              {P16, 256, 0x43FE, A::EEPROM, 0xFF},
+      {P16, 256, 0x4400, A::None, 0},
+      // PIC18, same map for C, J and K.
+      {C18, 256, 0x1FFFFF, A::Flash, 0},           {J18, 0, 0x200000, A::None, 0},
+      {C18, 256, 0x300000, A::Config, 0},          {J18, 0, 0x3FFFFF, A::Config, 0},
+      {K18, 256, 0x400000, A::None, 0},            {K18, 256, 0xF00000, A::EEPROM, 0},
+      {C18, 256, 0xF0FFFF, A::EEPROM, 0xFFFF},     {C18, 256, 0xF10000, A::None, 0},
+      // dsPIC30 with the whole 4 KB EEPROM window from 7FF000h; phantom
+      // bytes (the third and fourth of each group) have no place.
+      {D30, 4096, 0xFFDFFF, A::Flash, 0},          {D30, 4096, 0xFFE000, A::EEPROM, 0},
+      {D30, 4096, 0xFFE001, A::EEPROM, 1},         {D30, 4096, 0xFFE002, A::None, 0},
+      {D30, 4096, 0xFFE004, A::EEPROM, 2},         {D30, 4096, 0xFFFFFD, A::EEPROM, 4095},
+      {D30, 4096, 0x1000000, A::None, 0},          {D30, 4096, 0x1F00000, A::Config, 0},
+      {D30, 4096, 0x1F0001F, A::Config, 0},        {D30, 4096, 0x1F00020, A::None, 0},
+      // dsPIC30 with 1 KB: EEPROM from 7FFC00h; below it nothing.
+      {D30, 1024, 0xFFF7FD, A::None, 0},           {D30, 1024, 0xFFF805, A::EEPROM, 3},
+      // dsPIC33: flash up to 800000h, no EEPROM.
+      {E33, 0, 0xFFE000, A::Flash, 0},             {E33, 0, 0xFFFFFF, A::Flash, 0},
+      {E33, 0, 0x1000000, A::None, 0},             {E33, 0, 0x1F00000, A::Config, 0},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    engine.pic.Family = c.family;
+    engine.pic.EESize = c.eeSize;
+    SCOPED_TRACE(testing::Message() << "family " << int{c.family} << " EESize " << c.eeSize
+                                    << " address " << std::hex << c.hex);
+    const TAddressClass got = engine.ClassifyAddress(c.hex);
+    EXPECT_EQ(got.Area, c.area);
+    if (c.area == A::EEPROM) EXPECT_EQ(got.EEOffset, c.offset);
+  }
+  for (uint8_t family : {0, 2, 9}) {
+    engine.pic.Family = family;
+    EXPECT_EQ(CatchVantle([&] { engine.ClassifyAddress(0); }).message, "unknown family");
+  }
+}
+
+TEST_F(ImageTest, ReportShowsPresentBytesOnly) {
+  const auto blanks = [](int n) {
+    std::string s;
+    while (n-- > 0)
+      s += "__ ";
+    return s;
+  };
+  EXPECT_EQ(engine.ImageReport(),
+            "Also found:\r\nEEprom: " + blanks(256) + "\r\nConfig: " + blanks(16));
+  engine.EEData[0] = 0xAB;
+  engine.EEData[1] = 0x55;  // not present
+  engine.EEData[255] = 0x0F;
+  engine.CfgData[15] = 0xC3;
+  for (size_t i : {0, 255, 256})  // 256: past the report
+    engine.EEFlag[i] = kPresent;
+  engine.CfgFlag[15] = engine.CfgFlag[16] = kPresent;
+  EXPECT_EQ(engine.ImageReport(),
+            "Also found:\r\nEEprom: AB " + blanks(254) + "0F \r\nConfig: " + blanks(15) + "C3 ");
 }
 
 }  // namespace

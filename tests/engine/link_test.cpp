@@ -1,10 +1,9 @@
 // The link layer over a pseudo-terminal whose device end the test plays:
 // opening and configuring the port, closing and reopening it, single
-// bytes, purging, control-line scripts, and the UDP test mode's datagrams.
+// bytes, purging and control-line scripts. (UDP mode: with the writer's.)
 #include <cerrno>
 #include <cstring>
 
-#include "engine/format.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace vantlebld::test {
@@ -52,10 +51,9 @@ TEST_F(LinkTest, ParametersAndStopBitOverrideReachTheLine) {
     engine.RTSDTRonConnect = c.stopBits;  // a pty has no control lines: no error either way
     log.clear();
     ASSERT_TRUE(engine.Connect(line.path, c.baud, c.params));
-    EXPECT_EQ(log, (std::vector<LogLine>{
-                       Trying(line.path),
-                       {LogDetail, std::string("Com parameters: ") + c.logged},
-                       {0, Format("Connected to %s at %d", line.path.c_str(), c.baud)}}));
+    EXPECT_EQ(log, (LogLines{Trying(line.path),
+                             {LogDetail, std::string("Com parameters: ") + c.logged},
+                             {0, Format("Connected to %s at %d", line.path.c_str(), c.baud)}}));
     const termios t = Settings();
     EXPECT_EQ(::cfgetospeed(&t), c.speed);
     EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.twoStopBits);
@@ -66,7 +64,7 @@ TEST_F(LinkTest, ParametersAndStopBitOverrideReachTheLine) {
   engine.StopBits = 2;
   log.clear();
   engine.Configure(57600, "");
-  EXPECT_EQ(log, (std::vector<LogLine>{{LogDetail, "Com parameters: 8 N 2 False False"}}));
+  EXPECT_EQ(log, (LogLines{{LogDetail, "Com parameters: 8 N 2 False False"}}));
   const termios t = Settings();
   EXPECT_EQ(::cfgetospeed(&t), speed_t{B57600});
 }
@@ -81,9 +79,8 @@ TEST_F(LinkTest, FailedConnectionsSayWhyAndLeaveThePortClosed) {
   }
   EXPECT_NE(error.find(std::strerror(ENOENT)), std::string::npos) << error;
   EXPECT_NE(error.find(missing), std::string::npos) << error;
-  EXPECT_EQ(log,
-            (std::vector<LogLine>{Trying(missing),
-                                  {LogIndent6, "Could not connect to " + missing + " at 57600"}}));
+  EXPECT_EQ(log, (LogLines{Trying(missing),
+                           {LogIndent6, "Could not connect to " + missing + " at 57600"}}));
   // The port was open when the configuration failed: it is closed again.
   const Raised r = CatchVantle([&] { engine.Connect(line.path, 115200, "x N 0 0 0"); });
   EXPECT_NE(r.message.find("\"x\""), std::string::npos) << r.message;
@@ -92,22 +89,30 @@ TEST_F(LinkTest, FailedConnectionsSayWhyAndLeaveThePortClosed) {
   EXPECT_TRUE(Free(line.path));
 }
 
-TEST_F(LinkTest, OfflineModeOpensNothing) {
+// Offline and UDP modes use no port: a byte is only logged and a control
+// script not played, where the closed port would refuse both. (A pty has
+// no modem lines: in serial mode the script shows only by reaching it.)
+TEST_F(LinkTest, OnlySerialModeUsesThePort) {
   engine.Configure(115200, "");
   ConnectTo(line.path);
+  EXPECT_NO_THROW(engine.SignalScript("dRDr-"));
   EXPECT_TRUE(engine.Disconnect());
   engine.Configure(115200, "");
-  EXPECT_EQ(log, (std::vector<LogLine>{{LogDetail, "Disconnecting..."},
-                                       {LogDetail, "OK"},
-                                       {LogDetail, "Cannot configure (port not active)"}}));
-  // Offline: nothing opened; a byte is only logged (the closed port would fail).
-  engine.OperatingMode = 1;
+  EXPECT_EQ(log, (LogLines{{LogDetail, "Disconnecting..."},
+                           {LogDetail, "OK"},
+                           {LogDetail, "Cannot configure (port not active)"}}));
+  EXPECT_ANY_THROW(engine.SignalScript("D"));
+  EXPECT_NO_THROW(engine.SignalScript("x"));
+  for (uint8_t mode : {2, 1}) {
+    engine.OperatingMode = mode;
+    EXPECT_NO_THROW(engine.SignalScript("dRrD"));
+  }
   log.clear();
   EXPECT_FALSE(engine.Connect(line.path, 115200, ""));
   EXPECT_FALSE(engine.Disconnect());
   engine.SendByte(0x05);
-  EXPECT_EQ(log, (std::vector<LogLine>{
-                     Trying(line.path), {LogDetail, "Disconnecting..."}, {LogDetail, "Sent:05h"}}));
+  EXPECT_EQ(
+      log, (LogLines{Trying(line.path), {LogDetail, "Disconnecting..."}, {LogDetail, "Sent:05h"}}));
   EXPECT_FALSE(engine.Port->Active());
 }
 
@@ -127,7 +132,7 @@ TEST_F(LinkTest, ReconnectOnlyActsOnAnOpenPort) {
 TEST_F(LinkTest, BytesGoOutAndComeInUnchanged) {
   ConnectTo(line.path);
   engine.SendByte(0xC1);
-  EXPECT_EQ(log, (std::vector<LogLine>{{LogDetail, "Sent:C1h"}}));
+  EXPECT_EQ(log, (LogLines{{LogDetail, "Sent:C1h"}}));
   const std::string text("a\0\xFF\r\n", 5);
   engine.SendString(text);
   EXPECT_EQ(line.Sent(6), "\xC1" + text);
@@ -142,7 +147,7 @@ TEST_F(LinkTest, PurgeShowsWhatItDiscards) {
   const struct {
     uint8_t mode;
     std::string waiting;
-    std::vector<LogLine> logged;
+    LogLines logged;
   } cases[] = {
       // clang-format off
       {0, "", {}},
@@ -167,40 +172,6 @@ TEST_F(LinkTest, PurgeShowsWhatItDiscards) {
     EXPECT_EQ(log, c.logged);
     EXPECT_EQ(engine.Port->BytesWaiting(), c.mode == 0 ? 0 : n);
   }
-}
-
-// A pseudo-terminal has no modem lines; what shows is that the script
-// reaches the port (a closed one refuses) only in serial mode.
-TEST_F(LinkTest, SignalScriptDrivesThePortInSerialModeOnly) {
-  ConnectTo(line.path);
-  EXPECT_NO_THROW(engine.SignalScript("dRDr-"));
-  engine.Disconnect();
-  EXPECT_ANY_THROW(engine.SignalScript("D"));
-  EXPECT_NO_THROW(engine.SignalScript("x"));
-  for (uint8_t mode : {1, 2}) {
-    engine.OperatingMode = mode;
-    EXPECT_NO_THROW(engine.SignalScript("dRrD"));
-  }
-}
-
-TEST_F(LinkTest, UdpDatagramIsTheCharacterAndTheBytes) {
-  TUdpReceiver receiver;
-  ASSERT_NE(receiver.port, 0);
-  engine.UDP_DestAddr = "127.0.0.1";
-  engine.UDP_DestPort = receiver.port;
-  engine.UDPSend('W', std::string("a\0b", 3));
-  EXPECT_EQ(receiver.Next(), std::string("Wa\0b", 4));
-  EXPECT_EQ(log, (std::vector<LogLine>{{LogDetail, "   UDP Sent: 4 bytes"}}));
-  // A failed send is logged, not raised.
-  for (const auto& [host, port] : {std::pair<std::string, int32_t>{"127.0.0.1", 0},
-                                   std::pair<std::string, int32_t>{"", receiver.port}}) {
-    log.clear();
-    engine.UDP_DestAddr = host;
-    engine.UDP_DestPort = port;
-    EXPECT_NO_THROW(engine.UDPSend('R', "x"));
-    EXPECT_EQ(log, (std::vector<LogLine>{{LogIndent3, "   UDP Write Fail"}})) << host << port;
-  }
-  EXPECT_EQ(receiver.Next(50), std::nullopt);
 }
 
 }  // namespace

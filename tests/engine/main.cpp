@@ -1,5 +1,6 @@
-// The engine owns a serial port object built on Qt, so the tests run inside
-// a Qt application object.
+// The engine owns a serial port object built on Qt (the busy probe of the
+// port tests opens ports the same way), so the tests run inside a Qt
+// application object; no event loop runs.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>

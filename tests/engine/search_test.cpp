@@ -1,7 +1,6 @@
 // Finding the bootloader and identifying the PIC behind it: the serial
 // search over a pseudo-terminal whose device end the test plays, the
 // offline mode, and identification.
-#include "engine/format.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace vantlebld::test {
@@ -19,8 +18,8 @@ class SearchTest : public EngineFixture {
   void SetUp() override { LoadTable(); }
   // The log without the wait line of each probe and the identification's
   // details (pinned by their own test).
-  std::vector<LogLine> Shown() const {
-    std::vector<LogLine> shown;
+  LogLines Shown() const {
+    LogLines shown;
     for (const auto& l : log) {
       const bool detail =
           l.flags == LogDetail && (l.text.rfind("Wait ", 0) == 0 || l.text.rfind("pic.", 0) == 0 ||
@@ -35,8 +34,8 @@ class SearchTest : public EngineFixture {
 struct SearchCase {
   const char* name;
   std::vector<std::string> replies;
-  std::vector<LogLine> log;  // Shown(), exactly
-  int probes;                // each sent with one progress report
+  LogLines log;  // Shown(), exactly
+  int probes;    // each sent with one progress report
   bool ignoreUntilK = false;
   int32_t waitMs = 30;  // one second of search: N = 1000 / waitMs
   uint8_t id = 0xC1;
@@ -121,8 +120,7 @@ TEST_F(SearchTest, NonPositiveIntervalIsRefusedBeforeAnythingIsSent) {
     engine.WaitMs = waitMs;
     EXPECT_TRUE(CatchVantle([&] { engine.SearchPIC(false); }).thrown) << waitMs;
   }
-  EXPECT_TRUE(progress.empty());
-  EXPECT_TRUE(engine.Port->RaiseErrors);
+  EXPECT_TRUE(progress.empty() && engine.Port->RaiseErrors);
   EXPECT_EQ(line.Sent(0), "");
 }
 
@@ -150,11 +148,11 @@ TEST_F(SearchTest, IdentifyDerivesTheGeometryAndSizesTheImage) {
   EXPECT_EQ(engine.pic.EESize, 1024);
   EXPECT_EQ(engine.FlashData.size(), 16384u);
   EXPECT_EQ(engine.FlashFlag.size(), 16384u);
-  EXPECT_EQ(log, (std::vector<LogLine>{{LogDetail,
-                                        "pic.BytesPerInstrPC=4  pic.BytesPerInstrPIC=3  "
-                                        "pic.AddrIncrementPIC=2"},
-                                       {LogDetail, "StartBldZone=3B80  SizeOfBLDBytesPC=1152"},
-                                       {LogIndent3, "Found:dsPIC30F2010"}}));
+  EXPECT_EQ(log, (LogLines{{LogDetail,
+                            "pic.BytesPerInstrPC=4  pic.BytesPerInstrPIC=3  "
+                            "pic.AddrIncrementPIC=2"},
+                           {LogDetail, "StartBldZone=3B80  SizeOfBLDBytesPC=1152"},
+                           {LogIndent3, "Found:dsPIC30F2010"}}));
   // A family outside the known ones keeps the byte fields it had.
   TPICInfo odd = PicTable()[0x41];
   odd.Code = 0x90;
