@@ -14,7 +14,6 @@
 namespace {
 
 const QString kApp = VANTLEBLD_APP_PATH;
-const QString kSim = VANTLEBLD_SIM_PATH;
 const QString kHex = VANTLEBLD_SOURCE_DIR "/examples/pic18f252_blink.hex";
 const QString kMissingHex = "/nonexistent/none.hex";
 // Bound for a program to end; reached only when something hangs.
@@ -22,41 +21,40 @@ constexpr int kGuardMs = 30000;
 
 class AppProgramTest : public testing::Test {
  protected:
-  static std::string SettingsPath() {
-    return (QFileInfo(kApp).absolutePath() + "/vantlebld.ini").toStdString();
-  }
-  void SetUp() override { std::remove(SettingsPath().c_str()); }
-  void TearDown() override { std::remove(SettingsPath().c_str()); }
+  const std::string settings_ = (QFileInfo(kApp).absolutePath() + "/vantlebld.ini").toStdString();
+  void SetUp() override { std::remove(settings_.c_str()); }
+  void TearDown() override { std::remove(settings_.c_str()); }
 
-  // Runs the program to its end and returns its exit code.
-  static int Run(const QStringList& args) {
+  // Waits for a started program to end and returns its exit code.
+  static int Finish(QProcess& p) {
+    if (!p.waitForFinished(kGuardMs)) {
+      p.kill();
+      p.waitForFinished();
+      ADD_FAILURE() << p.program().toStdString() << " " << p.arguments().join(' ').toStdString()
+                    << " did not end";
+    }
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    return p.exitCode();
+  }
+  static int App(const QStringList& args) {
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     app.setProcessEnvironment(env);
     app.start(kApp, args);
-    if (!app.waitForFinished(kGuardMs)) {
-      app.kill();
-      app.waitForFinished();
-      ADD_FAILURE() << "vantlebld " << args.join(' ').toStdString() << " did not end";
-      return -1;
-    }
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    return app.exitCode();
+    return Finish(app);
   }
 };
 
-TEST_F(AppProgramTest, RefusedCommandLinesEndWithCodeOne) {
-  const QStringList cases[] = {
-      {"-q"}, {"-bx"}, {"-comx", "-a", "-x", kHex}, {"-q", "-a", "-x", kMissingHex}};
-  for (const auto& args : cases)
-    EXPECT_EQ(Run(args), 1) << args.join(' ').toStdString();
-}
-
-TEST_F(AppProgramTest, FailedAutomaticWriteEndsWithCodeThreeAndStoresTheCommandLine) {
-  EXPECT_EQ(Run({"-a", "-x", kMissingHex, "-p/dev/ttyNOPE"}), 3);
-  EXPECT_EQ(Run({"-x", "-a", "-com123", "-b9600", kMissingHex}), 3);
-  std::ifstream in(SettingsPath());
+TEST_F(AppProgramTest, ExitCodesOfTheCommandLineAndOfTheAutomaticWrite) {
+  const std::pair<QStringList, int> cases[] = {
+      {{"-q"}, 1},
+      {{"-x", "-a", "-com123", "-b9600", kMissingHex}, 3},
+  };
+  for (const auto& [args, code] : cases)
+    EXPECT_EQ(App(args), code) << args.join(' ').toStdString();
+  // The last run's command line is stored for the next.
+  std::ifstream in(settings_);
   const std::string saved{std::istreambuf_iterator<char>(in), {}};
   for (const std::string& kept : {std::string("COMport=COM12\n"), std::string("COMspeed=9600\n"),
                                   "HexFile=" + kMissingHex.toStdString() + "\n"})
@@ -65,17 +63,15 @@ TEST_F(AppProgramTest, FailedAutomaticWriteEndsWithCodeThreeAndStoresTheCommandL
 
 TEST_F(AppProgramTest, AutomaticWriteIntoTheVirtualPicEndsWithCodeZero) {
   QProcess sim;
-  sim.start(kSim, {"--code", "41h"});
+  sim.start(VANTLEBLD_SIM_PATH, {"--code", "41h"});
   while (!sim.canReadLine() && sim.waitForReadyRead(kGuardMs)) {
   }
   const QString line = QString::fromUtf8(sim.readLine()).trimmed();
   ASSERT_TRUE(line.startsWith("PTY /")) << line.toStdString();
-  EXPECT_EQ(Run({"-a", "-x", kHex, "-p" + line.mid(4)}), 0);
+  EXPECT_EQ(App({"-a", "-x", kHex, "-p" + line.mid(4)}), 0);
   // The virtual PIC ends once the host has closed the line after the job;
   // its exit code says whether it saw any fault in what the host sent.
-  if (!sim.waitForFinished(kGuardMs)) sim.kill();
-  EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(sim.exitCode(), 0) << sim.readAllStandardError().toStdString();
+  EXPECT_EQ(Finish(sim), 0) << sim.readAllStandardError().toStdString();
 }
 
 }  // namespace

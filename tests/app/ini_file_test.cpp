@@ -32,19 +32,17 @@ TEST(IniFile, LookupFollowsTheUsualIniRules) {
     const TIniFile ini = TIniFile::FromText(text);
     const struct {
       const char *section, *key, *expected;
-    } cases[] = {
-        {"FILES", "HexFile", "a b.hex"},
-        {"files", "HEXFILE", "a b.hex"},
-        {"FILES", "Dup", "first"},
-        {"FILES", "Expr", "a=b"},
-        {"FILES", "Empty", ""},  // present but empty is not missing
-        {"PIC", "COMport", "COM3"},
-        {"FILES", "; Commented", "-"},
-        {"FILES", "NoEquals", "-"},
-        {"FILES", "", "-"},
-        {"FILES", "Later", "-"},  // only the first section of a name counts
-        {"", "Stray", "-"},
-    };
+    } cases[] = {{"FILES", "HexFile", "a b.hex"},
+                 {"files", "HEXFILE", "a b.hex"},
+                 {"FILES", "Dup", "first"},
+                 {"FILES", "Expr", "a=b"},
+                 {"FILES", "Empty", ""},  // present but empty is not missing
+                 {"PIC", "COMport", "COM3"},
+                 {"FILES", "; Commented", "-"},
+                 {"FILES", "NoEquals", "-"},
+                 {"FILES", "", "-"},
+                 {"FILES", "Later", "-"},  // only the first section of a name counts
+                 {"", "Stray", "-"}};
     for (const auto& c : cases)
       EXPECT_EQ(ini.ReadString(c.section, c.key, "-"), c.expected)
           << c.section << "/" << c.key << ", line ending of " << strlen(eol);
@@ -59,19 +57,10 @@ TEST(IniFile, IntegersAndBooleans) {
     const char* value;
     int32_t integer;  // read with default -99
     bool boolean;     // read with default true
-  } cases[] = {
-      {"42", 42, true},
-      {"-7", -7, true},
-      {"+5", 5, true},
-      {"0", 0, false},
-      {"-2147483648", INT32_MIN, true},
-      {"", -99, true},
-      {"2147483648", -99, true},
-      {"12abc", -99, true},
-      {"0x10", -99, true},
-      {"+-5", -99, true},
-      {"true", -99, true},
-  };
+  } cases[] = {{"42", 42, true},     {"+5", 5, true},
+               {"0", 0, false},      {"-2147483648", INT32_MIN, true},
+               {"", -99, true},      {"2147483648", -99, true},
+               {"12abc", -99, true}, {"+-5", -99, true}};
   for (const auto& c : cases) {
     const TIniFile ini = TIniFile::FromText(std::string("[S]\nk = ") + c.value + " \n");
     EXPECT_EQ(ini.ReadInteger("S", "k", -99), c.integer) << '"' << c.value << '"';
@@ -98,51 +87,27 @@ TEST(IniFile, WritesKeepEverythingElseAsItWasRead) {
   EXPECT_EQ(ini.ReadString("PIC", "Raw", ""), "\"q\" \\x0d; as is");
 
   // What the file could not give back as written changes nothing.
-  for (auto [key, value] : {std::pair{"", "v"},
-                            {"a=b", "v"},
-                            {";c", "v"},
-                            {"[x]", "v"},
-                            {"k\n", "v"},
-                            {"Mine", "a\rb"}}) {
-    EXPECT_FALSE(ini.WriteString("Mine", key, value)) << key;
-    EXPECT_EQ(ini.ReadString("Mine", "Mine", ""), "1");
-  }
+  for (const char* key : {"", "a=b", ";c", "[x]", "k\n"})
+    EXPECT_FALSE(ini.WriteString("Mine", key, "v")) << key;
+  EXPECT_FALSE(ini.WriteString("Mine", "Mine", "a\rb"));
+  EXPECT_EQ(ini.ReadString("Mine", "Mine", ""), "1");
   EXPECT_FALSE(ini.WriteString("a]b", "k", "v"));
+
+  // A file with bare CR line endings keeps them.
+  TIniFile cr = TIniFile::FromText("[A]\rk=1\r");
+  ASSERT_TRUE(cr.WriteString("A", "j", "2"));
+  EXPECT_EQ(cr.Text(), "[A]\rk=1\rj=2\r");
 }
 
-TEST(IniFile, UnreadableFileIsNotOverwritten) {
+// A save that fails leaves the old file as it was: no half-written file,
+// no temporary beside it.
+TEST(IniFile, FailedSavesLeaveTheOldFile) {
   test::TempDir dir;
-  const std::filesystem::path path = dir.Path() / "settings.ini";
-  std::filesystem::create_directory(path);  // exists, but is no readable file
-  TIniFile ini(path.string());
-  EXPECT_FALSE(ini.ReadError().empty());
-  ini.WriteString("FILES", "HexFile", "a.hex");
-  std::string reason;
-  EXPECT_FALSE(ini.Save(&reason));
-  EXPECT_NE(reason.find("could not be read"), std::string::npos) << reason;
-  EXPECT_TRUE(std::filesystem::is_directory(path));
-}
-
-class IniSaveFailure : public ::testing::Test {
- protected:
-  void SetUp() override {
-    path = dir.Write("settings.ini", kOld);
-    ini = TIniFile(path);
-    for (int i = 0; i < 500; ++i)
-      ini.WriteString("TRANSLATE RCV", std::to_string(i), std::string(40, 'x'));
-  }
-  // The old content and nothing else: no half-written file, no temporary.
-  void ExpectOldFileIntact() {
-    EXPECT_EQ(ReadAllOf(path), kOld);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
-  }
   const std::string kOld = "[FILES]\nHexFile=old.hex\n";
-  test::TempDir dir;
-  std::string path;
-  TIniFile ini;
-};
-
-TEST_F(IniSaveFailure, FullDiskLeavesTheOldFile) {
+  const std::string path = dir.Write("settings.ini", kOld);
+  TIniFile ini(path);
+  for (int i = 0; i < 500; ++i)
+    ini.WriteString("TRANSLATE RCV", std::to_string(i), std::string(40, 'x'));
   // A file size limit makes writes fail as a full disk does, also for root.
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -156,7 +121,18 @@ TEST_F(IniSaveFailure, FullDiskLeavesTheOldFile) {
   signal(SIGXFSZ, oldHandler);
   EXPECT_FALSE(ok);
   EXPECT_NE(reason.find(path), std::string::npos) << reason;
-  ExpectOldFileIntact();
+  EXPECT_EQ(ReadAllOf(path), kOld);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+
+  // A file that could not be read is not overwritten with what was not read.
+  const std::filesystem::path unreadable = dir.Path() / "dir.ini";
+  std::filesystem::create_directory(unreadable);  // exists, but is no readable file
+  TIniFile other(unreadable.string());
+  EXPECT_FALSE(other.ReadError().empty());
+  other.WriteString("FILES", "HexFile", "a.hex");
+  EXPECT_FALSE(other.Save(&reason));
+  EXPECT_NE(reason.find("could not be read"), std::string::npos) << reason;
+  EXPECT_TRUE(std::filesystem::is_directory(unreadable));
 }
 
 }  // namespace

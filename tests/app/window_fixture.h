@@ -1,102 +1,49 @@
 // The main window under test: a fresh window per test with no settings
-// file, a virtual PIC on a pseudo-terminal, and a bare pseudo-terminal the
-// test talks on itself.
+// file, beside the virtual PIC and the bare pseudo-terminal of the engine
+// tests.
 #pragma once
-
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QPlainTextEdit>
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <memory>
-#include <string>
-#include <vector>
+#include <sstream>
 
 #include "app/main_window.h"
-#include "sim/pty_server.h"
+#include "tests/engine/engine_fixture.h"
 #include "ui_main_window.h"
 
 namespace vantlebld {
 namespace {
 
-using Lines = std::vector<std::string>;
+using test::TLine;
+using test::TServedPic;
 using Images = std::vector<TStatusImage>;
 
 const QString kHex = VANTLEBLD_SOURCE_DIR "/examples/pic18f252_blink.hex";
 const QString kMissingHex = "/nonexistent/none.hex";
-constexpr uint8_t k18F252 = 0x41;
 constexpr char kFound[] = "   Found:PIC18F252";
 
-TPICInfo Pic18F252() {
-  static const bool read = ReadPicCodes(VANTLEBLD_SOURCE_DIR "/data/piccodes.ini", {});
-  TPICInfo info = PicTable()[k18F252];
-  EXPECT_TRUE(read && DerivePicGeometry(info));
-  return info;
+std::string FileContent(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
-// A PIC18F252 with the bootloader on a pseudo-terminal, serving one job.
-struct TSimLine {
-  explicit TSimLine(const TSimFaults& faults = {})
-      : pic(k18F252, Pic18F252(), TSimOptions{.Faults = faults}), server(pic) {
-    path = QString::fromStdString(server.Open());
-    server.Start();
+// A PIC18F252 with the bootloader on a pseudo-terminal, serving one job
+// (and, with a program to run, the terminal after it).
+struct TSimLine : TServedPic {
+  static TPICInfo Info() {
+    static const bool read = ReadPicCodes(test::kTable, {});
+    TPICInfo info = PicTable()[0x41];
+    EXPECT_TRUE(read && DerivePicGeometry(info));
+    return info;
   }
-  TVirtualPic pic;
-  TPtyServer server;
-  QString path;
-};
-
-// A pseudo-terminal nobody serves: the test reads what the host sends.
-class TRawLine {
- public:
-  TRawLine() : fd_(::posix_openpt(O_RDWR | O_NOCTTY)) {
-    termios t{};
-    EXPECT_TRUE(fd_ >= 0 && ::grantpt(fd_) == 0 && ::unlockpt(fd_) == 0);
-    ::tcgetattr(fd_, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(fd_, TCSANOW, &t);
-  }
-  ~TRawLine() { ::close(fd_); }
-  std::string SlavePath() const { return ::ptsname(fd_); }
-  // Bytes for the host to read.
-  void Write(const std::string& bytes) {
-    EXPECT_EQ(::write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-  }
-  // Whatever the host sent within waitMs, waiting no longer once some came
-  // and the line stays quiet for a moment.
-  std::string ReadAvailable(int waitMs = 1000) {
-    std::string got;
-    pollfd p{fd_, POLLIN, 0};
-    char buf[256];
-    int wait = waitMs;
-    while (::poll(&p, 1, wait) > 0) {
-      const ssize_t n = ::read(fd_, buf, sizeof buf);
-      if (n <= 0) break;
-      got.append(buf, size_t(n));
-      wait = 50;
-    }
-    return got;
-  }
-  // The bytes before marker; the guard is reached only when it never comes.
-  std::string ReadUntil(char marker) {
-    std::string got;
-    pollfd p{fd_, POLLIN, 0};
-    char c = 0;
-    while (::poll(&p, 1, 3000) > 0 && ::read(fd_, &c, 1) == 1 && c != marker)
-      got += c;
-    EXPECT_EQ(c, marker);
-    return got;
-  }
-
- private:
-  int fd_;
+  explicit TSimLine(const TSimOptions& options = {}) : TServedPic(0x41, Info(), options) {}
 };
 
 class MainWindowTest : public testing::Test {
@@ -114,12 +61,18 @@ class MainWindowTest : public testing::Test {
     RemoveFiles();
   }
 
-  // A fresh window with no settings file, set for quick searches; its
-  // start timer has not run.
-  TForm1& Create(const QStringList& args = {}) {
+  // A fresh window reading settingsFile (none when empty); its start timer
+  // has not run.
+  TForm1& New(const std::string& settingsFile = "", const QStringList& args = {}) {
     form_.reset();
     RemoveFiles();
+    if (!settingsFile.empty()) std::ofstream(BinFile("vantlebld.ini")) << settingsFile;
     form_ = std::make_unique<TForm1>(args);
+    return *form_;
+  }
+  // The same without a settings file, set for quick searches.
+  TForm1& Create(const QStringList& args = {}) {
+    New("", args);
     ui().seSearchDelay->setValue(1);
     ui().seTimeout->setValue(30);
     return *form_;
@@ -133,8 +86,8 @@ class MainWindowTest : public testing::Test {
     ui().cbOperatingMode->setCurrentIndex(1);
     ui().cbOfflineCode->setCurrentText("$41");
   }
-  void Run(bool write, const QString& port) {
-    ui().comboPortName->setCurrentText(port);
+  void Run(bool write, const std::string& port) {
+    ui().comboPortName->setCurrentText(QString::fromStdString(port));
     write ? form_->bWriteFlashClick() : form_->bJustCheckPICClick();
   }
   // The job must have closed the link; the virtual PIC then ends too.
