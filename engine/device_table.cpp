@@ -106,6 +106,35 @@ int FamilyFromLetter(char letter) {
   }
 }
 
+// The writers carry the reset slot inside one block of the family's size
+// (16F 64 bytes, dsPIC30 128, the others from the table): that block must
+// hold the whole slot and none of the bootloader's code, or the write
+// would overwrite the firmware or lose the slot. PIC18 blocks go out only
+// when they start below the zone, and say their size in one byte; the
+// dsPIC firmware's entry sits on a 40h boundary.
+void CheckSlotBlock(const TPICInfo& d) {
+  constexpr int64_t k16FUnit = 64, kDsPIC30Unit = 128, k18FMaxUnit = 255, kDsEntryAlign = 0x40;
+  const int64_t bpi = d.BytesPerInstrPC;
+  const int64_t unit = d.Family == kFamily16F       ? k16FUnit
+                       : d.Family == kFamilyDsPIC30 ? kDsPIC30Unit
+                                                    : int64_t{d.RowsPerBlock} * d.RowInstr * bpi;
+  const bool pic18 = d.Family == kFamily18F || d.Family == kFamily18FJ || d.Family == kFamily18FK;
+  if (pic18 && unit > k18FMaxUnit)
+    throw TableLineError{Format("a PIC18 block of %lld bytes does not fit its count byte",
+                                static_cast<long long>(unit))};
+  const int64_t slot = d.StartBldZone;
+  const int64_t code = slot + int64_t{d.BldSlotInstr} * bpi;
+  if (code < slot + kResetSlotBytes)
+    throw TableLineError{"BldSlotInstr leaves no room for the 8-byte reset slot"};
+  const int64_t slotBlock = (slot + kResetSlotBytes - 1) / unit * unit;
+  if (slotBlock + unit > code)
+    throw TableLineError{"the block holding the reset slot would also hold bootloader code"};
+  if (pic18 && (slotBlock >= slot || slotBlock != slot / unit * unit))
+    throw TableLineError{"the reset slot does not lie in a block that starts below the zone"};
+  if (IsDsPIC(d.Family) && (code / 2) % kDsEntryAlign != 0)
+    throw TableLineError{"the bootloader entry is not a multiple of 40h"};
+}
+
 // Refuses geometry that would make the host size arrays from nonsense or
 // divide by zero later: the flash size, the bootloader zone and, for the
 // families that send blocks of table-defined size, the block geometry.
@@ -135,6 +164,7 @@ void CheckGeometry(const TPICInfo& entry) {
       (entry.RowInstr <= 0 || entry.RowsPerBlock == 0 || entry.ErasePageInstr <= 0)) {
     throw TableLineError{"ErasePageInstr, RowInstr and RowsPerBlock must be positive"};
   }
+  CheckSlotBlock(derived);
 }
 
 std::filesystem::path ProgramDir() {

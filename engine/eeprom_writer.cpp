@@ -17,6 +17,8 @@ constexpr int32_t k18FConfigStart = 0x300000;
 // The EEPROM pass counts locations in 8 bits, as the firmware's block
 // carries an 8-bit address.
 constexpr int32_t kEEPassMask = 0xFF;
+// dsPIC30: the data EEPROM ends at program address 7FFFFFh.
+constexpr int32_t kDsEEPROMEnd = 0x800000;
 
 char Byte(int64_t v) {
   return static_cast<char>(static_cast<uint8_t>(v & 0xFF));
@@ -32,10 +34,16 @@ void TVantleBootloader::WriteEEPROMByte(int32_t address, uint8_t value) {
     case kFamily18F:
       WriteEEPROM18F(address, value);
       break;
-    case kFamilyDsPIC30:
+    case kFamilyDsPIC30: {
+      // A word write elsewhere would land in program memory.
+      const int32_t first = kDsEEPROMEnd - pic.EESize;
+      if (address < first || address >= kDsEEPROMEnd)
+        throw EVantleError(
+            Format("Address outside the EEPROM [%.6Xh..%.6Xh]", first, kDsEEPROMEnd - 1));
       Log(LogIndent3, Format("eeprom addr:%.3xh <- %.2xh", address, value));
       WriteWordDS(address, value);
       break;
+    }
     default:
       throw EVantleError("Impossible");
   }
@@ -56,14 +64,15 @@ void TVantleBootloader::WriteConfigByte(int32_t address, int32_t value) {
 }
 
 void TVantleBootloader::WriteEEPROM16F(int32_t address, uint8_t value) {
-  if (address > pic.EESize) throw EVantleError("Address bigger than 255");
+  // The EEPROM ends before EESize: that address would wrap or miss.
+  if (address < 0 || address >= pic.EESize) throw EVantleError("Address bigger than 255");
   Log(LogDetail, Format("EEPROM16F Location:[%.3xh] <- %.2Xh", address, value));
   SendBlock(WithChecksum({static_cast<char>(kEEPROMWrite), Byte(address),
                           static_cast<char>(kOneByte), static_cast<char>(value)}));
 }
 
 void TVantleBootloader::WriteEEPROM18F(int32_t address, uint8_t value) {
-  if (address > pic.EESize) throw EVantleError("Address bigger than 255");
+  if (address < 0 || address >= pic.EESize) throw EVantleError("Address bigger than 255");
   Log(LogIndent3, Format("eeprom addr:%.3xh <- %.2xh", address, value));
   SendBlock(WithChecksum(
       {static_cast<char>(kEEPROMWrite), Byte(address), static_cast<char>(value), '\0'}));
@@ -98,6 +107,22 @@ bool TVantleBootloader::WriteAllEEPROMReport() {
       WriteEEPROMByte(i, EEData[static_cast<size_t>(i)]);
       any = true;
     }
+  }
+  Log(LogDetail, any ? "  eeprom write ok" : "  no eeprom to write");
+  return any;
+}
+
+bool TVantleBootloader::WriteAllEEPROMDS() {
+  const int32_t first = kDsEEPROMEnd - pic.EESize;
+  const int32_t size = std::min(pic.EESize, kEEAreaSize - 1);
+  bool any = false;
+  for (int32_t k = 0; k + 1 < size; k += 2) {
+    const auto lo = static_cast<size_t>(k), hi = lo + 1;
+    if (((EEFlag[lo] | EEFlag[hi]) & kPresent) == 0) continue;
+    const auto word = static_cast<uint16_t>(EEData[lo] | (EEData[hi] << 8));
+    Log(LogIndent3, Format("eeprom addr:%.3xh <- %.2xh", first + k, word));
+    WriteWordDS(first + k, word);
+    any = true;
   }
   Log(LogDetail, any ? "  eeprom write ok" : "  no eeprom to write");
   return any;

@@ -96,6 +96,7 @@ bool TVantleBootloader::WriteFlash(bool writeEEPROM) {
       break;
     case kFamilyDsPIC30:
       result = WriteFlashDS();
+      if (writeEEPROM) WriteAllEEPROMDS();
       break;
     case kFamilyDsPIC33:
       result = WriteFlashDSErase();
@@ -167,11 +168,20 @@ int32_t TVantleBootloader::StartTableSizedWrite(bool dsPIC33) {
   const int32_t page = pic.ErasePageInstr * pic.BytesPerInstrPC;
   VANTLE_ASSERT(unit > 0 && page > 0, "Block or erase page size is zero");
   const bool everyBlock = (pic.Options & kOptionEveryBlock) != 0;
+  const bool erasePass = (pic.Options & kOptionErasePass) != 0;
   BlocksToWrite = everyBlock ? pic.FlashSize / unit : CountNonEmpty(*this, unit);
-  if ((pic.Options & kOptionErasePass) != 0) BlocksToWrite += pic.FlashSize / page;
+  if (erasePass && !everyBlock && BlockIsEmpty(0, unit)) ++BlocksToWrite;  // see SendsUnit
+  if (erasePass) BlocksToWrite += pic.FlashSize / page;
   BlocksWritten = 0;
-  if ((pic.Options & kOptionErasePass) != 0) ErasePass(dsPIC33);
+  if (erasePass) ErasePass(dsPIC33);
   return unit;
+}
+
+bool TVantleBootloader::SendsUnit(int32_t a, int32_t unit) const {
+  // The erase pass also erased the jump to the bootloader at address 0;
+  // without it the PIC would never reach its bootloader again.
+  if (a == 0 && (pic.Options & kOptionErasePass) != 0) return true;
+  return !BlockIsEmpty(a, unit);
 }
 
 bool TVantleBootloader::WriteFlash18F() {
@@ -180,7 +190,7 @@ bool TVantleBootloader::WriteFlash18F() {
   // Only units that start below the zone: the reset slot reaches the PIC
   // inside the last of them.
   for (int32_t a = 0; a < pic.StartBldZone; a += unit) {
-    while (!everyBlock && a < pic.StartBldZone && BlockIsEmpty(a, unit))
+    while (!everyBlock && a < pic.StartBldZone && !SendsUnit(a, unit))
       a += unit;
     if (a >= pic.StartBldZone) break;
     Log(LogDetail, Format(" Addr(bytes)=%.6xh,  4+%d+1 bytes:", a, unit));
@@ -214,7 +224,7 @@ bool TVantleBootloader::WriteFlashDSErase() {
   const int32_t count = pic.RowsPerBlock * pic.RowInstr * pic.BytesPerInstrPIC;
   const bool everyBlock = (pic.Options & kOptionEveryBlock) != 0;
   for (int32_t a = 0; a < pic.FlashSize; a += unit) {
-    while (!everyBlock && a < pic.FlashSize && BlockIsEmpty(a, unit))
+    while (!everyBlock && a < pic.FlashSize && !SendsUnit(a, unit))
       a += unit;
     if (a >= pic.FlashSize) break;
     Log(LogDetail, Format(" Addr(bytes)=%.6xh,  %d+%d+1 bytes:", a, 6, count));

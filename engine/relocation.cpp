@@ -33,7 +33,18 @@ constexpr int32_t kDsEntryAlign = 64;
 
 }  // namespace
 
-void TVantleBootloader::ReallocateReset() {
+std::string TVantleBootloader::ForeignHexReason() const {
+  std::string holds;
+  if (Is16F(pic.Family) && Hex18FCode) {
+    holds = HexDsPIC ? "dsPIC" : "PIC18";  // no 14-bit word has the top bits of a byte set
+  } else if (IsDsPIC(pic.Family) && !HexDsPIC) {
+    holds = Hex18FCode ? "PIC18" : "PIC16F or PIC18";  // a dsPIC group's fourth byte is always 0
+  }
+  if (holds.empty()) return {};
+  return Format("HEX file holds %s code, the PIC is a %s", holds.c_str(), pic.Name.c_str());
+}
+
+void TVantleBootloader::ReallocateReset(bool allowForeignHex) {
   if (Is16F(pic.Family)) {
     Prepare16FPre();
   } else if (Is18F(pic.Family)) {
@@ -43,9 +54,9 @@ void TVantleBootloader::ReallocateReset() {
   } else {
     throw EVantleError("Impossible");
   }
-  if ((pic.Options & kOptionNoRelocation) != 0) {
-    Log(LogDetail, "  NO Realloc ");
-    return;
+  if (const std::string foreign = ForeignHexReason(); !foreign.empty() && !allowForeignHex) {
+    Log(LogIndent6, foreign);
+    throw EVantleError(foreign);
   }
   const int32_t slot = pic.StartBldZone;
   // The device table refuses zones without room for the slot; the image is
@@ -53,29 +64,50 @@ void TVantleBootloader::ReallocateReset() {
   VANTLE_ASSERT(slot >= kSlotBytes && int64_t{slot} + kSlotBytes <= pic.FlashSize &&
                     static_cast<int64_t>(FlashData.size()) >= pic.FlashSize,
                 "Reset slot outside the flash image");
-  Log(LogDetail,
-      Format("  Reallocate RESET to [%.5Xh..%.5Xh] (byte addr)", slot, slot + kSlotBytes - 1));
+  const bool relocate = (pic.Options & kOptionNoRelocation) == 0;
+  if (relocate) {
+    Log(LogDetail,
+        Format("  Reallocate RESET to [%.5Xh..%.5Xh] (byte addr)", slot, slot + kSlotBytes - 1));
+  }
+  // Checked on the file's own marks, before the copy marks the slot: a
+  // byte of the file in the slot would be lost under the moved reset code.
+  // Also without relocation, the zone is the bootloader's.
+  RefuseBootloaderZoneData();
+  if (!relocate) {
+    Log(LogDetail, "  NO Realloc ");
+    return;
+  }
   for (int32_t i = 0; i < kSlotBytes; ++i) {
     SetByte(slot + i, kData, GetByte(i, kData));
     MarkPresent(slot + i);
     ClearPresent(i);
   }
-  const int32_t protectedFirst = slot + 4 * pic.BytesPerInstrPC;
-  const int32_t protectedLast = slot + pic.SizeOfBLDBytesPC - 1;
-  for (int32_t a = protectedFirst; a <= protectedLast; ++a) {
-    if (IsPresent(a)) {
-      Log(LogIndent6, "Overwriting bootloader denied");
-      Log(LogIndent6 | LogDetail,
-          Format("Address: %.5Xh. Protected=[%.5Xh..%.5Xh]", a, protectedFirst, protectedLast));
-      throw EVantleError("Overwriting bootloader denied");
-    }
-  }
   if (Is16F(pic.Family)) {
     Prepare16FAfter();
   } else if (Is18F(pic.Family)) {
+    MakeSlotBranch18FAbsolute();
     Prepare18FAfter();
   } else {
+    MakeSlotBranchDSAbsolute();
     PrepareDSAfter();
+  }
+}
+
+void TVantleBootloader::RefuseBootloaderZoneData() {
+  const int32_t zoneFirst = pic.StartBldZone;
+  // On dsPIC the two instructions after the slot's first two may come from
+  // the file; everything else of the zone is the slot or the firmware.
+  const int32_t holeFirst = zoneFirst + kSlotBytes;
+  const int32_t holeEnd = zoneFirst + 4 * pic.BytesPerInstrPC;
+  const int32_t zoneLast = zoneFirst + pic.SizeOfBLDBytesPC - 1;
+  for (int32_t a = zoneFirst; a <= zoneLast; ++a) {
+    if (a >= holeFirst && a < holeEnd) continue;
+    if (IsPresent(a)) {
+      Log(LogIndent6, "Overwriting bootloader denied");
+      Log(LogIndent6 | LogDetail,
+          Format("Address: %.5Xh. Protected=[%.5Xh..%.5Xh]", a, zoneFirst, zoneLast));
+      throw EVantleError("Overwriting bootloader denied");
+    }
   }
 }
 
@@ -135,19 +167,117 @@ void TVantleBootloader::Prepare16FAfter() {
   Log(LogDetail, Format("Prepare16FAfter - 0>+Goto %.4x", t));
 }
 
+namespace {
+
+// PIC18 relative branches: BRA and RCALL carry 11 signed bits, the
+// conditional branches (BC, BN, BNC, BNN, BNOV, BNZ, BOV, BZ) 8.
+constexpr uint16_t k18FBraMask = 0xF800, k18FBra = 0xD000, k18FRcall = 0xD800;
+constexpr uint16_t k18FCondMask = 0xF800, k18FCond = 0xE000;
+// dsPIC: BRA and RCALL carry a signed 16-bit instruction offset; the
+// conditional BRA forms fill opcodes 30h..3Fh (37h is the unconditional
+// one) and 0Ch..0Fh.
+constexpr uint8_t kDsBra = 0x37, kDsRcall = 0x07;
+constexpr uint8_t kDsCondFirst = 0x30, kDsCondLast = 0x3F;
+constexpr uint8_t kDsCondAccFirst = 0x0C, kDsCondAccLast = 0x0F;
+
+bool Is18FGoto(uint16_t w) {
+  return (w & k18FGotoMask) == k18FGoto1;
+}
+bool Is18FBra(uint16_t w) {
+  return (w & k18FBraMask) == k18FBra;
+}
+// The name of a PIC18 relative instruction other than BRA, or nullptr.
+const char* Relative18FName(uint16_t w) {
+  if ((w & k18FBraMask) == k18FRcall) return "RCALL";
+  if ((w & k18FCondMask) == k18FCond) return "conditional branch";
+  return nullptr;
+}
+const char* RelativeDsName(uint8_t opcode) {
+  if (opcode == kDsBra) return "BRA";
+  if (opcode == kDsRcall) return "RCALL";
+  if ((opcode >= kDsCondFirst && opcode <= kDsCondLast) ||
+      (opcode >= kDsCondAccFirst && opcode <= kDsCondAccLast))
+    return "conditional branch";
+  return nullptr;
+}
+bool IsDsGoto(const TVantleBootloader& e, int32_t at) {
+  return e.GetByte(at + 2, kData) == kDsGotoOpcode && e.GetByte(at + 3, kData) == 0 &&
+         e.GetByte(at + 5, kData) == 0 && e.GetByte(at + 6, kData) == 0 &&
+         e.GetByte(at + 7, kData) == 0;
+}
+// The index of the first of words 0..2 that is an unconditional BRA before
+// any GOTO, or -1: such a BRA is made absolute in the slot.
+int32_t MovableBra18F(const TVantleBootloader& e, int32_t firstWord) {
+  for (int32_t i = 0; i < 4; ++i) {
+    const uint16_t w = e.GetWord(firstWord + i, kData);
+    if (Is18FGoto(w)) return -1;
+    if (Is18FBra(w)) return i < 3 ? i : -1;
+  }
+  return -1;
+}
+
+}  // namespace
+
+void TVantleBootloader::Put18FGoto(int32_t word, int32_t target) {
+  const int32_t k = target / 2;  // GOTO takes a word address
+  SetWord(word, kData, static_cast<uint16_t>(k18FGoto1 | (k & 0xFF)));
+  SetWord(word + 1, kData, static_cast<uint16_t>(k18FGoto2 | ((k >> 8) & 0x0FFF)));
+}
+
+void TVantleBootloader::PutDsGoto(int32_t at, int32_t target) {
+  const uint8_t bytes[kSlotBytes] = {static_cast<uint8_t>(target & 0xFF),
+                                     static_cast<uint8_t>((target >> 8) & 0xFF),
+                                     kDsGotoOpcode,
+                                     0,
+                                     static_cast<uint8_t>((target >> 16) & 0xFF),
+                                     0,
+                                     0,
+                                     0};
+  for (int32_t i = 0; i < kSlotBytes; ++i)
+    SetByte(at + i, kData, bytes[i]);
+}
+
 void TVantleBootloader::Prepare18FPre() {
   Log(LogDetail, "Prepare18FPre - Check HEX and GOTO");
   if (!Hex18FCode) Log(LogIndent6, "WARNING: PIC18F and HEX(16F)");
-  bool hasGoto = false;
+  bool hasGoto = MovableBra18F(*this, 0) >= 0;  // made absolute in the slot
   for (int32_t w = 0; w < 4; ++w)
-    hasGoto |= (GetWord(w, kData) & k18FGotoMask) == k18FGoto1;
+    hasGoto |= Is18FGoto(GetWord(w, kData));
   if (!hasGoto) Log(LogIndent6, "WARNING: GOTO not found in first 4 words");
+}
+
+void TVantleBootloader::MakeSlotBranch18FAbsolute() {
+  const int32_t slotWord = pic.StartBldZone / 2;
+  const int32_t bra = MovableBra18F(*this, slotWord);
+  if (bra >= 0) {
+    // The target it had at its original address, word bra of address 0.
+    const int32_t n = GetWord(slotWord + bra, kData) & 0x07FF;
+    const int32_t offset = n >= 0x400 ? n - 0x800 : n;
+    const int32_t target = 2 * bra + 2 + 2 * offset;
+    if (target >= 0 && target < pic.StartBldZone) {
+      Put18FGoto(slotWord + bra, target);
+      Log(LogDetail, Format("  BRA at %.6Xh made absolute: GOTO %.6Xh", 2 * bra, target));
+      return;
+    }
+  }
+  // Any relative instruction left in the reset code now counts from the
+  // slot; name the first one reached.
+  for (int32_t i = 0; i < 4; ++i) {
+    const uint16_t w = GetWord(slotWord + i, kData);
+    if (Is18FGoto(w)) return;
+    const char* name = Is18FBra(w) ? "BRA" : Relative18FName(w);
+    if (name != nullptr) {
+      Log(LogIndent6, Format("WARNING: %s at %.6Xh is relative: run from the reset slot, the "
+                             "program may not start",
+                             name, 2 * i));
+      return;
+    }
+  }
 }
 
 void TVantleBootloader::Prepare18FAfter() {
   const int32_t t = pic.StartBldZone / 2 + pic.BldSlotInstr;
-  SetWord(0, kData, static_cast<uint16_t>(k18FGoto1 | (t & 0xFF)));
-  SetWord(1, kData, static_cast<uint16_t>(k18FGoto2 | (t >> 8)));
+  Put18FGoto(0, 2 * t);
   Log(LogDetail, Format("Prepare18FAfter - 0>Goto %.4x", 2 * t));
 }
 
@@ -157,24 +287,38 @@ void TVantleBootloader::PrepareDSPre() {
     Log(LogIndent6, "WARNING: dsPIC and other HEX");
     return;
   }
-  const bool isGoto = GetByte(2, kData) == kDsGotoOpcode && GetByte(3, kData) == 0 &&
-                      GetByte(5, kData) == 0 && GetByte(6, kData) == 0 && GetByte(7, kData) == 0;
-  if (!isGoto) Log(LogIndent6, "GOTO not found. How is this possible?");
+  // A BRA first is made absolute in the slot.
+  if (!IsDsGoto(*this, 0) && GetByte(2, kData) != kDsBra)
+    Log(LogIndent6, "GOTO not found. How is this possible?");
+}
+
+void TVantleBootloader::MakeSlotBranchDSAbsolute() {
+  const int32_t slot = pic.StartBldZone;
+  if (IsDsGoto(*this, slot)) return;
+  for (int32_t i = 0; i < 2; ++i) {
+    const int32_t at = slot + 4 * i;
+    const char* name = RelativeDsName(GetByte(at + 2, kData));
+    if (name == nullptr) continue;
+    if (i == 0 && GetByte(at + 2, kData) == kDsBra) {
+      const auto n = static_cast<int16_t>(GetByte(at, kData) | (GetByte(at + 1, kData) << 8));
+      const int32_t target = 2 + 2 * int32_t{n};  // from program address 0
+      if (target >= 0 && 2 * target < pic.StartBldZone) {
+        PutDsGoto(slot, target);
+        Log(LogDetail, Format("  BRA at 000000h made absolute: GOTO %.6Xh", target));
+        return;
+      }
+    }
+    Log(LogIndent6, Format("WARNING: %s at %.6Xh is relative: run from the reset slot, the "
+                           "program may not start",
+                           name, 2 * i));
+    return;
+  }
 }
 
 void TVantleBootloader::PrepareDSAfter() {
   const int32_t t = (pic.StartBldZone + pic.BldSlotInstr * 4) / 2;
   VANTLE_ASSERT(t % kDsEntryAlign == 0, "Bootloader entry not on a 64-address boundary");
-  const uint8_t bytes[kSlotBytes] = {static_cast<uint8_t>(t & 0xFF),
-                                     static_cast<uint8_t>((t >> 8) & 0xFF),
-                                     kDsGotoOpcode,
-                                     0,
-                                     static_cast<uint8_t>((t >> 16) & 0xFF),
-                                     0,
-                                     0,
-                                     0};
-  for (int32_t i = 0; i < kSlotBytes; ++i)
-    SetByte(i, kData, bytes[i]);
+  PutDsGoto(0, t);
   Log(LogDetail, Format("PrepareDSAfter - 0>Goto %x", t));
 }
 

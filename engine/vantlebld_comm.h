@@ -208,7 +208,13 @@ class TVantleBootloader {
   bool IdentifyPIC(uint8_t code);
 
   // --- Relocation (relocation.cpp) ---
-  void ReallocateReset();
+  // Refuses a HEX file that certainly belongs to another family unless
+  // allowForeignHex (the user said to write it anyway).
+  void ReallocateReset(bool allowForeignHex = false);
+  // Why the loaded HEX file certainly belongs to another family than the
+  // identified PIC ("HEX file holds PIC18 code, the PIC is a PIC16F876A"),
+  // or empty when it may belong to it.
+  std::string ForeignHexReason() const;
   void Prepare16FPre();
   void Prepare18FPre();
   void PrepareDSPre();
@@ -239,6 +245,8 @@ class TVantleBootloader {
   void WriteConfig18F(int32_t address, uint8_t value);
   void WriteAllEEPROM();
   bool WriteAllEEPROMReport();
+  // The dsPIC30 pass: every EEPROM word the file sets, whole.
+  bool WriteAllEEPROMDS();
   void FillUserFlash();
 
   // How the block exchanges of the last write went.
@@ -265,6 +273,21 @@ class TVantleBootloader {
   void ResizeFlashImage(int32_t size);
 
  private:
+  // A HEX file's byte in the bootloader zone: the two log lines and the
+  // error "Overwriting bootloader denied".
+  void RefuseBootloaderZoneData();
+  // A relative branch moved into the slot would jump from there: an
+  // unconditional BRA becomes a GOTO to the target it had; anything else
+  // relative is named in a warning.
+  void MakeSlotBranch18FAbsolute();
+  void MakeSlotBranchDSAbsolute();
+  // The family's GOTO target (a byte address on PIC18, a program address
+  // on dsPIC) at image word word / HEX byte at.
+  void Put18FGoto(int32_t word, int32_t target);
+  void PutDsGoto(int32_t at, int32_t target);
+  // Whether the writers with an erase pass send the unit at a: a marked
+  // byte, or address 0 after the erase, which must get its jump back.
+  bool SendsUnit(int32_t a, int32_t unit) const;
   // One block sent: counts it and reports the progress.
   void CountBlock();
   // The descending erase pass of the devices that ask for one.

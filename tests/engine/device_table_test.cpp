@@ -98,9 +98,17 @@ TEST_F(DeviceTableTest, OneBadLineFailsTheWholeTable) {
       {"$50, E, X, 16777218, 0, 512, 64, 1, 1, 64, 0", false},  // flash above 16 MiB
       {"$50, E, X, 16777216, 0, 512, 64, 1, 1, 64, 0", true},
       {"$50, B, X, 16384, 256, 1, 1, 8, 1, 2, 0", false},  // zone under 8 bytes
-      {"$50, B, X, 16384, 0, 1, 1, 8, 1, 3, 0", true},     // zone of exactly 8
+      {"$50, B, X, 16384, 0, 1, 1, 8, 1, 3, 0", false},    // slot of 6 bytes
       {"$50, B, X, 512, 0, 4, 4, 8, 56, 32, 0", false},    // zone fills the flash
-      {"$50, B, X, 514, 0, 4, 4, 8, 56, 32, 0", true},     // zone starting at 2
+      {"$50, B, X, 576, 0, 4, 4, 8, 56, 32, 0", true},     // zone starting at 64
+      // The block carrying the slot: the 16F unit of 64 bytes at 3E00h
+      // would also carry code from 3E38h; a PIC18 block of 8*32*2 = 512 bytes has
+      // no count byte; a PIC18 zone on a block boundary loses the slot; a
+      // dsPIC30 entry at (16320 - 1024) / 2 = 1DE0h is off its 40h boundary.
+      {"$50, B, X, 16384, 256, 4, 4, 8, 57, 4, 0", false},
+      {"$50, C, X, 32768, 256, 256, 32, 8, 1, 4, 0", false},
+      {"$50, C, X, 32768, 256, 32, 16, 2, 6, 32, 0", false},
+      {"$50, D, X, 16320, 1024, 32, 32, 1, 8, 32, 0", false},
       {"$50, D, X, 1024, 0, -2147483648, 32, 1, -2147483648, 2, 0", false},
       {"$50, C, X, 32768, 256, 0, 16, 2, 6, 4, 0", false},  // erase page 0
       {"$50, J, X, 65536, 0, 512, 0, 1, 1, 4, 2", false},

@@ -90,6 +90,7 @@ class WriterTest : public EngineFixture {
 TEST_F(WriterTest, ResetCodeMovesToTheSlotAndZeroJumpsToTheEntry) {
   const std::string kJ = B({0x1F, 0x30, 0x8A, 0, 0x20, 0x2F});  // MOVLW 1Fh, MOVWF, GOTO 1F20h
   const std::string k18FGoto = B({0x80, 0xEF, 0, 0xF0, 0, 0, 0, 0});
+  const std::string kZero18F = B({0x00, 0xEF, 0x3F, 0xF0});  // GOTO 7E00h
   const LogLine kFixed{LogAppend, "... sucessfully repaired."};
   const LogLine kNotFixed{LogAppend, "... could not repair !!!"};
   const struct {
@@ -119,6 +120,14 @@ TEST_F(WriterTest, ResetCodeMovesToTheSlotAndZeroJumpsToTheEntry) {
        B({0x00, 0x1E, 4, 0, 0, 0, 0, 0}), 0, {}},
       {0x81, B({0x00, 0x02, 4, 0, 0, 0, 0, 0}), B({0x00, 0x02, 4, 0, 0, 0, 0, 0}),
        B({0x00, 0x54, 4, 0, 0x01, 0, 0, 0}), 0, {}},  // GOTO 15400h
+      // A relative reset branch would count from the slot: BRA 400h becomes
+      // GOTO 400h (EF00h F002h; dsPIC 000200h); what cannot be made
+      // absolute is named.
+      {0x41, W({0xD1FF, 0x1234}), W({0xEF00, 0xF002, 0xFFFF, 0xFFFF}), kZero18F, 0, {}},
+      {0x41, W({0, 0, 0, 0xD1FF}), W({0, 0, 0, 0xD1FF}), kZero18F, 2, {}},
+      {0x41, W({0xD9FF, 0xEF00, 0xF002}), W({0xD9FF, 0xEF00, 0xF002, 0xFFFF}), kZero18F, 1, {}},
+      {0x71, B({0xFF, 0x00, 0x37, 0, 0, 0, 0, 0}), B({0x00, 0x02, 4, 0, 0, 0, 0, 0}),
+       B({0x00, 0x1E, 4, 0, 0, 0, 0, 0}), 0, {}},
       // A file without flash data: no GOTO, and the slot gets erased bytes.
       {0x41, "", std::string(8, '\xFF'), B({0x00, 0xEF, 0x3F, 0xF0}), 1, {}},
       // clang-format on
@@ -142,33 +151,34 @@ TEST_F(WriterTest, ResetCodeMovesToTheSlotAndZeroJumpsToTheEntry) {
   }
 }
 
-// The zone above the slot's first four instructions is the bootloader's
-// own: a file reaching into it is refused.
-TEST_F(WriterTest, BytesAboveTheSlotAreRefusedTheLastSlotInstructionIsNot) {
-  for (uint8_t code : {0x31, 0x41, 0x51, 0x61, 0x71, 0x82}) {
+// The zone is the bootloader's: the slot takes the moved reset code, the
+// rest is the firmware's code. A file byte in either is refused before the
+// copy, with or without relocation; on dsPIC the two instructions after
+// the slot's first two may come from the file.
+TEST_F(WriterTest, FileBytesInTheZoneAreRefused) {
+  for (uint8_t code : {0x31, 0x35, 0x41, 0x51, 0x61, 0x71, 0x82}) {
     SCOPED_TRACE(int{code});
     Offline(code);
-    const int32_t first = engine.pic.StartBldZone + 4 * engine.pic.BytesPerInstrPC;
-    const int32_t last = engine.pic.FlashSize - 1;
-    Put(first - 1, B({0x5A}));
-    Put(0, B({1, 2, 3, 4, 5, 6, 7, 8}));
-    engine.ReallocateReset();
-    // 16F and PIC18: inside the slot, overwritten by the copy; dsPIC:
-    // beyond the eight bytes copied, kept.
-    EXPECT_EQ(engine.FlashData[size_t(first - 1)], engine.pic.BytesPerInstrPC == 2 ? 8 : 0x5A);
-    for (int32_t a : {first, last}) {
+    const int32_t zone = engine.pic.StartBldZone, last = engine.pic.FlashSize - 1;
+    if (IsDsPIC(engine.pic.Family)) {
+      Put(zone + 8, B({0x5A}));
+      engine.ReallocateReset();
+      EXPECT_EQ(engine.FlashData[size_t(zone + 8)], 0x5A);
+    }
+    for (int32_t a : {zone, zone + 7, zone + 4 * engine.pic.BytesPerInstrPC, last}) {
       Offline(code);
       Put(a, B({0x5A}));
+      Put(zone - 1, B({0x01}));  // just below the zone: the program's
       EXPECT_EQ(CatchVantle([&] { engine.ReallocateReset(); }).message,
                 "Overwriting bootloader denied");
       EXPECT_EQ(log.end()[-2], (LogLine{LogIndent6, "Overwriting bootloader denied"}));
       EXPECT_EQ(log.back(),
                 (LogLine{LogIndent6 | LogDetail,
-                         Format("Address: %.5Xh. Protected=[%.5Xh..%.5Xh]", a, first, last)}));
+                         Format("Address: %.5Xh. Protected=[%.5Xh..%.5Xh]", a, zone, last)}));
     }
   }
-  // A dsPIC entry off its 64-address boundary (the table does not check
-  // it) fails an assertion.
+  // A dsPIC entry off its 64-address boundary (the table refuses such a
+  // line) fails an assertion.
   Offline(0x71);
   engine.pic.BldSlotInstr = 33;
   EXPECT_EQ(CatchVantle([&] { engine.ReallocateReset(); }).kind, EVantleError::Kind::Assertion);
@@ -221,10 +231,11 @@ TEST_F(WriterTest, ErasePassGoesDownThenDataUp) {
   const struct {
     uint8_t code;
     int32_t firstErase, page, erases, unit;
-    std::string dataHeader;  // the unit at 1000h
+    std::string zeroHeader, dataHeader;  // the units at 0 and at 1000h
   } cases[] = {
-      {0x51, 0xF800, 0x400, 63, 64, B({0x20, 0x10, 0x00, 0x40})},
-      {0x81, 0x2A000, 0x800, 85, 256, B({0x00, 0x08, 0x00, 0x00, 0xC0, 0x00})},
+      {0x51, 0xF800, 0x400, 63, 64, B({0x20, 0x00, 0x00, 0x40}), B({0x20, 0x10, 0x00, 0x40})},
+      {0x81, 0x2A000, 0x800, 85, 256, B({0x00, 0x00, 0x00, 0x00, 0xC0, 0x00}),
+       B({0x00, 0x08, 0x00, 0x00, 0xC0, 0x00})},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(int{c.code});
@@ -233,7 +244,9 @@ TEST_F(WriterTest, ErasePassGoesDownThenDataUp) {
     Put(0x1400 + c.unit - 1, B({1}));  // a unit further up with its last byte alone
     ASSERT_TRUE(engine.WriteFlash(false));
     const auto blocks = Blocks();
-    ASSERT_EQ(blocks.size(), size_t(c.erases + 2));
+    // The erase took the jump at address 0 too: its unit goes out first,
+    // empty as the file leaves it.
+    ASSERT_EQ(blocks.size(), size_t(c.erases + 3));
     for (int i = 0; i < c.erases; ++i) {
       const int32_t a = c.firstErase - i * c.page, p = a / 2;
       ASSERT_EQ(blocks[size_t(i)],
@@ -241,10 +254,11 @@ TEST_F(WriterTest, ErasePassGoesDownThenDataUp) {
                                       : B({p & 0xFF, (p >> 8) & 0xFF, p >> 16, 0, 2, 0, 0, 0})))
           << i;
     }
-    EXPECT_EQ(blocks[size_t(c.erases)].substr(0, c.dataHeader.size()), c.dataHeader);
-    EXPECT_GT(blocks[size_t(c.erases) + 1].substr(0, 3), blocks[size_t(c.erases)].substr(0, 3));
-    EXPECT_EQ(engine.BlocksToWrite, 2 + engine.pic.FlashSize / c.page);
-    ASSERT_EQ(progress.size(), size_t(c.erases + 3));
+    EXPECT_EQ(blocks[size_t(c.erases)].substr(0, c.zeroHeader.size()), c.zeroHeader);
+    EXPECT_EQ(blocks[size_t(c.erases) + 1].substr(0, c.dataHeader.size()), c.dataHeader);
+    EXPECT_GT(blocks[size_t(c.erases) + 2].substr(0, 3), blocks[size_t(c.erases) + 1].substr(0, 3));
+    EXPECT_EQ(engine.BlocksToWrite, 3 + engine.pic.FlashSize / c.page);
+    ASSERT_EQ(progress.size(), size_t(c.erases + 4));
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(progress.back(), 100);
   }
@@ -283,10 +297,13 @@ TEST_F(WriterTest, SingleLocationBlocks) {
       {0x71, false, 0x7FFC00, 0x12, "00 FC 7F 02 12 00 71", "eeprom addr:7FFC00h <- 12h"},
       // A dsPIC configuration word keeps all 16 bits.
       {0x71, true, 0xF80000, 0x1234, "00 00 F8 02 34 12 C0", "eeprom addr:F80000h <- 1234h"},
-      // 33h has 128 bytes: the size itself passes, one more does not.
-      {0x33, false, 128, 0x01, "40 80 01 01 3E", "EEPROM16F Location:[080h] <- 01h"},
-      {0x33, false, 129, 1, "", "Address bigger than 255"},
-      {0x41, false, 257, 1, "", "Address bigger than 255"},
+      // 33h has 128 bytes: the last is 127, the size itself is refused.
+      {0x33, false, 127, 0x01, "40 7F 01 01 3F", "EEPROM16F Location:[07Fh] <- 01h"},
+      {0x33, false, 128, 1, "", "Address bigger than 255"},
+      {0x41, false, 256, 1, "", "Address bigger than 255"},
+      // dsPIC30F2010: 1 KB of EEPROM at 7FFC00h..7FFFFFh; address 0 is flash.
+      {0x71, false, 0, 1, "", "Address outside the EEPROM [7FFC00h..7FFFFFh]"},
+      {0x71, false, 0x800000, 1, "", "Address outside the EEPROM [7FFC00h..7FFFFFh]"},
       {0x51, false, 0, 1, "", "Impossible"}, {0x61, false, 0, 1, "", "Impossible"},
       {0x81, false, 0, 1, "", "Impossible"}, {0x31, true, 0x300000, 1, "", "Impossible"},
       {0x61, true, 0x300000, 1, "", "Impossible"}, {0x81, true, 0xF80000, 1, "", "Impossible"},
@@ -311,8 +328,8 @@ TEST_F(WriterTest, SingleLocationBlocks) {
 }
 
 // After the flash, the EEPROM pass of the family: its locations counted in
-// 8 bits (16F and PIC18 layouts differ), none for J and dsPIC, a refusal
-// for K.
+// 8 bits (16F and PIC18 layouts differ), dsPIC30 words, none for J and
+// dsPIC33, a refusal for K.
 TEST_F(WriterTest, EEPROMPassAfterTheFlash) {
   const struct {
     uint8_t code;
@@ -328,10 +345,12 @@ TEST_F(WriterTest, EEPROMPassAfterTheFlash) {
       {0x31, 100, true, 100, {LogDetail, "  eeprom write ok"}},
       {0x31, 512, true, 256, {LogDetail, "  eeprom write ok"}},
       {0x31, 256, false, 0, {LogDetail, " Flashwrite ok"}},
-      {0x31, 0, true, 1, {0, "Address bigger than 255"}},
+      {0x31, 0, true, 0, {0, "Address bigger than 255"}},
       {0x51, 0, true, 0, {LogDetail, " No EEPROM"}},
       {0x61, 1024, true, 0, {0, "Impossible"}},
-      {0x71, 1024, true, 0, {LogIndent3, "WRITE OK*"}},
+      // dsPIC30: whole words at 7FFC00h + offset; 600 marked bytes, 300 words.
+      {0x71, 1024, true, 300, {LogDetail, "  eeprom write ok"}},
+      {0x71, 1024, false, 0, {LogIndent3, "WRITE OK*"}},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -350,9 +369,13 @@ TEST_F(WriterTest, EEPROMPassAfterTheFlash) {
     const size_t flash = blocks.size() - size_t(c.written);  // the flash goes first
     EXPECT_NE(blocks[flash - 1][0], 0x40);
     for (int32_t i = 0; i < c.written; ++i) {
-      ASSERT_EQ(blocks[flash + size_t(i)],
-                Checked(c.code == 0x31 ? B({0x40, i, 1, i ^ 0x5A}) : B({0x40, i, i ^ 0x5A, 0})))
-          << i;
+      const int p = 0x7FFC00 + 2 * i;
+      const std::string want =
+          c.code == 0x31 ? B({0x40, i, 1, i ^ 0x5A})
+          : c.code == 0x41
+              ? B({0x40, i, i ^ 0x5A, 0})
+              : B({p & 0xFF, (p >> 8) & 0xFF, p >> 16, 2, (2 * i) ^ 0x5A, (2 * i + 1) ^ 0x5A});
+      ASSERT_EQ(blocks[flash + size_t(i)], Checked(want)) << i;
     }
   }
 }
