@@ -51,8 +51,8 @@ run_tests() {
 
 # The main job: write the PIC18F252 example into a virtual PIC (type code
 # 41h) served on a pseudo-terminal, as a user would over a serial cable,
-# with the progress bar; the virtual PIC's memory is then compared with
-# the image that was sent.
+# with the progress bar; the virtual PIC then judges its boot path and
+# compares its memory with the HEX file.
 run_main() {
   build
   "$BUILD_DIR/bin/vantlebld-cli" write "$ROOT/examples/pic18f252_blink.hex" --simulate 41h

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -410,7 +411,9 @@ void TForm1::TimerStartTimer() {
   timerStart_.stop();
   if (exitCode_ != 0) return;  // the command line asked for the end already
   if (!args_.isEmpty()) {
+    automaticJob_ = true;
     bWriteFlashClick();
+    automaticJob_ = false;
   } else {
     cbSearchForCOMsClick();
   }
@@ -456,7 +459,7 @@ std::string TForm1::PortToOpen() const {
 void TForm1::bWriteFlashClick() {
   try {
     ConnectAndIdentify(true);
-    engine_.ReallocateReset();
+    engine_.ReallocateReset(WriteForeignHexAnyway());
     engine_.WriteFlash(ui_->cbWriteEE->isChecked());
     FinishJob();
     if (autoWrite_ && autoClose_) QuitWithCode(0);
@@ -466,6 +469,14 @@ void TForm1::bWriteFlashClick() {
     if (autoWrite_ && autoClose_) QuitWithCode(kExitWriteFailed);
   }
   RestoreButtons();
+}
+
+bool TForm1::WriteForeignHexAnyway() {
+  const std::string reason = engine_.ForeignHexReason();
+  if (reason.empty() || automaticJob_) return false;
+  return QMessageBox::question(
+             this, QApplication::applicationName(), ToQt(reason) + ".\n\nWrite anyway?",
+             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 void TForm1::bJustCheckPICClick() {
@@ -483,7 +494,7 @@ void TForm1::ClearAllFlash() {
   try {
     ConnectAndIdentify(true);
     engine_.FillUserFlash();
-    engine_.ReallocateReset();
+    engine_.ReallocateReset(WriteForeignHexAnyway());
     engine_.WriteFlash(ui_->cbWriteEE->isChecked());
     FinishJob();
   } catch (const std::exception&) {

@@ -163,6 +163,9 @@ class TForm1 : public QMainWindow {
   void TakeTrayImage(TStatusImage image);
   void ShowTrayImage();
   void RememberHexFile();
+  // Whether a HEX file of another family may be written: the user says so
+  // (No by default); the automatic mode never writes one.
+  bool WriteForeignHexAnyway();
   // "writeeeprom" and "writeconfig": one location, on a PIC found as for a
   // check.
   void WriteSingleLocation(const std::string& arguments, bool config);
@@ -201,6 +204,7 @@ class TForm1 : public QMainWindow {
   QString currentHexFile_;
   QStringList args_;
   bool autoWrite_ = false;
+  bool automaticJob_ = false;  // the write the command line started runs
   bool autoClose_ = false;
   int exitCode_ = 0;
   QTimer timerStart_;

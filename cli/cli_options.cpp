@@ -24,7 +24,7 @@ const std::set<std::string> kValueOptions = {
     "stop-bits", "offline", "udp",  "simulate", "reset-signals",  "precodes",
 };
 // Options that stand alone; Values holds them with an empty value.
-const std::set<std::string> kFlagOptions = {"ignore-until-k", "no-eeprom"};
+const std::set<std::string> kFlagOptions = {"ignore-until-k", "no-eeprom", "force"};
 
 const CommandSpec* FindCommand(const std::string& name) {
   for (const auto& c : kCommands) {
@@ -118,6 +118,7 @@ std::string CliUsage() {
          "\n"
          "Write options:\n"
          "  --no-eeprom           write the flash only\n"
+         "  --force               write a HEX file that belongs to another PIC family\n"
          "\n"
          "Link options (every job that talks to the PIC):\n"
          "  --port P              serial port: ttyUSB0, /dev/ttyUSB0, /dev/pts/3, or the\n"

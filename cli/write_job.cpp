@@ -1,8 +1,12 @@
 #include "cli/write_job.h"
 
+#include <fstream>
+#include <iterator>
+
 #include "cli/link_job.h"
 #include "engine/format.h"
 #include "sim/virtual_pic.h"
+#include "sim/written_file_check.h"
 
 namespace vantlebld {
 
@@ -20,32 +24,28 @@ std::string LinkReport(const TVantleBootloader::TLinkStats& s) {
       s.BlocksSent, s.NAnswers, s.CatchUps, s.Rubbish, s.SlowestAnswerMs);
 }
 
-int32_t CompareWithImage(const TVantleBootloader& engine, const TVirtualPic& pic,
-                         bool eepromWritten, int64_t& first) {
-  int32_t differ = 0;
-  first = -1;
-  const auto note = [&](int64_t address) {
-    if (differ++ == 0) first = address;
-  };
-  const int32_t codeStart =
-      engine.pic.StartBldZone + engine.pic.BldSlotInstr * engine.pic.BytesPerInstrPC;
-  const auto& flash = pic.Flash();
-  const int32_t end = std::min<int32_t>(codeStart, static_cast<int32_t>(flash.size()));
-  for (int32_t a = 0; a < end; ++a) {
-    if (IsDsPIC(engine.pic.Family) && a % 4 == 3) continue;  // phantom byte: never sent
-    if (engine.IsPresent(a) &&
-        flash[static_cast<size_t>(a)] != engine.FlashData[static_cast<size_t>(a)])
-      note(a);
-  }
-  const auto& eeprom = pic.EEPROM();
-  const bool eepromPass =
-      eepromWritten && (engine.pic.Family == kFamily16F || engine.pic.Family == kFamily18F);
-  for (size_t i = 0; eepromPass && i < eeprom.size() && i < 256; ++i) {
-    if ((engine.EEFlag[i] & kPresent) != 0 && eeprom[i] != engine.EEData[i])
-      note(static_cast<int64_t>(i));
-  }
-  return differ;
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// After a write into the in-process virtual PIC: what the PIC does after
+// reset, and its memory against the HEX file read a second way. True when
+// all holds.
+bool JudgeVirtualPic(const TVirtualPic& pic, const std::string& hexFile, bool eepromWritten,
+                     bool clearAll, TJobReport& report) {
+  for (const auto& e : pic.Stats().HostErrors)
+    report.Say("virtual PIC: host error: " + e);
+  const TWrittenFileCheck check = CheckWrittenFile(pic.Pic(), ReadText(hexFile), pic.Flash(),
+                                                   pic.EEPROM(), eepromWritten, clearAll);
+  for (const auto& line : check.Lines)
+    report.Say(line);
+  return check.Ok && pic.Stats().HostErrors.empty();
+}
+
+}  // namespace
 
 int RunWrite(TVantleBootloader& engine, const CliOptions& o, TJobReport& report, bool clearAll) {
   TLinkPlan plan = ApplyLinkOptions(engine, o);
@@ -54,7 +54,7 @@ int RunWrite(TVantleBootloader& engine, const CliOptions& o, TJobReport& report,
     if (clearAll) engine.Log(0, "Clearing all flash...");
     ConnectAndIdentify(engine, plan, o, file);
     if (clearAll) engine.FillUserFlash();
-    engine.ReallocateReset();
+    engine.ReallocateReset(o.Has("force"));
     engine.WriteFlash(!o.Has("no-eeprom"));
     engine.Disconnect();
   } catch (const std::exception& e) {
@@ -67,18 +67,8 @@ int RunWrite(TVantleBootloader& engine, const CliOptions& o, TJobReport& report,
   report.Say(LinkReport(engine.LinkStats));
   if (plan.Simulation) {
     plan.Simulation->Stop();
-    int64_t first = 0;
-    const int32_t differ =
-        CompareWithImage(engine, plan.Simulation->Pic(), !o.Has("no-eeprom"), first);
-    if (differ != 0) {
-      report.Say(Format("virtual PIC: %d bytes differ from the image sent, the first at %.6Xh",
-                        differ, static_cast<int>(first)));
+    if (!JudgeVirtualPic(plan.Simulation->Pic(), file, !o.Has("no-eeprom"), clearAll, report))
       return kExitFailed;
-    }
-    for (const auto& e : plan.Simulation->Pic().Stats().HostErrors)
-      report.Say("virtual PIC: host error: " + e);
-    if (!plan.Simulation->Pic().Stats().HostErrors.empty()) return kExitFailed;
-    report.Say("virtual PIC: memory equals the image sent");
   }
   return kExitOk;
 }

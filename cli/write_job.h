@@ -10,8 +10,6 @@
 
 namespace vantlebld {
 
-class TVirtualPic;
-
 // Where a job reports lines of its own (the link report, the comparison
 // with a virtual PIC) and why it failed.
 struct TJobReport {
@@ -24,14 +22,6 @@ struct TJobReport {
 int RunWrite(TVantleBootloader& engine, const CliOptions& o, TJobReport& report, bool clearAll);
 // eeprom ADDR VALUE and config ADDR VALUE.
 int RunSingleWrite(TVantleBootloader& engine, const CliOptions& o, TJobReport& report, bool config);
-
-// How a virtual PIC's memory compares with the image the host sent:
-// every present byte below the firmware's own code and, when the EEPROM
-// pass ran, every present EEPROM byte it writes (their offsets count as
-// addresses here). Returns the number of differing bytes; first receives
-// the address of the first one.
-int32_t CompareWithImage(const TVantleBootloader& engine, const TVirtualPic& pic,
-                         bool eepromWritten, int64_t& first);
 
 // "link: 12 blocks sent, 0 N answers, 0 catch-ups, 0 rubbish, slowest answer 3 ms"
 std::string LinkReport(const TVantleBootloader::TLinkStats& stats);

@@ -87,6 +87,7 @@ std::string ReadWholeFile(const std::string& fileName) {
 
 bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
   HexByteCount = 0;
+  if (load) HexFlashPastEnd = -1;
   if (load) {
     Log(LogIndent3, "Reading HEX file... ");
     std::fill(FlashData.begin(), FlashData.end(), 0xFF);
@@ -160,6 +161,8 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
             if (a < static_cast<int64_t>(flashLimit)) {
               FlashData[static_cast<size_t>(a)] = v;
               FlashFlag[static_cast<size_t>(a)] |= kPresent;
+            } else if (HexFlashPastEnd < 0) {
+              HexFlashPastEnd = a;  // refused before the write: code of a larger PIC
             }
           } else if (where.Area == TArea::EEPROM) {
             // Offsets past the area (PIC18 files may name up to FFFFh) are

@@ -69,6 +69,12 @@ void TVantleBootloader::ReallocateReset(bool allowForeignHex) {
     Log(LogDetail,
         Format("  Reallocate RESET to [%.5Xh..%.5Xh] (byte addr)", slot, slot + kSlotBytes - 1));
   }
+  if (HexFlashPastEnd >= 0) {
+    const std::string why = Format("HEX file has code past the end of flash, at %.5llXh",
+                                   static_cast<unsigned long long>(HexFlashPastEnd));
+    Log(LogIndent6, why);
+    throw EVantleError(why);
+  }
   // Checked on the file's own marks, before the copy marks the slot: a
   // byte of the file in the slot would be lost under the moved reset code.
   // Also without relocation, the zone is the bootloader's.

@@ -135,6 +135,8 @@ class TVantleBootloader {
   bool HexHasEEPROM = false;
   bool HexHasConfig = false;
   int32_t HexByteCount = 0;
+  // The first flash byte of the loaded file past this PIC's flash, or -1.
+  int64_t HexFlashPastEnd = -1;
   int32_t SizeOfBLD_W = 0;
   uint8_t IDCode = 0;
   uint8_t OperatingMode = 0;  // 0 serial, 1 offline, 2 UDP send

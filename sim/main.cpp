@@ -10,6 +10,7 @@
 
 #include "engine/format.h"
 #include "engine/vantlebld_comm.h"
+#include "sim/boot_path.h"
 #include "sim/pty_server.h"
 #include "sim/sim_options.h"
 #include "sim/virtual_pic.h"
@@ -85,6 +86,7 @@ void PrintSummary(const vantlebld::TVirtualPic& pic, const vantlebld::TPtyServer
       s.BlocksAccepted, s.NAnswers, s.FillerBytes, s.ActivationBytes);
   for (const auto& e : s.HostErrors)
     std::cerr << "host error: " << e << '\n';
+  if (pic.Identified()) std::cerr << JudgeBootPath(pic.Pic(), pic.Flash()).Line << '\n';
   if (RunsProgram(pic.Options())) {
     std::cerr << vantlebld::Format("user program: %s, bytes echoed: %d, stream bytes sent: %llu\n",
                                    pic.ProgramRunning() ? "ran" : "never started", s.ProgramBytes,
@@ -140,7 +142,12 @@ int main(int argc, char** argv) {
       }
     }
     PrintSummary(pic, server);
-    if (result == kExitOk && !pic.Stats().HostErrors.empty()) result = kExitHostErrors;
+    // A write that leaves a PIC unable to start through its bootloader is
+    // the host's fault as much as a block it should not have sent.
+    const bool brokenBoot =
+        pic.Stats().FlashBlocks > 0 && !JudgeBootPath(pic.Pic(), pic.Flash()).Ok;
+    if (result == kExitOk && (!pic.Stats().HostErrors.empty() || brokenBoot))
+      result = kExitHostErrors;
   } catch (const std::exception& e) {
     if (!c.Link.empty()) {
       std::error_code ec;

@@ -165,7 +165,9 @@ std::string SimUsage() {
          "                            sine from 20h to 7Eh + CR LF, numbered from 000000\n"
          "\n"
          "Numbers: decimal, or hexadecimal as 41h, $41 or 0x41.\n"
-         "Exit codes: 0 done, 1 bad command line or unknown code, 2 the host made errors.\n";
+         "Exit codes: 0 done, 1 bad command line or unknown code, 2 the host made errors\n"
+         "(a block it should not have sent, or a write after which the PIC does not start\n"
+         "through its bootloader).\n";
 }
 
 }  // namespace vantlebld

@@ -109,6 +109,9 @@ void TVirtualPic::CompleteBlock(std::vector<TSimAnswer>& out) {
     ++stats_.BlocksAccepted;
     const TBlockAction action = DecodeBlock(pic_, block_);
     std::vector<std::string> errors = memory_.Apply(action);
+    if (action.Kind == TBlockAction::TKind::FlashWrite ||
+        action.Kind == TBlockAction::TKind::FlashErase)
+      ++stats_.FlashBlocks;
     if (!action.HostError.empty()) errors.insert(errors.begin(), action.HostError);
     for (const auto& e : errors)
       stats_.HostErrors.push_back(Format("%s (block %d)", e.c_str(), number));

@@ -72,6 +72,7 @@ struct TSimAnswer {
 struct TSimStats {
   int32_t BlocksReceived = 0;        // every complete block, resends included
   int32_t BlocksAccepted = 0;        // checksum right and not refused by a fault: carried out
+  int32_t FlashBlocks = 0;           // of those, flash writes and erases
   int32_t NAnswers = 0;              // 'N' bytes sent
   int32_t FillerBytes = 0;           // 00h bytes that completed a block after a pause in it
   int32_t ActivationBytes = 0;       // bytes received while listening, answered or not

@@ -3,6 +3,8 @@
 // fails, the abort button, the log dump, the pre-codes, the console and the
 // settings file it keeps beside the program.
 #include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <array>
@@ -247,6 +249,47 @@ TEST_F(MainWindowTest, CommandLineFillsTheControlsAndSetsTheExitCode) {
     // Any argument starts the write, unless the command line was refused.
     EXPECT_EQ(Logged("         File not found"), code != 1);
   }
+}
+
+// A PIC18 file for a PIC16F876A: a person clicking Write Flash is asked
+// and the default answer (Enter) keeps the PIC as it was; Yes writes. The
+// automatic write refuses without asking.
+TEST_F(MainWindowTest, AFileOfAnotherFamilyIsWrittenOnlyWhenTheUserSaysSo) {
+  const std::string kRefused = "         HEX file holds PIC18 code, the PIC is a PIC16F876A";
+  QString asked;
+  bool yes = false;
+  QTimer answer;  // answers the question box as soon as it shows
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    asked = box->text();
+    yes ? QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton)
+        : QTest::keyClick(box, Qt::Key_Return);
+  });
+  answer.start(20);
+  const auto offline16F = [this] {
+    ui().cbOperatingMode->setCurrentIndex(1);
+    ui().cbOfflineCode->setCurrentText("$31");
+    ui().edHexName->setCurrentText(kHex);
+  };
+  for (const bool say : {false, true}) {
+    SCOPED_TRACE(say);
+    yes = say;
+    asked.clear();
+    Start();
+    offline16F();
+    QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
+    EXPECT_EQ(asked.toStdString(), kRefused.substr(9) + ".\n\nWrite anyway?");
+    EXPECT_EQ(Logged(kRefused), !say);
+    EXPECT_EQ(LoggedStart("   WRITE OK  at "), say);
+  }
+  asked.clear();
+  TForm1& automatic = Create({"-a", "-x", kHex});
+  offline16F();
+  automatic.TimerStartTimer();
+  EXPECT_TRUE(asked.isEmpty());
+  EXPECT_TRUE(Logged(kRefused));
+  EXPECT_EQ(automatic.ExitCode(), 3);
 }
 
 // Typing a command and Enter into the message pane.

@@ -230,6 +230,7 @@ TEST_F(SimProgramTest, ServesAJobRunsTheProgramAndOnSigtermWritesTheExportAndThe
   EXPECT_NE(Read(errPath).find(
                 "blocks accepted: 2, N answers: 1, filler bytes seen: 0, activation bytes: 1\n"
                 "host error: host wrote into the bootloader's code at 003E40h (block 3)\n"
+                "boot path broken: the reset slot is empty\n"
                 "user program: ran, bytes echoed: 6"),
             std::string::npos)
       << Read(errPath);
