@@ -5,9 +5,6 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
-#include <map>
-#include <regex>
-#include <sstream>
 
 #include "cli/cli_options.h"
 #include "engine/format.h"
@@ -283,27 +280,10 @@ TEST_F(CliTest, EveryWriteBootsOrIsRefused) {
   EXPECT_EQ(r.err, "vantlebld-cli: Address bigger than 255\n");
 }
 
-// The data bytes of an Intel HEX text by address (types 00, 01, 04).
-std::map<uint32_t, uint8_t> ParseHex(const std::string& path) {
-  std::ifstream in(path);
-  std::map<uint32_t, uint8_t> bytes;
-  uint32_t base = 0;
-  for (std::string line; std::getline(in, line) && line.size() >= 11;) {
-    const auto at = [&](size_t i) { return std::stoul(line.substr(1 + 2 * i, 2), nullptr, 16); };
-    const auto count = at(0), address = at(1) << 8 | at(2), type = at(3);
-    if (type == 4) base = uint32_t(at(4) << 24 | at(5) << 16);
-    for (uint32_t k = 0; type == 0 && k < count; ++k)
-      bytes[base + address + k] = uint8_t(at(4 + k));
-  }
-  return bytes;
-}
-
-// The PIC18F252 example through vantlebld-sim, cross-checked with the
-// memory it exports: the file with its first 8 bytes in the slot at
-// 7DF8h, a GOTO 7E00h at 0, and the file's EEPROM bytes.
-TEST_F(CliTest, ExportedMemoryHoldsTheRelocatedProgram) {
-  const std::string exported = (dir.Path() / "pic.hex").string();
-  const std::string port = StartSim({"--code", "41h", "--export-hex", exported});
+// The PIC18F252 example through vantlebld-sim on a pseudo-terminal: the
+// virtual PIC judges the boot path itself when the host is done.
+TEST_F(CliTest, VirtualPicProgramJudgesTheBootPath) {
+  const std::string port = StartSim({"--code", "41h"});
   ASSERT_FALSE(port.empty());
   const RunResult r = Cli({"write", Example("pic18f252_blink"), "--port", port});
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -313,22 +293,6 @@ TEST_F(CliTest, ExportedMemoryHoldsTheRelocatedProgram) {
                             "000100\n"),
             std::string::npos)
       << served.err;
-  const auto file = ParseHex(Example("pic18f252_blink"));
-  const auto pic = ParseHex(exported);
-  int flash = 0, ee = 0;
-  for (const auto& [a, v] : file) {
-    if (a < 0x7DF8) {
-      ++flash;
-      EXPECT_EQ(pic.at(a < 8 ? 0x7DF8 + a : a), v) << std::hex << a;
-    } else if (a >= 0xF00000 && a < 0xF00100) {
-      ++ee;
-      EXPECT_EQ(pic.at(a), v) << std::hex << a;
-    }
-  }
-  EXPECT_GT(flash, 50);
-  EXPECT_EQ(ee, 8);
-  EXPECT_EQ((std::vector<uint8_t>{pic.at(0), pic.at(1), pic.at(2), pic.at(3)}),
-            (std::vector<uint8_t>{0x00, 0xEF, 0x3F, 0xF0}));
 }
 
 }  // namespace
