@@ -6,7 +6,10 @@
 // screenshots uses Xvfb).
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
@@ -105,6 +108,23 @@ int main(int argc, char** argv) {
       if (form.grab().save(name)) ++saved;
     }
   }
+  // A PIC18 file for a PIC16F876A: the question the window asks, taken of
+  // the whole screen while it shows, then answered with its default (No).
+  form.resize(kDesignWidth, kDesignHeight);
+  ui.cbOperatingMode->setCurrentIndex(1);
+  ui.cbOfflineCode->setCurrentText("$31");
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    answer.stop();
+    Settle();
+    if (QApplication::primaryScreen()->grabWindow(0).save(outDir + "/foreign_hex_question.png"))
+      ++saved;
+    box->button(QMessageBox::No)->click();
+  });
+  answer.start(50);
+  form.bWriteFlashClick();
   std::printf("%d screenshots in %s\n", saved, argv[1]);
-  return saved == 2 * ui.PageControl1->count() + 1 + 5 ? 0 : 1;
+  return saved == 2 * ui.PageControl1->count() + 1 + 5 + 1 ? 0 : 1;
 }
