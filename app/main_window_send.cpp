@@ -259,6 +259,10 @@ void TForm1::SetUpSending() {
   connect(ui_->cbTermSelSend, &QComboBox::currentIndexChanged, this, &TForm1::cbTermSelSendChange);
   connect(ui_->edTermSend, &QComboBox::currentTextChanged, this, &TForm1::edTermSendChange);
   connect(ui_->bTermSend, &QPushButton::clicked, this, &TForm1::bTermSendClick);
+  // Keys and focus reach an editable box's line edit by direct calls from
+  // the box, past any filter of the line edit: the box is where a person's
+  // keys land. The line edit's own filter serves events sent to it.
+  ui_->edTermSend->installEventFilter(this);
   ui_->edTermSend->lineEdit()->installEventFilter(this);
   QToolButton* buttons[] = {ui_->bMacro1, ui_->bMacro2, ui_->bMacro3};
   for (int n = 1; n <= 3; ++n) {

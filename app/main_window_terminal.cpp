@@ -313,7 +313,7 @@ bool TForm1::TerminalEventFilter(QObject* watched, QEvent* event) {
         return false;
     }
   }
-  if (watched == ui_->edTermSend->lineEdit()) {
+  if (watched == ui_->edTermSend || watched == ui_->edTermSend->lineEdit()) {
     if (event->type() == QEvent::FocusIn) {
       edTermSendEnter(static_cast<QFocusEvent*>(event)->reason());
     } else if (event->type() == QEvent::FocusOut) {

@@ -246,43 +246,50 @@ TEST_F(TerminalPageTest, SendModesConvertTheTextAndKeepAHistory) {
   EXPECT_EQ(line_.Sent(7), "\x01\x02\r\nend"s);
 }
 
+// Keys and clicks as a person gives them: to the widget that has the
+// focus, through the window's event loop.
 TEST_F(TerminalPageTest, TypedKeysGoOutAtOnce) {
-  auto focusIn = [this](Qt::FocusReason why) {
-    QFocusEvent event(QEvent::FocusIn, why);
-    QApplication::sendEvent(ui().edTermSend->lineEdit(), &event);
+  form_->show();
+  form_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  ui().PageControl1->setCurrentWidget(ui().TabSheetTerminal);
+  const auto type = [](const char* keys) { QTest::keyClicks(QApplication::focusWidget(), keys); };
+  const auto press = [](Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QTest::keyClick(QApplication::focusWidget(), key, mods);
   };
+  const auto click = [](QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, {4, 4}); };
   OpenRaw();
   // A key in the receive window switches to Type and nothing else.
   ASSERT_EQ(ModeShown(), TSendMode::CharEsc);
-  QTest::keyClick(ui().TermWindow, Qt::Key_X);
+  click(ui().TermWindow);
+  type("x");
   EXPECT_EQ(ModeShown(), TSendMode::Type);
   EXPECT_TRUE(ui().bTermSend->isEnabled());
   EXPECT_EQ(form_->TermStatusText(1).toStdString(), "> 78 <");
-  QTest::keyClick(ui().TermWindow, Qt::Key_Return);
+  press(Qt::Key_Return);
   EXPECT_EQ(line_.Sent(2), "x\r");
   EXPECT_EQ(Shown(), "");
-  // Typing in the send box in Type mode sends each key; Enter is a key too.
-  QTest::keyClicks(ui().edTermSend->lineEdit(), "ab");
-  QTest::keyClick(ui().edTermSend->lineEdit(), Qt::Key_Return);
-  EXPECT_EQ(line_.Sent(3), "ab\r");
-  EXPECT_EQ(ui().edTermSend->currentText(), "ab");
-
-  // Coming back to the send box leaves Type, but not the focus the mode
-  // choice itself moves, and not TypEcho.
-  focusIn(Qt::OtherFocusReason);
-  EXPECT_EQ(ModeShown(), TSendMode::Type);
-  focusIn(Qt::MouseFocusReason);
+  // Clicking into the send box leaves Type; Enter, main or keypad, sends.
+  click(ui().edTermSend->lineEdit());
   EXPECT_EQ(ModeShown(), TSendMode::CharEsc);
-  // In a converting mode Enter presses Send.
-  SetSendText("\\x41");
-  QTest::keyClick(ui().edTermSend->lineEdit(), Qt::Key_Return);
+  type("\\x41");
+  press(Qt::Key_Return);
   EXPECT_EQ(line_.Sent(1), "A");
-
+  press(Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(line_.Sent(1), "A");
+  // Type chosen from the list brings the focus to the box, and keeps: each
+  // key goes out at once, Enter too.
+  Mode(TSendMode::Type);
+  type("ab");
+  press(Qt::Key_Return);
+  EXPECT_EQ(line_.Sent(3), "ab\r");
+  EXPECT_EQ(ModeShown(), TSendMode::Type);
+  // TypEcho also shows them, and is not left by a click into the box.
   Mode(TSendMode::TypEcho);
-  focusIn(Qt::MouseFocusReason);
+  click(ui().edTermSend->lineEdit());
   EXPECT_EQ(ModeShown(), TSendMode::TypEcho);
   EXPECT_FALSE(ui().bTermSend->isEnabled());
-  QTest::keyClicks(ui().TermWindow, "hi");
+  type("hi");
   EXPECT_EQ(line_.Sent(2), "hi");
   EXPECT_EQ(Shown(), "hi");
   View(TReceiveView::Hex);
