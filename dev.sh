@@ -16,6 +16,8 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgtest-dev)
 BENCH_PACKAGES=(srecord)
 SCREENSHOT_PACKAGES=(xvfb xauth)
+# The window's tests of real input run once more on a virtual X server.
+TEST_PACKAGES=(xvfb xauth xdotool)
 
 # Installs the Debian packages that are not installed yet; apt-get update
 # runs once, and only when something is missing.
@@ -44,6 +46,7 @@ build() {
 }
 
 run_tests() {
+  ensure_packages "${TEST_PACKAGES[@]}"
   build
   export QT_QPA_PLATFORM=offscreen
   ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$(nproc)" --timeout 300

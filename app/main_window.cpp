@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -312,6 +313,11 @@ void TForm1::SetProgress(int32_t value) {
 
 void TForm1::Repaint() {
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  // That pass leaves the user's input queued but takes the event loop's
+  // wake-up with it; under the GLib dispatcher the next full pass (the
+  // search's idle call) would then not look at the queued input, and
+  // "Abort Search" would never be seen. Wake the loop again.
+  QCoreApplication::eventDispatcher()->wakeUp();
 }
 
 void TForm1::TakeTrayImage(TStatusImage image) {
