@@ -56,16 +56,22 @@ QString ToQt(const std::string& s) {
 class TMemoPane final : public TLogPane {
  public:
   explicit TMemoPane(QPlainTextEdit& memo) : memo_(memo) {}
-  std::string LastLine() const override { return ToStd(memo_.document()->lastBlock().text()); }
+  std::string LastLine() const override { return ToStd(LastTextBlock().text()); }
   void RemoveLastLine() override {
     QTextCursor c(memo_.document());
-    c.movePosition(QTextCursor::End);
-    c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+    c.setPosition(LastTextBlock().position());
+    c.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     c.removeSelectedText();
     if (memo_.document()->blockCount() > 1) c.deletePreviousChar();
   }
   void AddLine(const std::string& line) override {
-    memo_.appendPlainText(ToQt(line));
+    if (OnPrompt()) {
+      QTextCursor c(memo_.document());
+      c.movePosition(QTextCursor::End);
+      c.insertText(ToQt(line));
+    } else {
+      memo_.appendPlainText(ToQt(line));
+    }
     // The newest line in view, read from its start: scrolling sideways to
     // the end of a long line would hide the start of every line. The caret
     // then goes to the end of the text.
@@ -75,8 +81,22 @@ class TMemoPane final : public TLogPane {
     memo_.moveCursor(QTextCursor::End);
     memo_.horizontalScrollBar()->setValue(0);
   }
+  // A fresh empty line at the end with the caret on it, where the user
+  // types the next console command.
+  void Prompt() override {
+    if (!OnPrompt() && !memo_.document()->lastBlock().text().isEmpty()) memo_.appendPlainText("");
+    memo_.moveCursor(QTextCursor::End);
+  }
 
  private:
+  // The last line is the empty one Prompt left.
+  bool OnPrompt() const {
+    return memo_.document()->blockCount() > 1 && memo_.document()->lastBlock().text().isEmpty();
+  }
+  QTextBlock LastTextBlock() const {
+    const QTextBlock last = memo_.document()->lastBlock();
+    return OnPrompt() ? last.previous() : last;
+  }
   QPlainTextEdit& memo_;
 };
 
@@ -168,6 +188,7 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
   ShowTrayImage();
   if (trayIcon_ != nullptr) trayIcon_->show();
   PrintBanner();
+  pane_->Prompt();
 
   setEnabled(false);
   timerStart_.setSingleShot(true);
@@ -338,7 +359,7 @@ void TForm1::ConnectAndIdentify(bool loadHex) {
   AddLog(0, " ");
   timerEndWait_.stop();
   engine_.AbortRequested = false;
-  ui_->bWriteFlash->setEnabled(false);
+  SetJobRunning(true);
   ui_->bAbortSearch->setVisible(true);
   ui_->PageControl1->setCurrentIndex(kMessagesPage);
   const QString fileName = QFileInfo(ui_->edHexName->currentText()).fileName();
@@ -353,9 +374,9 @@ void TForm1::ConnectAndIdentify(bool loadHex) {
   RemoteReset();
   engine_.IDCode = IDCodeFromText(ToStd(ui_->edPCDetect->text()), kDefaultIDCode);
   if (loadHex) engine_.AnalyzeHex(hexFile);
-  if (!engine_.SearchPIC(ui_->cbIgnoreUntilK->isChecked())) {
-    throw EVantleError("Not found!", EVantleError::Kind::SerialLink);
-  }
+  const bool found = engine_.SearchPIC(ui_->cbIgnoreUntilK->isChecked());
+  ui_->bAbortSearch->setVisible(false);  // only the search can be aborted
+  if (!found) throw EVantleError("Not found!", EVantleError::Kind::SerialLink);
   if (loadHex) engine_.ReadHex(hexFile, true);
   AddLog(LogDetail, engine_.ImageReport());
   TakeTrayImage(TStatusImage::Found);
@@ -398,8 +419,28 @@ void TForm1::ShowError() {
   }
 }
 
+bool TForm1::NoJobRunning() {
+  if (!jobRunning_) return true;
+  AddLog(LogIndent3, "Busy: wait until the running job has ended");
+  return false;
+}
+
+void TForm1::SetJobRunning(bool running) {
+  jobRunning_ = running;
+  // Everything that starts a job or touches the link; the log, its
+  // console and the pages of their own stay usable.
+  for (QWidget* control :
+       {static_cast<QWidget*>(ui_->edHexName), static_cast<QWidget*>(ui_->bBrowse),
+        static_cast<QWidget*>(ui_->bWriteFlash), static_cast<QWidget*>(ui_->bJustCheckPIC),
+        static_cast<QWidget*>(ui_->comboPortName), static_cast<QWidget*>(ui_->bSearchCOM),
+        static_cast<QWidget*>(ui_->ComboBaud), static_cast<QWidget*>(ui_->ScrollOptionsContents),
+        static_cast<QWidget*>(ui_->TabSheetTerminal)})
+    control->setEnabled(!running);
+}
+
 void TForm1::RestoreButtons() {
-  ui_->bWriteFlash->setEnabled(true);
+  SetJobRunning(false);
+  pane_->Prompt();
   ui_->bAbortSearch->setVisible(false);
   ShowTrayImage();
   timerEndWait_.start();
@@ -454,6 +495,7 @@ void TForm1::comboPortNameSelect(int index) {
 }
 
 void TForm1::comboPortNameChange(const QString& typed) {
+  if (jobRunning_) return;  // the job's link stays where it is
   engine_.Reconnect(ResolvePortName(portList_, ToStd(typed)),
                     BaudRateOf(ToStd(ui_->ComboBaud->currentText())));
 }
@@ -463,6 +505,7 @@ std::string TForm1::PortToOpen() const {
 }
 
 void TForm1::bWriteFlashClick() {
+  if (!NoJobRunning()) return;
   try {
     ConnectAndIdentify(true);
     engine_.ReallocateReset(WriteForeignHexAnyway());
@@ -486,6 +529,7 @@ bool TForm1::WriteForeignHexAnyway() {
 }
 
 void TForm1::bJustCheckPICClick() {
+  if (!NoJobRunning()) return;
   try {
     ConnectAndIdentify(false);
     FinishJob();
@@ -496,6 +540,7 @@ void TForm1::bJustCheckPICClick() {
 }
 
 void TForm1::ClearAllFlash() {
+  if (!NoJobRunning()) return;
   AddLog(0, "Clearing all flash...");
   try {
     ConnectAndIdentify(true);
@@ -575,9 +620,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
       Memo1KeyPress(ToStd(ui_->Memo1->textCursor().block().text()));
+      pane_->Prompt();
+      return true;
     }
   }
-  return QMainWindow::eventFilter(watched, event);  // the pane inserts the line break itself
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm1::Memo1KeyPress(const std::string& line) {
@@ -608,6 +655,7 @@ void TForm1::Memo1KeyPress(const std::string& line) {
       WriteSingleLocation(command.Arguments, command.Command == TConsoleCommand::WriteConfig);
       break;
     case TConsoleCommand::OfflineCode:
+      if (!NoJobRunning()) break;
       try {
         size_t pos = 1;
         int32_t id = 0;
@@ -626,6 +674,7 @@ void TForm1::Memo1KeyPress(const std::string& line) {
 }
 
 void TForm1::WriteSingleLocation(const std::string& arguments, bool config) {
+  if (!NoJobRunning()) return;
   try {
     int32_t address = 0, value = 0;
     ReadAddressAndData(arguments, config ? "writeconfig" : "writeeeprom", address, value);

@@ -166,6 +166,11 @@ class TForm1 : public QMainWindow {
   // Whether a HEX file of another family may be written: the user says so
   // (No by default); the automatic mode never writes one.
   bool WriteForeignHexAnyway();
+  // One job at a time: false, with a line in the log, while one runs.
+  bool NoJobRunning();
+  // Disables, or enables again, every control that starts a job or
+  // touches the link.
+  void SetJobRunning(bool running);
   // "writeeeprom" and "writeconfig": one location, on a PIC found as for a
   // check.
   void WriteSingleLocation(const std::string& arguments, bool config);
@@ -205,6 +210,7 @@ class TForm1 : public QMainWindow {
   QStringList args_;
   bool autoWrite_ = false;
   bool automaticJob_ = false;  // the write the command line started runs
+  bool jobRunning_ = false;
   bool autoClose_ = false;
   int exitCode_ = 0;
   QTimer timerStart_;

@@ -9,12 +9,14 @@
 namespace vantlebld {
 
 // The message pane the log writes into: its last line can be read,
-// removed and added.
+// removed and added. Prompt leaves a fresh empty line for typing, which the
+// next line added fills.
 struct TLogPane {
   virtual ~TLogPane() = default;
   virtual std::string LastLine() const = 0;
   virtual void RemoveLastLine() = 0;
   virtual void AddLine(const std::string& line) = 0;
+  virtual void Prompt() {}
 };
 
 class TMessageLog {

@@ -11,6 +11,7 @@
 #include <array>
 #include <optional>
 
+#include "sim/boot_path.h"
 #include "tests/app/window_fixture.h"
 
 namespace vantlebld {
@@ -317,11 +318,12 @@ TEST_F(MainWindowTest, AFileOfAnotherFamilyIsWrittenOnlyWhenTheUserSaysSo) {
   EXPECT_EQ(automatic.ExitCode(), 3);
 }
 
-// Typing a command and Enter into the message pane.
+// A console command as a person enters it: typed into the message pane
+// where the caret stands, then Enter.
 void Type(TForm1& form, const std::string& line) {
   QPlainTextEdit& memo = *form.Controls().Memo1;
-  memo.moveCursor(QTextCursor::End);
-  memo.insertPlainText(QString::fromStdString("\n" + line));
+  memo.setFocus();
+  QTest::keyClicks(&memo, QString::fromStdString(line));
   QTest::keyClick(&memo, Qt::Key_Return);
 }
 
@@ -369,10 +371,50 @@ TEST_F(MainWindowTest, ConsoleCommandsWithoutALink) {
   Type(f, "offline_code 41h");
   EXPECT_EQ(f.Engine().OperatingMode, 1);
   EXPECT_TRUE(Logged("Working offline, Assuming PIC code = 41h "));
-  f.bJustCheckPICClick();  // no link needed now
+  QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);  // no link needed now
   EXPECT_TRUE(Logged(kFound));
+  // The job left the caret on a fresh line: the next command is read whole.
   Type(f, "offline_code");
   EXPECT_TRUE(Logged("Error!"));
+}
+
+// While a write searches, a person tries the other ways to start a job or
+// move its link: the controls are disabled, console commands are refused
+// with a line; the write then ends and the PIC starts through its
+// bootloader.
+TEST_F(MainWindowTest, OneJobAtATime) {
+  TForm1& f = Start();
+  ui().edHexName->setCurrentText(kHex);
+  TSimLine sim(TSimOptions{.ListenAfterMs = 300});  // answers after some probes
+  ui().comboPortName->setCurrentText(QString::fromStdString(sim.path));
+  bool tried = false;
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    if (tried || !LoggedStart("  Searching for PIC")) return;
+    tried = true;
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             ui().bWriteFlash, ui().bJustCheckPIC, ui().bSearchCOM, ui().comboPortName,
+             ui().ComboBaud, ui().edHexName, ui().seTimeout, ui().cbOperatingMode, ui().bTermOpen,
+             ui().bRemoteReset, ui().edTermSend})
+      EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_TRUE(!ui().bAbortSearch->isHidden() && ui().bAbortSearch->isEnabled());
+    QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);
+    QTest::keyClick(ui().Memo1, Qt::Key_Return);  // off the log's last line
+    for (const char* command : {"clearallflash", "writeeeprom 0 1", "offline_code 41h"})
+      Type(f, command);
+  });
+  user.start(10);
+  QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
+  user.stop();
+  Finish(sim);
+  EXPECT_TRUE(tried);
+  EXPECT_EQ(std::ranges::count(f.LogList(), "   Busy: wait until the running job has ended"), 3);
+  EXPECT_EQ(std::ranges::count(f.LogList(), std::string(kFound)), 1);
+  EXPECT_TRUE(LoggedStart("   WRITE OK  at "));
+  EXPECT_EQ(f.Engine().OperatingMode, kModeSerial);
+  EXPECT_TRUE(JudgeBootPath(sim.pic.Pic(), sim.pic.Flash()).Ok);
+  EXPECT_TRUE(ui().bJustCheckPIC->isEnabled() && ui().comboPortName->isEnabled() &&
+              ui().bAbortSearch->isHidden());
 }
 
 TEST_F(MainWindowTest, ToolsPageRecomputesOnEveryChange) {
