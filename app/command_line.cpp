@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "app/console.h"
+
 #include <stdexcept>
 
 namespace vantlebld {
@@ -59,6 +61,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         continue;
       }
       const std::string lower = Lower(arg);
+      if (lower == "-h" || lower == "--help" || lower == "/?") {
+        result.Help = true;
+        continue;
+      }
       const char kind = lower.size() > 1 ? lower[1] : '\0';
       switch (kind) {
         case 'a':
@@ -70,33 +76,42 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         case 'b': {
           const auto baud = DecimalValue(lower.substr(2, kBaudDigits));
           // -1 is what a failed reading gives, so it counts as no number.
-          if (!baud || *baud == -1) throw std::runtime_error("incorrect baud");
+          if (!baud || *baud == -1) throw std::runtime_error("incorrect baud: " + arg);
           result.Baud = std::to_string(*baud);
           break;
         }
         case 'c': {
           const bool com = lower.size() > 3 && lower[2] == 'o' && lower[3] == 'm';
           if (!com || !DecimalValue(lower.substr(4, kComDigits)))
-            throw std::runtime_error("no com specified");
+            throw std::runtime_error("no com specified: " + arg);
           result.Port = Upper(arg.substr(1, kComNameLength));
           break;
         }
         case 'p': {
           // Linux port names: -p/dev/ttyUSB0, -pttyACM0, taken as given.
-          if (arg.size() <= 2) throw std::runtime_error("no port specified");
+          if (arg.size() <= 2) throw std::runtime_error("no port specified: " + arg);
           result.Port = arg.substr(2);
           break;
         }
         default:
+          if (result.ExitCode == 0) result.Error = "unknown switch " + arg;
           result.ExitCode = kExitBadCommandLine;
           break;
       }
     }
-  } catch (const std::exception&) {
-    // The message is not shown; the exit code says the command line was bad.
+  } catch (const std::exception& e) {
+    if (result.ExitCode == 0) result.Error = e.what();
     result.ExitCode = kExitBadCommandLine;
   }
   return result;
+}
+
+std::string CommandLineUsage() {
+  std::string usage = "Usage: vantlebld [-a] [-x] [-b<baud>] [-com<n> | -p<port>] [file.hex]\n";
+  for (const auto& line : ConsoleHelpLines()) {
+    if (line.rfind("command line", 0) == 0 || line.rfind("  ...", 0) == 0) usage += line + "\n";
+  }
+  return usage;
 }
 
 }  // namespace vantlebld

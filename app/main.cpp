@@ -1,15 +1,34 @@
 // VantleBld: the window program.
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "app/application.h"
+#include "app/command_line.h"
 #include "app/main_window.h"
+#include "app/window_text.h"
 #include "vantlebld_version.h"
 
 int main(int argc, char** argv) {
+  // --help needs no display.
+  if (vantlebld::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc)).Help) {
+    std::fputs(vantlebld::CommandLineUsage().c_str(), stdout);
+    return 0;
+  }
   vantlebld::TApplication app(argc, argv);
   QApplication::setApplicationName("VantleBld");
   QApplication::setApplicationVersion(VANTLEBLD_VERSION);
+  const QStringList args = QApplication::arguments().mid(1);  // without Qt's own options
+  // A script that calls the program reads why it refused its command line.
+  const vantlebld::TCommandLine commandLine =
+      vantlebld::ParseCommandLine(vantlebld::ToStdList(args));
+  if (commandLine.ExitCode != 0) {
+    std::fprintf(stderr, "vantlebld: %s\n%s", commandLine.Error.c_str(),
+                 vantlebld::CommandLineUsage().c_str());
+  }
   int code = 0;
   {
-    vantlebld::TForm1 form(QApplication::arguments().mid(1));
+    vantlebld::TForm1 form(args);
     form.show();
     code = QApplication::exec();
     if (code == 0) code = form.ExitCode();

@@ -324,6 +324,9 @@ void TForm1::PrintBanner() {
 
 void TForm1::AddLog(uint8_t flags, const std::string& text) {
   log_.AddLog(flags, text, *pane_);
+  // Unattended, errors and warnings and the final word go to stderr too.
+  if (automaticJob_ && ((flags & LogIndent6) != 0 || text.rfind(kWriteOk, 0) == 0))
+    std::fprintf(stderr, "%s\n", log_.LogList().back().c_str());
   Repaint();
 }
 
@@ -408,7 +411,7 @@ void TForm1::FinishJob() {
   }
 }
 
-void TForm1::ShowError() {
+void TForm1::ShowError(const std::exception& error) {
   TakeTrayImage(TStatusImage::Error);
   AddLog(LogIndent6, "ERROR!");
   try {
@@ -417,6 +420,7 @@ void TForm1::ShowError() {
   } catch (const std::exception&) {
     // the link failed already; the job's own error is the one to show
   }
+  AddLog(LogIndent3 | LogIndent6, error.what());
 }
 
 bool TForm1::NoJobRunning() {
@@ -513,8 +517,7 @@ void TForm1::bWriteFlashClick() {
     FinishJob();
     if (autoWrite_ && autoClose_) QuitWithCode(0);
   } catch (const std::exception& e) {
-    ShowError();
-    AddLog(LogIndent3 | LogIndent6, e.what());
+    ShowError(e);
     if (autoWrite_ && autoClose_) QuitWithCode(kExitWriteFailed);
   }
   RestoreButtons();
@@ -533,8 +536,8 @@ void TForm1::bJustCheckPICClick() {
   try {
     ConnectAndIdentify(false);
     FinishJob();
-  } catch (const std::exception&) {
-    ShowError();
+  } catch (const std::exception& e) {
+    ShowError(e);
   }
   RestoreButtons();
 }
@@ -548,8 +551,8 @@ void TForm1::ClearAllFlash() {
     engine_.ReallocateReset(WriteForeignHexAnyway());
     engine_.WriteFlash(ui_->cbWriteEE->isChecked());
     FinishJob();
-  } catch (const std::exception&) {
-    ShowError();
+  } catch (const std::exception& e) {
+    ShowError(e);
   }
   RestoreButtons();
 }
@@ -689,10 +692,7 @@ void TForm1::WriteSingleLocation(const std::string& arguments, bool config) {
            Format(config ? "performed: CFG[%06Xh]<-%Xh " : "performed: eeprom[%06Xh]<-%Xh ",
                   address, value));
   } catch (const std::exception& e) {
-    ShowError();
-    // A missing argument is ours to refuse: say which.
-    if (dynamic_cast<const ENotationError*>(&e) != nullptr)
-      AddLog(LogIndent3 | LogIndent6, e.what());
+    ShowError(e);
   }
   RestoreButtons();
 }

@@ -49,7 +49,8 @@ class TForm1 : public QMainWindow {
   // The steps every job is made of.
   void ConnectAndIdentify(bool loadHex);
   void FinishJob();
-  void ShowError();
+  // Logs "ERROR!" and why the job failed, and closes the link.
+  void ShowError(const std::exception& error);
   void RestoreButtons();
   void QuitWithCode(int code);
   void ClearAllFlash();

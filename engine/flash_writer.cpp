@@ -109,7 +109,7 @@ bool TVantleBootloader::WriteFlash(bool writeEEPROM) {
           .count();
   // The whole time in seconds: a write longer than a minute shows all of it.
   Log(LogIndent3,
-      Format("WRITE OK  at %s,   time:%lld.%03lld sec", ClockText(std::time(nullptr)).c_str(),
+      Format("%s  at %s,   time:%lld.%03lld sec", kWriteOk, ClockText(std::time(nullptr)).c_str(),
              static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000)));
   return result;
 }

@@ -46,6 +46,9 @@ inline bool IsDsPIC(uint8_t family) {
   return family == kFamilyDsPIC30 || family == kFamilyDsPIC33;
 }
 
+// The start of the line that ends every successful write.
+constexpr char kWriteOk[] = "WRITE OK";
+
 // The activation byte the firmware listens for, unless the user names another.
 constexpr uint8_t kDefaultIDCode = 0xC1;
 

@@ -36,23 +36,45 @@ class AppProgramTest : public testing::Test {
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     return p.exitCode();
   }
-  static int App(const QStringList& args) {
+  // Runs the program; its standard output and error land in out and err.
+  static int App(const QStringList& args, std::string* out = nullptr, std::string* err = nullptr) {
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     app.setProcessEnvironment(env);
     app.start(kApp, args);
-    return Finish(app);
+    const int code = Finish(app);
+    if (out != nullptr) *out = app.readAllStandardOutput().toStdString();
+    if (err != nullptr) *err = app.readAllStandardError().toStdString();
+    return code;
   }
 };
 
+// Unattended, the program says why it ends as it does: the usage, the
+// switch it refused, the failed write's error lines.
 TEST_F(AppProgramTest, ExitCodesOfTheCommandLineAndOfTheAutomaticWrite) {
-  const std::pair<QStringList, int> cases[] = {
-      {{"-q"}, 1},
-      {{"-x", "-a", "-com123", "-b9600", kMissingHex}, 3},
+  const struct {
+    QStringList args;
+    int code;
+    std::string out, err;  // parts of what it prints
+  } cases[] = {
+      {{"--help"}, 0, "Usage: vantlebld [-a] [-x]", ""},
+      {{"-h"}, 0, "  ...exit code(errolevel): 0=ok,  1=bad_com, 3=error_writing_flash\n", ""},
+      {{"-q"}, 1, "", "vantlebld: unknown switch -q\nUsage: vantlebld"},
+      {{"-x", "-a", "-p"}, 1, "", "vantlebld: no port specified: -p\n"},
+      {{"-x", "-a", "-com123", "-b9600", kMissingHex},
+       3,
+       "",
+       "      ERROR!\n         Communication error 1: Cannot open /dev/COM12: No such file or "
+       "directory\n"},
   };
-  for (const auto& [args, code] : cases)
-    EXPECT_EQ(App(args), code) << args.join(' ').toStdString();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    std::string out, err;
+    EXPECT_EQ(App(c.args, &out, &err), c.code);
+    EXPECT_NE(out.find(c.out), std::string::npos) << out;
+    EXPECT_NE(err.find(c.err), std::string::npos) << err;
+  }
   // The last run's command line is stored for the next.
   std::ifstream in(settings_);
   const std::string saved{std::istreambuf_iterator<char>(in), {}};
@@ -68,7 +90,9 @@ TEST_F(AppProgramTest, AutomaticWriteIntoTheVirtualPicEndsWithCodeZero) {
   }
   const QString line = QString::fromUtf8(sim.readLine()).trimmed();
   ASSERT_TRUE(line.startsWith("PTY /")) << line.toStdString();
-  EXPECT_EQ(App({"-a", "-x", kHex, "-p" + line.mid(4)}), 0);
+  std::string err;
+  EXPECT_EQ(App({"-a", "-x", kHex, "-p" + line.mid(4)}, nullptr, &err), 0);
+  EXPECT_NE(err.find("\n   WRITE OK  at "), std::string::npos) << err;
   // The virtual PIC ends once the host has closed the line after the job;
   // its exit code says whether it saw any fault in what the host sent.
   EXPECT_EQ(Finish(sim), 0) << sim.readAllStandardError().toStdString();

@@ -111,10 +111,10 @@ TEST_F(MainWindowTest, FailedJobsLogTheirErrorAndRestoreTheButtons) {
     bool silentPic;  // a PIC that never answers; otherwise offline mode
     const QString& hex;
     const char* idCode;
-    const char* message;  // what a failed write adds, nine blanks in
+    const char* message;  // what a failed job adds, nine blanks in
   } cases[] = {
       {"write to a silent PIC", true, true, kHex, "C1h", "Not found!"},
-      {"check of a silent PIC", false, true, kHex, "C1h", nullptr},
+      {"check of a silent PIC", false, true, kHex, "C1h", "Not found!"},
       {"missing file", true, false, kMissingHex, "C1h", "File not found"},
       {"ID code not a number", true, false, kHex, "zz", "not an int"},
   };
@@ -131,14 +131,19 @@ TEST_F(MainWindowTest, FailedJobsLogTheirErrorAndRestoreTheButtons) {
     }
     Run(c.write, sim ? sim->path : std::string());
     EXPECT_TRUE(Logged("      ERROR!") && !Logged(kFound));
-    if (c.message != nullptr) EXPECT_TRUE(Logged(std::string(9, ' ') + c.message));
-    if (c.message == nullptr) EXPECT_FALSE(LoggedStart(std::string(9, ' ')));
+    EXPECT_TRUE(Logged(std::string(9, ' ') + c.message));
     EXPECT_EQ(f.TrayHistory(),
               (Images{TStatusImage::Idle, TStatusImage::Searching, TStatusImage::Error}));
     EXPECT_FALSE(f.Engine().Port->Active());
     EXPECT_TRUE(ui().bWriteFlash->isEnabled() && ui().bAbortSearch->isHidden());
     EXPECT_EQ(f.ExitCode(), 0);
   }
+  // A port that cannot be opened: the system's reason, for a check too.
+  Start();
+  ui().comboPortName->setCurrentText("/dev/nonexistent");
+  QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);
+  EXPECT_TRUE(Logged(
+      "         Communication error 1: Cannot open /dev/nonexistent: No such file or directory"));
 }
 
 // A person's click at a point of the screen, from the X server itself
