@@ -65,12 +65,13 @@ class TMemoPane final : public TLogPane {
     if (memo_.document()->blockCount() > 1) c.deletePreviousChar();
   }
   void AddLine(const std::string& line) override {
+    const QString shown = ToQt(PaneText(line));
     if (OnPrompt()) {
       QTextCursor c(memo_.document());
       c.movePosition(QTextCursor::End);
-      c.insertText(ToQt(line));
+      c.insertText(shown);
     } else {
-      memo_.appendPlainText(ToQt(line));
+      memo_.appendPlainText(shown);
     }
     // The newest line in view, read from its start: scrolling sideways to
     // the end of a long line would hide the start of every line. The caret
@@ -150,6 +151,11 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
   for (QLineEdit* edit : {ui_->edQuartzMHz, ui_->edMultiplier, ui_->edQBaud}) {
     connect(edit, &QLineEdit::textChanged, this, &TForm1::BrgCalculate);
   }
+  // "Abort Search" appears only during a search; its place stays, so the
+  // Port box keeps its width.
+  QSizePolicy abortPolicy = ui_->bAbortSearch->sizePolicy();
+  abortPolicy.setRetainSizeWhenHidden(true);
+  ui_->bAbortSearch->setSizePolicy(abortPolicy);
   statusPanel_ = new QLabel(this);
   statusPanel_->setFixedWidth(kStatusPanelWidth);
   ui_->StatusBarApp->addWidget(statusPanel_);
@@ -366,8 +372,9 @@ void TForm1::ConnectAndIdentify(bool loadHex) {
   ui_->bAbortSearch->setVisible(true);
   ui_->PageControl1->setCurrentIndex(kMessagesPage);
   const QString fileName = QFileInfo(ui_->edHexName->currentText()).fileName();
-  setWindowTitle("Vantle Bootloader - " + fileName);
-  QApplication::setApplicationDisplayName("VantleBld - " + fileName);
+  // One title: a display name would be added to it on Linux desktops, and
+  // to every message box's title.
+  setWindowTitle("VantleBld - " + fileName);
   QCoreApplication::processEvents();
   currentHexFile_ = ui_->edHexName->currentText();
   const std::string hexFile = ToStd(currentHexFile_);

@@ -102,11 +102,14 @@ class TForm1 : public QMainWindow {
   void StoreMacro(int n);
   void DrawGraph(const std::string& data, int kind);
   void ShowGraphPosition(int x);
+  // Opens a dump file for reading, or says in the log that nothing could.
+  void ShowFile(const QString& name);
 
   // Where the window shows errors it catches itself and where it opens a
-  // file for reading; the tests put recorders here.
+  // file for reading (false: no program took it); the tests put recorders
+  // here.
   std::function<void(const QString&)> ReportError;
-  std::function<void(const QString&)> OpenInEditor;
+  std::function<bool(const QString&)> OpenInEditor;
 
  public slots:
   void bWriteFlashClick();

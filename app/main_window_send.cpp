@@ -227,7 +227,12 @@ void TForm1::bRemoteResetClick() {
 
 void TForm1::bShowFileBinClick() {
   const QString name = ui_->edTermDumpFilename->text();
-  if (QFileInfo(name).isFile()) OpenInEditor(name);
+  if (QFileInfo(name).isFile()) ShowFile(name);
+}
+
+void TForm1::ShowFile(const QString& name) {
+  if (!OpenInEditor(name))
+    AddLog(LogIndent3, "No program could open \"" + name.toStdString() + "\"");
 }
 
 void TForm1::bShowFileHexClick() {
@@ -247,7 +252,7 @@ void TForm1::bShowFileHexClick() {
         "Cannot write file \"" + hexName.toStdString() + "\". " + hex.errorString().toStdString(),
         EVantleError::Kind::FileIO);
   hex.close();
-  OpenInEditor(hexName);
+  ShowFile(hexName);
 }
 
 void TForm1::SetUpSending() {
@@ -275,7 +280,7 @@ void TForm1::SetUpSending() {
     QMessageBox::critical(this, QCoreApplication::applicationName(), message);
   };
   OpenInEditor = [](const QString& name) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(name).absoluteFilePath()));
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(name).absoluteFilePath()));
   };
 }
 

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTableWidget>
@@ -25,8 +26,8 @@ namespace vantlebld {
 namespace {
 
 constexpr int kTerminalPollMs = 100;
-constexpr int kGraphPanelWidth = 244;  // the graph read-out
-constexpr int kKeyPanelWidth = 50;     // the last key typed into the receive window
+constexpr int kPanelMargin = 8;     // the frame around a status bar panel's text
+constexpr int kKeyPanelWidth = 50;  // the last key typed into the receive window
 constexpr int kTerminalPage = 1;
 
 // A box painted grey while it is out of use, in the window's colour
@@ -66,10 +67,14 @@ void TForm1::SetUpTerminal() {
 
   for (int i = 0; i < 2; ++i) {
     termPanels_[i] = new QLabel(ui_->StatusBar1);
-    termPanels_[i]->setFixedWidth(i == 0 ? kGraphPanelWidth : kKeyPanelWidth);
     ui_->StatusBar1->addWidget(termPanels_[i]);
   }
   termPanels_[0]->setFont(fixed);
+  // Wide enough for the longest read-out, five values around position 99999.
+  const QString widest =
+      QString::fromStdString(vantlebld::ShowGraphPosition(99999, 1, std::string(100000, '\xFF')));
+  termPanels_[0]->setFixedWidth(QFontMetrics(fixed).horizontalAdvance(widest) + kPanelMargin);
+  termPanels_[1]->setFixedWidth(kKeyPanelWidth);
 
   ui_->TranslateListEditor->horizontalHeader()->setStretchLastSection(true);
   ui_->TranslateListEditor->verticalHeader()->setVisible(false);
@@ -79,7 +84,9 @@ void TForm1::SetUpTerminal() {
     QTableWidget& grid = *ui_->TranslateListEditor;
     grid.insertRow(grid.rowCount());
     grid.setCurrentCell(grid.rowCount() - 1, 0);
-    grid.editItem(grid.currentItem());
+    // The new row has no items yet: open the editor on the cell itself.
+    grid.setFocus(Qt::OtherFocusReason);
+    grid.edit(grid.currentIndex());
   });
   connect(ui_->bTranslateDelete, &QPushButton::clicked, this, [this] {
     QTableWidget& grid = *ui_->TranslateListEditor;

@@ -49,4 +49,16 @@ std::string TextToBytes(const QString& text) {
   return text.toLatin1().toStdString();
 }
 
+std::string PaneText(const std::string& line) {
+  constexpr std::string_view kTextDump = "Str:";
+  const size_t at = line.find(kTextDump);
+  if (at == std::string::npos) return line;
+  std::string shown = line;
+  for (size_t i = at + kTextDump.size(); i < shown.size(); ++i) {
+    const auto c = static_cast<unsigned char>(shown[i]);
+    if (c < 0x20 || c >= 0x7F) shown[i] = '.';
+  }
+  return shown;
+}
+
 }  // namespace vantlebld

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantlebld {
@@ -23,5 +24,8 @@ std::vector<std::string> ToStdList(const QStringList& list);
 // as the terminal takes what the user types.
 QString BytesToText(const std::string& bytes);
 std::string TextToBytes(const QString& text);
+// A log line as the message pane shows it: the bytes after "Str:" that
+// are no printable character (control codes, 7Fh and above) read ".".
+std::string PaneText(const std::string& line);
 
 }  // namespace vantlebld

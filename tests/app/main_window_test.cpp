@@ -71,7 +71,7 @@ TEST_F(MainWindowTest, WritesTheFileIntoThePicAndRemembersItOnce) {
   // The first code bytes of the example.
   EXPECT_EQ(std::pair(first.pic.Flash().at(0x100), first.pic.Flash().at(0x101)),
             std::pair(uint8_t{0x8A}, uint8_t{0x6A}));
-  EXPECT_EQ(f.windowTitle(), "Vantle Bootloader - pic18f252_blink.hex");
+  EXPECT_EQ(f.windowTitle(), "VantleBld - pic18f252_blink.hex");
   EXPECT_EQ(f.TrayHistory(), (Images{TStatusImage::Idle, TStatusImage::Searching,
                                      TStatusImage::Found, TStatusImage::Done}));
   EXPECT_TRUE(ui().bWriteFlash->isEnabled() && ui().bAbortSearch->isHidden());

@@ -34,7 +34,10 @@ class TerminalPageTest : public MainWindowTest {
     MainWindowTest::SetUp();
     Start();
     ui().edTermDumpFilename->setText(Path("dump.bin"));
-    form_->OpenInEditor = [this](const QString& name) { opened_ << name; };
+    form_->OpenInEditor = [this](const QString& name) {
+      opened_ << name;
+      return opens_;
+    };
   }
   QString Path(const char* name) const { return dir_.filePath(name); }
   std::string Dumped(const char* name = "dump.bin") const {
@@ -80,6 +83,7 @@ class TerminalPageTest : public MainWindowTest {
   QTemporaryDir dir_;
   TLine line_;
   QStringList opened_;
+  bool opens_ = true;  // whether a program takes the file
 };
 
 TEST_F(TerminalPageTest, ShowsWhatArrivesInEveryViewAndDumpsEveryByte) {
@@ -350,10 +354,32 @@ TEST_F(TerminalPageTest, DumpViewersOpenTheRawFileOrItsHexForm) {
   EXPECT_TRUE(opened_.isEmpty()) << "no dump yet: nothing to show";
 
   std::ofstream(Path("dump.bin").toStdString(), std::ios::binary) << "A\r\nB";
-  form_->bShowFileBinClick();
-  form_->bShowFileHexClick();
+  QTest::mouseClick(ui().bShowFileBin, Qt::LeftButton);
+  QTest::mouseClick(ui().bShowFileHex, Qt::LeftButton);
   EXPECT_EQ(opened_, (QStringList{Path("dump.bin"), Path("dump.binh")}));
   EXPECT_EQ(Dumped("dump.binh"), "41 42 ");
+  // No program for the file: the log says so.
+  opens_ = false;
+  QTest::mouseClick(ui().bShowFileBin, Qt::LeftButton);
+  EXPECT_TRUE(Logged("   No program could open \"" + Path("dump.bin").toStdString() + "\""));
+}
+
+// "Add row" opens the new row's first cell: what the person types next
+// lands there.
+TEST_F(TerminalPageTest, AddRowOpensTheNewCellForTyping) {
+  form_->show();
+  form_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  ui().PageControl1->setCurrentWidget(ui().TabSheetTermOpt);
+  QTableWidget& grid = *ui().TranslateListEditor;
+  const int rows = grid.rowCount();
+  QTest::mouseClick(ui().bTranslateAdd, Qt::LeftButton);
+  ASSERT_EQ(grid.rowCount(), rows + 1);
+  QTest::keyClicks(QApplication::focusWidget(), "41");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  QCoreApplication::processEvents();  // the cell takes the text from the loop
+  ASSERT_NE(grid.item(rows, 0), nullptr);
+  EXPECT_EQ(grid.item(rows, 0)->text(), "41");
 }
 
 TEST_F(TerminalPageTest, WriteSwitchesToTheTerminalOnTheOpenLink) {

@@ -114,6 +114,13 @@ TEST(WindowText, OfflineCodeFromTheFirstThreeCharactersIDCodeFromAnyNotation) {
   EXPECT_THROW(IDCodeFromText("zz", 0x5A), ENotationError);
 }
 
+// The pane shows the text dump of a block readably; the full log keeps it.
+TEST(WindowText, PaneShowsUnprintableBytesOfTheTextDumpAsDots) {
+  EXPECT_EQ(PaneText(std::string("Hex: 41 0D 00 FF 7E   Str:A\r\0\xFF~", 31)),
+            "Hex: 41 0D 00 FF 7E   Str:A...~");
+  EXPECT_EQ(PaneText("  Found:\x01"), "  Found:\x01");  // no text dump: as it is
+}
+
 TEST(Console, CommandsMatchExactlyAndWriteCommandsByTheirFirstElevenCharacters) {
   using C = TConsoleCommand;
   const struct {
