@@ -112,6 +112,9 @@ QString ShortVersion(const QString& version) {
 TForm1::TForm1(const QStringList& args, QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()), args_(args) {
   ui_->setupUi(this);
+  // Never narrower than the row of buttons at the top: below that their
+  // texts would be cut.
+  setMinimumSize(minimumSize().expandedTo(layout()->minimumSize()));
   pane_ = std::make_unique<TMemoPane>(*ui_->Memo1);
   setAcceptDrops(true);
   programDir_ = ProgramDirectory();
