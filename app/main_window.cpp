@@ -112,9 +112,6 @@ QString ShortVersion(const QString& version) {
 TForm1::TForm1(const QStringList& args, QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()), args_(args) {
   ui_->setupUi(this);
-  // Never narrower than the row of buttons at the top: below that their
-  // texts would be cut.
-  setMinimumSize(minimumSize().expandedTo(layout()->minimumSize()));
   pane_ = std::make_unique<TMemoPane>(*ui_->Memo1);
   setAcceptDrops(true);
   programDir_ = ProgramDirectory();
@@ -154,11 +151,6 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
   for (QLineEdit* edit : {ui_->edQuartzMHz, ui_->edMultiplier, ui_->edQBaud}) {
     connect(edit, &QLineEdit::textChanged, this, &TForm1::BrgCalculate);
   }
-  // "Abort Search" appears only during a search; its place stays, so the
-  // Port box keeps its width.
-  QSizePolicy abortPolicy = ui_->bAbortSearch->sizePolicy();
-  abortPolicy.setRetainSizeWhenHidden(true);
-  ui_->bAbortSearch->setSizePolicy(abortPolicy);
   statusPanel_ = new QLabel(this);
   statusPanel_->setFixedWidth(kStatusPanelWidth);
   ui_->StatusBarApp->addWidget(statusPanel_);
@@ -358,6 +350,25 @@ void TForm1::TakeTrayImage(TStatusImage image) {
   trayHistory_.push_back(image);
 }
 
+void TForm1::showEvent(QShowEvent* event) {
+  // "Abort Search" stands in CheckPIC's place while a search runs: one
+  // width for both keeps the row as it is.
+  const int width =
+      std::max(ui_->bJustCheckPIC->sizeHint().width(), ui_->bAbortSearch->sizeHint().width());
+  ui_->bJustCheckPIC->setMinimumWidth(width);
+  ui_->bAbortSearch->setMinimumWidth(width);
+  // Never narrower than the row of buttons at the top, measured with the
+  // fonts the window shows: below that their texts would be cut.
+  layout()->invalidate();
+  setMinimumSize(minimumSize().expandedTo(layout()->totalMinimumSize()));
+  QMainWindow::showEvent(event);
+}
+
+void TForm1::ShowAbortSearch(bool searching) {
+  ui_->bAbortSearch->setVisible(searching);
+  ui_->bJustCheckPIC->setVisible(!searching);
+}
+
 void TForm1::ShowTrayImage() {
   const QIcon icon = StatusIcon(trayImage_);
   setWindowIcon(icon);
@@ -372,7 +383,7 @@ void TForm1::ConnectAndIdentify(bool loadHex) {
   timerEndWait_.stop();
   engine_.AbortRequested = false;
   SetJobRunning(true);
-  ui_->bAbortSearch->setVisible(true);
+  ShowAbortSearch(true);
   ui_->PageControl1->setCurrentIndex(kMessagesPage);
   const QString fileName = QFileInfo(ui_->edHexName->currentText()).fileName();
   // One title: a display name would be added to it on Linux desktops, and
@@ -388,7 +399,7 @@ void TForm1::ConnectAndIdentify(bool loadHex) {
   engine_.IDCode = IDCodeFromText(ToStd(ui_->edPCDetect->text()), kDefaultIDCode);
   if (loadHex) engine_.AnalyzeHex(hexFile);
   const bool found = engine_.SearchPIC(ui_->cbIgnoreUntilK->isChecked());
-  ui_->bAbortSearch->setVisible(false);  // only the search can be aborted
+  ShowAbortSearch(false);  // only the search can be aborted
   if (!found) throw EVantleError("Not found!", EVantleError::Kind::SerialLink);
   if (loadHex) engine_.ReadHex(hexFile, true);
   AddLog(LogDetail, engine_.ImageReport());
@@ -455,7 +466,7 @@ void TForm1::SetJobRunning(bool running) {
 void TForm1::RestoreButtons() {
   SetJobRunning(false);
   pane_->Prompt();
-  ui_->bAbortSearch->setVisible(false);
+  ShowAbortSearch(false);
   ShowTrayImage();
   timerEndWait_.start();
 }

@@ -154,6 +154,7 @@ class TForm1 : public QMainWindow {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -175,6 +176,8 @@ class TForm1 : public QMainWindow {
   // Disables, or enables again, every control that starts a job or
   // touches the link.
   void SetJobRunning(bool running);
+  // Abort Search in CheckPIC's place while a search runs, or back.
+  void ShowAbortSearch(bool searching);
   // "writeeeprom" and "writeconfig": one location, on a PIC found as for a
   // check.
   void WriteSingleLocation(const std::string& arguments, bool config);

@@ -202,6 +202,15 @@ TEST_F(TerminalPageTest, HoldingTheRightButtonOnTheGraphHoldsThePoll) {
   QApplication::sendEvent(ui().ImageGraph, &move);
   EXPECT_EQ(form_->TermStatusText(0).toStdString(),
             "pos:[2]:             ?    61h {62h}  63h   ?   ");
+  // The panel shows the read-out whole, even at a five-digit position.
+  const QString wide = "pos:[12345]:           41h  42h {43h}  44h  45h ";
+  int panels = 0;
+  for (const QLabel* panel : ui().StatusBar1->findChildren<QLabel*>()) {
+    if (panel->text() != form_->TermStatusText(0)) continue;
+    ++panels;
+    EXPECT_GE(panel->contentsRect().width(), panel->fontMetrics().horizontalAdvance(wide));
+  }
+  EXPECT_EQ(panels, 1);
 }
 
 TEST_F(TerminalPageTest, SendModesConvertTheTextAndKeepAHistory) {
