@@ -1,7 +1,7 @@
 #include "app/main_window.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -337,12 +337,22 @@ void TForm1::SetProgress(int32_t value) {
 }
 
 void TForm1::Repaint() {
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  // That pass leaves the user's input queued but takes the event loop's
-  // wake-up with it; under the GLib dispatcher the next full pass (the
-  // search's idle call) would then not look at the queued input, and
-  // "Abort Search" would never be seen. Wake the loop again.
-  QCoreApplication::eventDispatcher()->wakeUp();
+  // Every event runs, the user's input too: while a job runs, the controls
+  // that could start another or touch its link are disabled, so a click
+  // there is dropped now instead of starting a job once this one ends. (A
+  // pass that left input queued also took the event loop's wake-up with it
+  // under the GLib dispatcher: the search's idle call then never saw a
+  // click on "Abort Search".)
+  QCoreApplication::processEvents();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // The job runs on this window's stack: it ends first.
+  if (!NoJobRunning()) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
 }
 
 void TForm1::TakeTrayImage(TStatusImage image) {

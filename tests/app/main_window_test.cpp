@@ -381,37 +381,45 @@ TEST_F(MainWindowTest, ConsoleCommandsWithoutALink) {
   EXPECT_TRUE(Logged("Error!"));
 }
 
-// While a write searches, a person tries the other ways to start a job or
-// move its link: the controls are disabled, console commands are refused
-// with a line; the write then ends and the PIC starts through its
-// bootloader.
+// While a write searches, and again while its blocks go out to a PIC that
+// takes its time, a person tries the other ways to start a job or touch
+// its link: the controls are disabled, console commands and closing the
+// window are refused with a line; the write ends and the PIC starts
+// through its bootloader, and nothing else runs after it.
 TEST_F(MainWindowTest, OneJobAtATime) {
   TForm1& f = Start();
   ui().edHexName->setCurrentText(kHex);
-  TSimLine sim(TSimOptions{.ListenAfterMs = 300});  // answers after some probes
+  // Answers after some probes; each block takes 30 ms to write.
+  TSimLine sim(TSimOptions{.WriteMs = 30, .ListenAfterMs = 300});
   ui().comboPortName->setCurrentText(QString::fromStdString(sim.path));
-  bool tried = false;
+  const auto writing = [&f] {
+    return std::ranges::any_of(f.LogList(), [](const std::string& l) {
+      return l.find("Writing flash") != std::string::npos;
+    });
+  };
+  int tries = 0;
   QTimer user;
   QObject::connect(&user, &QTimer::timeout, [&] {
-    if (tried || !LoggedStart("  Searching for PIC")) return;
-    tried = true;
+    if (!(tries == 0 && LoggedStart("  Searching for PIC")) && !(tries == 1 && writing())) return;
+    ++tries;
     for (QWidget* w : std::initializer_list<QWidget*>{
              ui().bWriteFlash, ui().bJustCheckPIC, ui().bSearchCOM, ui().comboPortName,
              ui().ComboBaud, ui().edHexName, ui().seTimeout, ui().cbOperatingMode, ui().bTermOpen,
              ui().bRemoteReset, ui().edTermSend})
       EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
-    EXPECT_TRUE(!ui().bAbortSearch->isHidden() && ui().bAbortSearch->isEnabled());
-    QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);
+    EXPECT_EQ(!ui().bAbortSearch->isHidden(), tries == 1);  // only while it can abort
+    QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
     QTest::keyClick(ui().Memo1, Qt::Key_Return);  // off the log's last line
     for (const char* command : {"clearallflash", "writeeeprom 0 1", "offline_code 41h"})
       Type(f, command);
+    f.close();
   });
   user.start(10);
   QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
   user.stop();
   Finish(sim);
-  EXPECT_TRUE(tried);
-  EXPECT_EQ(std::ranges::count(f.LogList(), "   Busy: wait until the running job has ended"), 3);
+  EXPECT_EQ(tries, 2);
+  EXPECT_EQ(std::ranges::count(f.LogList(), "   Busy: wait until the running job has ended"), 8);
   EXPECT_EQ(std::ranges::count(f.LogList(), std::string(kFound)), 1);
   EXPECT_TRUE(LoggedStart("   WRITE OK  at "));
   EXPECT_EQ(f.Engine().OperatingMode, kModeSerial);
