@@ -280,21 +280,6 @@ TEST_F(CliTest, EveryWriteBootsOrIsRefused) {
   EXPECT_EQ(r.err, "vantlebld-cli: Address bigger than 255\n");
 }
 
-// The PIC18F252 example through vantlebld-sim on a pseudo-terminal: the
-// virtual PIC judges the boot path itself when the host is done.
-TEST_F(CliTest, VirtualPicProgramJudgesTheBootPath) {
-  const std::string port = StartSim({"--code", "41h"});
-  ASSERT_FALSE(port.empty());
-  const RunResult r = Cli({"write", Example("pic18f252_blink"), "--port", port});
-  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-  const RunResult served = Finish(sim);
-  ASSERT_EQ(served.exitCode, 0);
-  EXPECT_NE(served.err.find("\nboot path: 000000 -> 007E00 (bootloader) -> 007DF8 (slot) -> "
-                            "000100\n"),
-            std::string::npos)
-      << served.err;
-}
-
 }  // namespace
 }  // namespace vantlebld::test
 

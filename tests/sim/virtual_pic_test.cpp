@@ -73,33 +73,8 @@ TEST_P(FamilyTest, WritesGoodBlocksOutsideItsOwnCodeAndExportsAllOfItsMemory) {
   EXPECT_EQ(hex.size(), pic.Flash().size() + pic.EEPROM().size() * perEEPROMByte);
 }
 
-// Decodes the family's jump at a HEX address into the program address it
-// reaches, as the PIC would execute it; -1 when it is no such jump.
-int64_t JumpTarget(const TPICInfo& info, const std::vector<uint8_t>& f, uint32_t a) {
-  const auto word = [&](uint32_t i) { return f[a + 2 * i] | (f[a + 2 * i + 1] << 8); };
-  if (Is16F(info.Family)) {
-    // MOVLW k; MOVWF PCLATH; GOTO: PCLATH<4:3> give the page.
-    if ((word(0) & 0x3F00) != 0x3000 || word(1) != 0x008A || (word(2) & 0x3800) != 0x2800)
-      return -1;
-    return ((word(0) & 0x18) << 8) | (word(2) & 0x7FF);
-  }
-  if (Is18F(info.Family)) {
-    if ((word(0) & 0xFF00) != 0xEF00 || (word(1) & 0xF000) != 0xF000) return -1;
-    return ((word(1) & 0xFFF) << 8) | (word(0) & 0xFF);
-  }
-  if (f[a + 2] != 0x04 || f[a + 3] || f[a + 5] || f[a + 6] || f[a + 7]) return -1;
-  return f[a] | (f[a + 1] << 8) | (f[a + 4] << 16);
-}
-
-TEST_P(FamilyTest, ResetJumpsToTheEntryWhoseStubJumpsToTheSlot) {
-  const auto entry =
-      static_cast<uint32_t>(info.StartBldZone + info.BldSlotInstr * info.BytesPerInstrPC) / 2;
-  EXPECT_EQ(pic.Memory().EntryAddress(), entry);
-  EXPECT_EQ(JumpTarget(info, pic.Flash(), 0), entry);
-  EXPECT_EQ(JumpTarget(info, pic.Flash(), 2 * entry), info.StartBldZone / 2);
-  // The empty slot just below the entry reads erased; a dsPIC phantom 00h.
-  EXPECT_EQ(pic.Flash()[2 * entry - 1], IsDsPIC(info.Family) ? 0x00 : 0xFF);
-}
+// What the PIC does after reset on this memory (the jump at 0, the stub at
+// the entry): the boot-path judge's tests.
 
 INSTANTIATE_TEST_SUITE_P(EveryFamily, FamilyTest,
                          ::testing::Values(0x31, 0x41, 0x51, 0x61, 0x71, 0x82));
