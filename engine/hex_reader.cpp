@@ -102,7 +102,22 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
     HexDsPIC = true;  // cleared by the first non-zero fourth byte
   }
 
-  const std::string text = ReadWholeFile(fileName);  // an open failure skips the log line below
+  // A job analyses the file before the search and loads it after: the load
+  // takes the bytes the analysis read, once, so a file rewritten meanwhile
+  // (a build finishing) cannot mix two versions. An open failure skips the
+  // log line below.
+  std::string text;
+  if (load && fileName == analyzedHexName_) {
+    text = std::move(analyzedHexText_);
+  } else {
+    text = ReadWholeFile(fileName);
+  }
+  analyzedHexName_.clear();
+  analyzedHexText_.clear();
+  if (!load) {
+    analyzedHexName_ = fileName;
+    analyzedHexText_ = text;
+  }
   try {
     const size_t flashSize = pic.FlashSize > 0 ? static_cast<size_t>(pic.FlashSize) : 0;
     const size_t flashLimit = std::min({flashSize, FlashData.size(), FlashFlag.size()});

@@ -278,6 +278,9 @@ class TVantleBootloader {
   void ResizeFlashImage(int32_t size);
 
  private:
+  // The file the last analysis read, kept for the load that follows it.
+  std::string analyzedHexName_;
+  std::string analyzedHexText_;
   // A HEX file's byte in the bootloader zone: the two log lines and the
   // error "Overwriting bootloader denied".
   void RefuseBootloaderZoneData();

@@ -197,6 +197,19 @@ TEST_F(HexLoadTest, LoadingUpdatesOnlyTheMarksItSees) {
   EXPECT_EQ(log.back(), kNotUnderstood);
 }
 
+// A file rewritten between the analysis and the load (a build finishing
+// during the search) is loaded as it was analysed; the next job reads it
+// anew.
+TEST_F(HexLoadTest, TheLoadTakesTheBytesTheAnalysisRead) {
+  const std::string file = WriteHex(JoinLines({HexRecord(0x10, 0, {0xAA}), kHexEnd}));
+  ASSERT_TRUE(engine.AnalyzeHex(file));
+  WriteHex(JoinLines({HexRecord(0x20, 0, {0xBB}), kHexEnd}));
+  ASSERT_TRUE(Load(kFamily18F, 0x100, JoinLines({HexRecord(0x20, 0, {0xBB}), kHexEnd})));
+  ExpectImage({{0x10, 0xAA}}, {});
+  ASSERT_TRUE(engine.ReadHex(file, true));
+  ExpectImage({{0x20, 0xBB}}, {});
+}
+
 // --- The image ---
 
 constexpr int kData = 0;
