@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "app/console.h"
+#include "engine/defaults.h"
 
 #include <stdexcept>
 
@@ -11,7 +12,6 @@ namespace {
 constexpr size_t kBaudDigits = 7;
 constexpr size_t kComDigits = 2;
 constexpr size_t kComNameLength = 5;  // "COM" and at most two digits
-constexpr int kExitBadCommandLine = 1;
 
 // A decimal integer and nothing else (an optional sign, as the usual
 // integer reading takes it).

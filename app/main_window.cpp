@@ -40,7 +40,6 @@ namespace {
 
 constexpr int kStartDelayMs = 100;
 constexpr int kEndWaitMs = 2000;
-constexpr int kExitWriteFailed = 3;
 constexpr int kMessagesPage = 0;
 constexpr int kTerminalPage = 1;
 constexpr int kStatusPanelWidth = 200;
@@ -546,10 +545,10 @@ void TForm1::bWriteFlashClick() {
     engine_.ReallocateReset(WriteForeignHexAnyway());
     engine_.WriteFlash(ui_->cbWriteEE->isChecked());
     FinishJob();
-    if (autoWrite_ && autoClose_) QuitWithCode(0);
+    if (autoWrite_ && autoClose_) QuitWithCode(kExitOk);
   } catch (const std::exception& e) {
     ShowError(e);
-    if (autoWrite_ && autoClose_) QuitWithCode(kExitWriteFailed);
+    if (autoWrite_ && autoClose_) QuitWithCode(kExitJobFailed);
   }
   RestoreButtons();
 }

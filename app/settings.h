@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/ini_file.h"
+#include "engine/defaults.h"
 
 namespace vantlebld {
 
@@ -25,7 +26,6 @@ inline constexpr char kSettingsFileName[] = "vantlebld.ini";
 // The HEX file history keeps LRU0..LRU14; the drop-down shows as many rows.
 constexpr int32_t kHexHistoryMax = 15;
 // The baud rate used when a baud box does not hold a usable number.
-constexpr int32_t kDefaultBaudRate = 115200;
 // The main window's design size.
 constexpr int32_t kDesignWidth = 586;
 constexpr int32_t kDesignHeight = 372;
@@ -71,7 +71,7 @@ struct TSettings {
   std::string COMport = "COM1";  // comboPortName's text
   // ComboBaud's text as stored. The engine's BaudRate is BaudRateOf(it), as
   // ComboBaudChange sets it, and that number is what gets written back.
-  std::string COMspeed = "115200";
+  std::string COMspeed = kDefaultBaudText;
   int32_t StopBits = 1;  // the engine's StopBits: 2 gives two stop bits
   // LabelBaudAlert ("!!", hint "COM has additional setting in ini file")
   // shown: the file asked for StopBits other than 1. Only LoadSettings sets
@@ -108,7 +108,7 @@ struct TSettings {
   bool TerminalBaudSave = false;         // cbTerminalBaudSave ("Also Save Terminal BaudRate")
   // cbTerminalBaud's text: the stored TerminalBaud when TerminalBaudSave is
   // set, otherwise ComboBaud's text (the terminal follows the bootloader).
-  std::string TerminalBaud = "115200";
+  std::string TerminalBaud = kDefaultBaudText;
   std::array<std::string, 3> MacroStrings = {"\\x0d\\x0a", "", ""};  // MacroStrings, Char\ notation
   // The terminal window's font. Always written; read here, but the terminal
   // keeps its own font unless the window chooses to apply these.

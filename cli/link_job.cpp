@@ -10,11 +10,8 @@ namespace vantlebld {
 
 namespace {
 
-constexpr int32_t kDefaultBaud = 115200;
 constexpr int64_t kDefaultSearchSeconds = 7;
 constexpr int64_t kDefaultTimeoutMs = 300;
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 3;
 
 uint8_t CodeOption(const CliOptions& o, const std::string& name) {
   return static_cast<uint8_t>(o.Number(name, 0, 0, 255));
@@ -45,7 +42,7 @@ void TSimulatedPic::Stop() {
 
 TLinkPlan ApplyLinkOptions(TVantleBootloader& engine, const CliOptions& o) {
   TLinkPlan plan;
-  plan.Baud = static_cast<int32_t>(o.Number("baud", kDefaultBaud, 1, 100000000));
+  plan.Baud = static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, 100000000));
   engine.BaudRate = plan.Baud;
   engine.SearchSeconds =
       static_cast<int32_t>(o.Number("search-seconds", kDefaultSearchSeconds, 1, 3600));
@@ -127,7 +124,7 @@ int RunCheck(TVantleBootloader& engine, const CliOptions& o, std::string& error)
     throw;
   } catch (const std::exception& e) {
     error = e.what();
-    return kExitFailed;
+    return kExitJobFailed;
   }
   try {
     ConnectAndIdentify(engine, plan, o, "");
@@ -137,7 +134,7 @@ int RunCheck(TVantleBootloader& engine, const CliOptions& o, std::string& error)
     engine.Log(LogIndent6, "ERROR!");
     error = e.what();
     DisconnectQuietly(engine);
-    return kExitFailed;
+    return kExitJobFailed;
   }
 }
 

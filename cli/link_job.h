@@ -38,7 +38,7 @@ class TSimulatedPic {
 // The port to open and how, as the link options say.
 struct TLinkPlan {
   std::string Port;
-  int32_t Baud = 115200;
+  int32_t Baud = kDefaultBaudRate;
   std::unique_ptr<TSimulatedPic> Simulation;
 };
 

@@ -19,10 +19,6 @@ namespace {
 
 using namespace vantlebld;
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitFailed = 3;
-
 // Multi-line log texts (the image report) carry CR LF inside.
 std::string WithoutCR(const std::string& line) {
   std::string text;
@@ -56,7 +52,7 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJ
     out.Add(0, line);
   if (PicTableLoaded()) return kExitOk;
   out.Add(LogIndent3, "Warning:  piccodes.ini  not found.");
-  return kExitFailed;
+  return kExitJobFailed;
 }
 
 int Run(const CliOptions& o) {
@@ -76,7 +72,7 @@ int Run(const CliOptions& o) {
   if (isatty(STDERR_FILENO) && (o.Command == "write" || o.Command == "clear-all")) {
     bar = std::make_unique<TProgressBar>(
         [](const std::string& text) { std::cerr << text << std::flush; },
-        static_cast<int32_t>(o.Number("baud", 115200, 1, 100000000)));
+        static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, 100000000)));
     engine.OnBlock = [&bar](TVantleBootloader& e, int32_t length) {
       bar->BlockStarting(length, e.BlocksToWrite);
     };
@@ -86,17 +82,17 @@ int Run(const CliOptions& o) {
   }
   if (o.Has("piccodes") && !engine.LoadPicCodesFile(o.Value("piccodes"))) {
     out.Flush();
-    return kExitFailed;
+    return kExitJobFailed;
   }
   TJobReport report;
   report.Say = [&out](const std::string& line) { out.Add(0, line); };
-  int code = kExitFailed;
+  int code = kExitJobFailed;
   try {
     code = RunJob(engine, o, out, report);
   } catch (const CliUsageError& e) {
     out.Flush();
     std::cerr << "vantlebld-cli: " << e.what() << "\n\n" << CliUsage();
-    return kExitUsage;
+    return kExitBadCommandLine;
   } catch (const std::exception& e) {
     out.Add(LogIndent6, "ERROR!");
     out.Add(LogIndent3 | LogIndent6, e.what());
@@ -117,7 +113,7 @@ int main(int argc, char** argv) {
     options = ParseCli(args);
   } catch (const CliUsageError& e) {
     std::cerr << "vantlebld-cli: " << e.what() << "\n\n" << CliUsage();
-    return kExitUsage;
+    return kExitBadCommandLine;
   }
   if (options.Help) {
     std::cout << CliUsage();

@@ -12,8 +12,6 @@ namespace vantlebld {
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 3;
 constexpr int64_t kMaxAddress = 0xFFFFFF;
 
 }  // namespace
@@ -62,13 +60,13 @@ int RunWrite(TVantleBootloader& engine, const CliOptions& o, TJobReport& report,
     engine.Log(LogIndent3 | LogIndent6, e.what());
     DisconnectQuietly(engine);
     if (engine.LinkStats.BlocksSent > 0) report.Say(LinkReport(engine.LinkStats));
-    return kExitFailed;
+    return kExitJobFailed;
   }
   report.Say(LinkReport(engine.LinkStats));
   if (plan.Simulation) {
     plan.Simulation->Stop();
     if (!JudgeVirtualPic(plan.Simulation->Pic(), file, !o.Has("no-eeprom"), clearAll, report))
-      return kExitFailed;
+      return kExitJobFailed;
   }
   return kExitOk;
 }
@@ -99,7 +97,7 @@ int RunSingleWrite(TVantleBootloader& engine, const CliOptions& o, TJobReport& r
     engine.Log(LogIndent6, "ERROR!");
     report.Error = e.what();
     DisconnectQuietly(engine);
-    return kExitFailed;
+    return kExitJobFailed;
   }
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/defaults.h"
 #include "platform/serial_port.h"
 #include "platform/udp_client.h"
 
@@ -48,9 +49,6 @@ inline bool IsDsPIC(uint8_t family) {
 
 // The start of the line that ends every successful write.
 constexpr char kWriteOk[] = "WRITE OK";
-
-// The activation byte the firmware listens for, unless the user names another.
-constexpr uint8_t kDefaultIDCode = 0xC1;
 
 // Operating modes of the link.
 constexpr uint8_t kModeSerial = 0;

@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;
+// 0 and 1 as for the other programs (kExitOk, kExitBadCommandLine); 2 says
+// the host did something the firmware would not take.
 constexpr int kExitHostErrors = 2;
 
 // A stop signal may come before the server exists; it is remembered and
@@ -41,7 +41,7 @@ void InstallStopSignals() {
 
 int Fail(const std::string& message) {
   std::cerr << "vantlebld-sim: " << message << '\n';
-  return kExitUsage;
+  return vantlebld::kExitBadCommandLine;
 }
 
 // The table entry for the code with its geometry derived, or an error text.
@@ -103,18 +103,18 @@ int main(int argc, char** argv) {
     c = ParseSimCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const TSimUsageError& e) {
     std::cerr << "vantlebld-sim: " << e.what() << "\n\n" << SimUsage();
-    return kExitUsage;
+    return vantlebld::kExitBadCommandLine;
   }
   if (c.Help) {
     std::cout << SimUsage();
-    return kExitOk;
+    return vantlebld::kExitOk;
   }
   InstallStopSignals();
   TPICInfo info;
   std::string error;
   if (!LoadPic(c, info, error)) return Fail(error);
 
-  int result = kExitOk;
+  int result = vantlebld::kExitOk;
   try {
     TVirtualPic pic(c.Code, info, c.Options);
     TPtyServer server(pic, c.BaudPace);
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
       server.Run();
     } catch (const std::exception& e) {
       std::cerr << "vantlebld-sim: " << e.what() << '\n';
-      result = kExitUsage;
+      result = vantlebld::kExitBadCommandLine;
     }
     g_server.store(nullptr);
     if (!c.Link.empty()) std::filesystem::remove(c.Link);
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
       out << pic.ExportHex();
       if (!out.flush()) {
         std::cerr << "vantlebld-sim: cannot write " << c.ExportHex << '\n';
-        result = kExitUsage;
+        result = vantlebld::kExitBadCommandLine;
       }
     }
     PrintSummary(pic, server);
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
     // the host's fault as much as a block it should not have sent.
     const bool brokenBoot =
         pic.Stats().FlashBlocks > 0 && !JudgeBootPath(pic.Pic(), pic.Flash()).Ok;
-    if (result == kExitOk && (!pic.Stats().HostErrors.empty() || brokenBoot))
+    if (result == vantlebld::kExitOk && (!pic.Stats().HostErrors.empty() || brokenBoot))
       result = kExitHostErrors;
   } catch (const std::exception& e) {
     if (!c.Link.empty()) {

@@ -26,7 +26,6 @@ constexpr TBrgMode kDefaultBrgMode = TBrgMode::Pic8BitHighSpeed;
 // the first change of an input.
 constexpr const char* kDefaultQuartzText = "20";  // MHz
 constexpr const char* kDefaultMultiplierText = "1";
-constexpr const char* kDefaultBaudText = "115200";
 constexpr const char* kPllHintStartText = "....";
 constexpr const char* kSummaryStartText = "Result";
 
