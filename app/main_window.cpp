@@ -765,6 +765,7 @@ void TForm1::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
+  if (!NoJobRunning()) return;  // the file box is the job's
   const QList<QUrl> urls = event->mimeData()->urls();
   QPlainTextEdit& memo = *ui_->Memo1;
   if (urls.size() != 1) {
