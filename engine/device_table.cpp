@@ -113,12 +113,10 @@ int FamilyFromLetter(char letter) {
 // when they start below the zone, and say their size in one byte; the
 // dsPIC firmware's entry sits on a 40h boundary.
 void CheckSlotBlock(const TPICInfo& d) {
-  constexpr int64_t k16FUnit = 64, kDsPIC30Unit = 128, k18FMaxUnit = 255, kDsEntryAlign = 0x40;
+  constexpr int64_t k18FMaxUnit = 255;
   const int64_t bpi = d.BytesPerInstrPC;
-  const int64_t unit = d.Family == kFamily16F       ? k16FUnit
-                       : d.Family == kFamilyDsPIC30 ? kDsPIC30Unit
-                                                    : int64_t{d.RowsPerBlock} * d.RowInstr * bpi;
-  const bool pic18 = d.Family == kFamily18F || d.Family == kFamily18FJ || d.Family == kFamily18FK;
+  const int64_t unit = FlashBlockBytes(d);
+  const bool pic18 = Is18F(d.Family);
   if (pic18 && unit > k18FMaxUnit)
     throw TableLineError{Format("a PIC18 block of %lld bytes does not fit its count byte",
                                 static_cast<long long>(unit))};

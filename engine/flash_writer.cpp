@@ -12,9 +12,7 @@ namespace vantlebld {
 
 namespace {
 
-constexpr int32_t kUnit16F = 64;       // 32 words
-constexpr int32_t kUnitDsPIC30 = 128;  // 32 instructions
-constexpr int32_t kDsPIC30Data = 96;   // the same without the phantom bytes
+constexpr int32_t kDsPIC30Data = 96;  // the same without the phantom bytes
 constexpr uint8_t kOptionEveryBlock = 1;
 constexpr uint8_t kOptionErasePass = 2;
 constexpr uint8_t k18FFlashWrite = 0x20;  // first header byte: flash, OR address bits 23..16
@@ -27,6 +25,12 @@ char Byte(int64_t v) {
 }
 
 }  // namespace
+
+int64_t FlashBlockBytes(const TPICInfo& info) {
+  if (info.Family == kFamily16F) return kBlockBytes16F;
+  if (info.Family == kFamilyDsPIC30) return kBlockBytesDsPIC30;
+  return int64_t{info.RowsPerBlock} * info.RowInstr * info.BytesPerInstrPC;
+}
 
 bool TVantleBootloader::BlockIsEmpty(int32_t start, int32_t length) const {
   const int64_t end =
@@ -123,16 +127,16 @@ void TVantleBootloader::CountBlock() {
 }
 
 bool TVantleBootloader::WriteFlash16F() {
-  BlocksToWrite = CountNonEmpty(*this, kUnit16F);
+  BlocksToWrite = CountNonEmpty(*this, kBlockBytes16F);
   BlocksWritten = 0;
-  for (int32_t a = 0; a < pic.FlashSize; a += kUnit16F) {
-    while (a < pic.FlashSize && BlockIsEmpty(a, kUnit16F))
-      a += kUnit16F;
+  for (int32_t a = 0; a < pic.FlashSize; a += kBlockBytes16F) {
+    while (a < pic.FlashSize && BlockIsEmpty(a, kBlockBytes16F))
+      a += kBlockBytes16F;
     if (a >= pic.FlashSize) break;
     const int32_t w = a / 2;
-    Log(LogDetail, Format(" Addr(words)=%.6xh,  3+%d+1 bytes:", w, kUnit16F));
+    Log(LogDetail, Format(" Addr(words)=%.6xh,  3+%d+1 bytes:", w, kBlockBytes16F));
     std::string block{Byte(w >> 8), Byte(w), static_cast<char>(k16FBlockCount)};
-    SendBlock(WithChecksum(block + ImageBytes(FlashData, a, kUnit16F, false)));
+    SendBlock(WithChecksum(block + ImageBytes(FlashData, a, kBlockBytes16F, false)));
     CountBlock();
   }
   return true;
@@ -164,7 +168,7 @@ void TVantleBootloader::ErasePass(bool dsPIC33) {
 }
 
 int32_t TVantleBootloader::StartTableSizedWrite(bool dsPIC33) {
-  const int32_t unit = pic.RowsPerBlock * pic.RowInstr * pic.BytesPerInstrPC;
+  const auto unit = static_cast<int32_t>(FlashBlockBytes(pic));
   const int32_t page = pic.ErasePageInstr * pic.BytesPerInstrPC;
   VANTLE_ASSERT(unit > 0 && page > 0, "Block or erase page size is zero");
   const bool everyBlock = (pic.Options & kOptionEveryBlock) != 0;
@@ -204,16 +208,16 @@ bool TVantleBootloader::WriteFlash18F() {
 }
 
 bool TVantleBootloader::WriteFlashDS() {
-  BlocksToWrite = CountNonEmpty(*this, kUnitDsPIC30);
+  BlocksToWrite = CountNonEmpty(*this, kBlockBytesDsPIC30);
   BlocksWritten = 0;
-  for (int32_t a = 0; a < pic.FlashSize; a += kUnitDsPIC30) {
-    while (a < pic.FlashSize && BlockIsEmpty(a, kUnitDsPIC30))
-      a += kUnitDsPIC30;
+  for (int32_t a = 0; a < pic.FlashSize; a += kBlockBytesDsPIC30) {
+    while (a < pic.FlashSize && BlockIsEmpty(a, kBlockBytesDsPIC30))
+      a += kBlockBytesDsPIC30;
     if (a >= pic.FlashSize) break;
     Log(LogDetail, Format(" Addr(bytes)=%.6xh,  %d+%d+1 bytes:", a, 4, kDsPIC30Data));
     const int32_t p = a / 2;
     std::string block{Byte(p), Byte(p >> 8), Byte(p >> 16), static_cast<char>(kDsPIC30BlockCount)};
-    SendBlock(WithChecksum(block + ImageBytes(FlashData, a, kUnitDsPIC30, true)));
+    SendBlock(WithChecksum(block + ImageBytes(FlashData, a, kBlockBytesDsPIC30, true)));
     CountBlock();
   }
   return true;

@@ -28,8 +28,6 @@ constexpr uint16_t k16FGotoAddressMask = 0x07FF;
 constexpr uint16_t k18FGotoMask = 0xFF00, k18FGoto1 = 0xEF00, k18FGoto2 = 0xF000;
 // dsPIC GOTO: 04kkkk then 0000kk, each in a 4-byte HEX group.
 constexpr uint8_t kDsGotoOpcode = 0x04;
-// The dsPIC bootloader entry sits on a 64-address boundary.
-constexpr int32_t kDsEntryAlign = 64;
 
 }  // namespace
 

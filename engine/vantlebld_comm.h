@@ -47,6 +47,13 @@ inline bool IsDsPIC(uint8_t family) {
   return family == kFamilyDsPIC30 || family == kFamilyDsPIC33;
 }
 
+// The blocks the 16F and dsPIC30 writers send, in HEX bytes; the other
+// families' come from the device table (FlashBlockBytes).
+constexpr int32_t kBlockBytes16F = 64;       // 32 words
+constexpr int32_t kBlockBytesDsPIC30 = 128;  // 32 instructions
+// The dsPIC firmware's entry sits on a 40h program-address boundary.
+constexpr int32_t kDsEntryAlign = 0x40;
+
 // The start of the line that ends every successful write.
 constexpr char kWriteOk[] = "WRITE OK";
 
@@ -311,6 +318,10 @@ class TVantleBootloader {
 // false for a family outside 3..8: the three byte fields then stay as they
 // were and the zone is computed from them.
 bool DerivePicGeometry(TPICInfo& info);
+
+// The block the family's flash writer sends, in HEX bytes; info must have
+// its geometry derived.
+int64_t FlashBlockBytes(const TPICInfo& info);
 
 // Reads a device table file into the process-wide table and sets its
 // loaded flag; log receives the messages (may be empty). The engine's

@@ -79,14 +79,15 @@ void MakeLink(const std::string& path, const std::string& slave) {
   fs::create_symlink(slave, path);
 }
 
-void PrintSummary(const vantlebld::TVirtualPic& pic, const vantlebld::TPtyServer& server) {
+void PrintSummary(const vantlebld::TVirtualPic& pic, const vantlebld::TPtyServer& server,
+                  const vantlebld::TBootPath& boot) {
   const vantlebld::TSimStats& s = pic.Stats();
   std::cerr << vantlebld::Format(
       "blocks accepted: %d, N answers: %d, filler bytes seen: %d, activation bytes: %d\n",
       s.BlocksAccepted, s.NAnswers, s.FillerBytes, s.ActivationBytes);
   for (const auto& e : s.HostErrors)
     std::cerr << "host error: " << e << '\n';
-  if (pic.Identified()) std::cerr << JudgeBootPath(pic.Pic(), pic.Flash()).Line << '\n';
+  if (pic.Identified()) std::cerr << boot.Line << '\n';
   if (RunsProgram(pic.Options())) {
     std::cerr << vantlebld::Format("user program: %s, bytes echoed: %d, stream bytes sent: %llu\n",
                                    pic.ProgramRunning() ? "ran" : "never started", s.ProgramBytes,
@@ -141,11 +142,11 @@ int main(int argc, char** argv) {
         result = vantlebld::kExitBadCommandLine;
       }
     }
-    PrintSummary(pic, server);
+    const TBootPath boot = JudgeBootPath(pic.Pic(), pic.Flash());
+    PrintSummary(pic, server, boot);
     // A write that leaves a PIC unable to start through its bootloader is
     // the host's fault as much as a block it should not have sent.
-    const bool brokenBoot =
-        pic.Stats().FlashBlocks > 0 && !JudgeBootPath(pic.Pic(), pic.Flash()).Ok;
+    const bool brokenBoot = pic.Stats().FlashBlocks > 0 && !boot.Ok;
     if (result == vantlebld::kExitOk && (!pic.Stats().HostErrors.empty() || brokenBoot))
       result = kExitHostErrors;
   } catch (const std::exception& e) {
