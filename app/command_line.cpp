@@ -2,6 +2,7 @@
 
 #include "app/console.h"
 #include "engine/defaults.h"
+#include "engine/user_text.h"
 
 #include <stdexcept>
 
@@ -12,20 +13,6 @@ namespace {
 constexpr size_t kBaudDigits = 7;
 constexpr size_t kComDigits = 2;
 constexpr size_t kComNameLength = 5;  // "COM" and at most two digits
-
-// A decimal integer and nothing else (an optional sign, as the usual
-// integer reading takes it).
-std::optional<long long> DecimalValue(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (i == text.size()) return std::nullopt;
-  long long value = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    value = value * 10 + (text[i] - '0');
-  }
-  return text[0] == '-' ? -value : value;
-}
 
 // "-" starts a switch; so does "/" as on other systems ("/a", "/b9600"),
 // but only without a further "/": an absolute path such as
@@ -74,7 +61,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
           result.AutoClose = true;
           break;
         case 'b': {
-          const auto baud = DecimalValue(lower.substr(2, kBaudDigits));
+          const auto baud = ParseNumber(lower.substr(2, kBaudDigits), TNumberForms::Decimal);
           // -1 is what a failed reading gives, so it counts as no number.
           if (!baud || *baud == -1) throw std::runtime_error("incorrect baud: " + arg);
           result.Baud = std::to_string(*baud);
@@ -82,7 +69,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         }
         case 'c': {
           const bool com = lower.size() > 3 && lower[2] == 'o' && lower[3] == 'm';
-          if (!com || !DecimalValue(lower.substr(4, kComDigits)))
+          if (!com || !ParseNumber(lower.substr(4, kComDigits), TNumberForms::Decimal))
             throw std::runtime_error("no com specified: " + arg);
           result.Port = Upper(arg.substr(1, kComNameLength));
           break;

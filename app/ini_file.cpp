@@ -4,11 +4,12 @@
 #include <QSaveFile>
 #include <QString>
 
-#include <charconv>
+#include <climits>
 #include <system_error>
 #include <utility>
 
 #include "engine/text_lines.h"
+#include "engine/user_text.h"
 
 namespace vantlebld {
 
@@ -53,16 +54,9 @@ std::string FirstLineEnd(std::string_view text) {
 }  // namespace
 
 std::optional<int32_t> ParseIniInteger(std::string_view text) {
-  text = Trim(text);
-  // from_chars takes "-" but not "+"; a "+" must be followed by a digit so
-  // that "+-5" is refused.
-  if (text.size() > 1 && text.front() == '+' && text[1] >= '0' && text[1] <= '9')
-    text.remove_prefix(1);
-  int32_t value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || text.empty()) return std::nullopt;
-  return value;
+  const std::optional<int64_t> value = ParseNumber(Trim(text), TNumberForms::Decimal);
+  if (!value || *value < INT32_MIN || *value > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(*value);
 }
 
 TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {

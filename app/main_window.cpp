@@ -28,9 +28,9 @@
 #include "app/settings.h"
 #include "app/window_text.h"
 #include "engine/format.h"
+#include "engine/remote_reset.h"
 #include "platform/port_enumerator.h"
 #include "terminal/notations.h"
-#include "terminal/remote_reset.h"
 #include "tools/brg_calculator.h"
 #include "ui_main_window.h"
 
@@ -125,6 +125,7 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
   engine_.SearchSeconds = 3;
   engine_.WaitMs = 200;
   engine_.OfflineCode = 0;
+  engine_.Link = MakeLink(operatingMode_);
 
   ui_->cbOfflineCode->clear();
   for (const auto& line : engine_.PicCodeList())
@@ -257,8 +258,8 @@ void TForm1::LoadSettings() {
   ui_->seTimeout->setValue(s.Timeout);
   ui_->cbSearchForCOMs->setChecked(s.SearchForCOMs);
   engine_.SizeOfBLD_W = s.SizeOfBLD_W;
-  engine_.UDP_DestAddr = s.UDP_DestAddr;
-  engine_.UDP_DestPort = s.UDP_DestPort;
+  udpDestAddr_ = s.UDP_DestAddr;
+  udpDestPort_ = s.UDP_DestPort;
   ui_->cbSwitchToTerminal->setChecked(s.SwitchToTerminal);
   ui_->cbTerminalBaudSave->setChecked(s.TerminalBaudSave);
   if (s.TerminalBaudSave) ui_->cbTerminalBaud->setCurrentText(ToQt(s.TerminalBaud));
@@ -300,8 +301,8 @@ void TForm1::SaveSettings() {
   s.Timeout = ui_->seTimeout->value();
   s.SearchForCOMs = ui_->cbSearchForCOMs->isChecked();
   s.SizeOfBLD_W = engine_.SizeOfBLD_W;
-  s.UDP_DestAddr = engine_.UDP_DestAddr;
-  s.UDP_DestPort = engine_.UDP_DestPort;
+  s.UDP_DestAddr = udpDestAddr_;
+  s.UDP_DestPort = udpDestPort_;
   s.SwitchToTerminal = ui_->cbSwitchToTerminal->isChecked();
   s.TerminalBaudSave = ui_->cbTerminalBaudSave->isChecked();
   s.TerminalBaud = ToStd(ui_->cbTerminalBaud->currentText());
@@ -384,13 +385,33 @@ void TForm1::ShowTrayImage() {
   if (trayIcon_ != nullptr) trayIcon_->setIcon(icon);
 }
 
-void TForm1::ConnectAndIdentify(bool loadHex) {
+TJobOptions TForm1::JobOptions() {
+  TJobOptions o;
+  o.Port = PortToOpen();
+  o.Baud = BaudRateOf(ToStd(ui_->ComboBaud->currentText()));
+  o.IDCode = IDCodeFromText(ToStd(ui_->edPCDetect->text()), kDefaultIDCode);
+  o.SearchSeconds = engine_.SearchSeconds;
+  o.WaitMs = engine_.WaitMs;
+  o.PreCodes = ToStd(ui_->edPreCodes->text());
+  o.ResetSignals = ToStd(ui_->edRtsDtrPulse->text());
+  o.IgnoreUntilK = ui_->cbIgnoreUntilK->isChecked();
+  o.WriteEEPROM = ui_->cbWriteEE->isChecked();
+  o.WriteForeignHex = [this](const std::string& reason) { return WriteForeignHexAnyway(reason); };
+  o.SearchEnded = [this](bool found) {
+    ShowAbortSearch(false);  // only the search can be aborted
+    if (!found) return;
+    TakeTrayImage(TStatusImage::Found);
+    ShowTrayImage();
+    SetProgress(0);
+  };
+  return o;
+}
+
+bool TForm1::RunJob(const std::function<TJobResult(const TJobOptions&)>& job) {
   TakeTrayImage(TStatusImage::Searching);
   ShowTrayImage();
   SetProgress(0);
-  AddLog(0, " ");
   timerEndWait_.stop();
-  engine_.AbortRequested = false;
   SetJobRunning(true);
   ShowAbortSearch(true);
   ui_->PageControl1->setCurrentIndex(kMessagesPage);
@@ -400,25 +421,27 @@ void TForm1::ConnectAndIdentify(bool loadHex) {
   setWindowTitle("VantleBld - " + fileName);
   QCoreApplication::processEvents();
   currentHexFile_ = ui_->edHexName->currentText();
-  const std::string hexFile = ToStd(currentHexFile_);
   StopTerminal(true);  // the job needs the link the terminal holds
-
-  engine_.Connect(PortToOpen(), BaudRateOf(ToStd(ui_->ComboBaud->currentText())), "");
-  RemoteReset();
-  engine_.IDCode = IDCodeFromText(ToStd(ui_->edPCDetect->text()), kDefaultIDCode);
-  if (loadHex) engine_.AnalyzeHex(hexFile);
-  const bool found = engine_.SearchPIC(ui_->cbIgnoreUntilK->isChecked());
-  ShowAbortSearch(false);  // only the search can be aborted
-  if (!found) throw EVantleError("Not found!", EVantleError::Kind::SerialLink);
-  if (loadHex) engine_.ReadHex(hexFile, true);
-  AddLog(LogDetail, engine_.ImageReport());
-  TakeTrayImage(TStatusImage::Found);
-  ShowTrayImage();
-  SetProgress(0);
+  TJobResult result;
+  try {
+    result = job(JobOptions());
+  } catch (const std::exception& e) {
+    ShowError(e);
+    RestoreButtons();
+    return false;
+  }
+  if (result.Ok) {
+    FinishJob();
+  } else {
+    // The job has logged why and closed the link.
+    TakeTrayImage(TStatusImage::Error);
+  }
+  RestoreButtons();
+  return result.Ok;
 }
 
 void TForm1::RememberHexFile() {
-  const QString name = ToQt(TrimmedText(ToStd(currentHexFile_)));
+  const QString name = ToQt(TrimControls(ToStd(currentHexFile_)));
   QComboBox& box = *ui_->edHexName;
   const int found = box.findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
   if (found >= 0) box.removeItem(found);
@@ -444,12 +467,6 @@ void TForm1::FinishJob() {
 void TForm1::ShowError(const std::exception& error) {
   TakeTrayImage(TStatusImage::Error);
   AddLog(LogIndent6, "ERROR!");
-  try {
-    StopTerminal(true);
-    engine_.Disconnect();
-  } catch (const std::exception&) {
-    // the link failed already; the job's own error is the one to show
-  }
   AddLog(LogIndent3 | LogIndent6, error.what());
 }
 
@@ -540,22 +557,14 @@ std::string TForm1::PortToOpen() const {
 
 void TForm1::bWriteFlashClick() {
   if (!NoJobRunning()) return;
-  try {
-    ConnectAndIdentify(true);
-    engine_.ReallocateReset(WriteForeignHexAnyway());
-    engine_.WriteFlash(ui_->cbWriteEE->isChecked());
-    FinishJob();
-    if (autoWrite_ && autoClose_) QuitWithCode(kExitOk);
-  } catch (const std::exception& e) {
-    ShowError(e);
-    if (autoWrite_ && autoClose_) QuitWithCode(kExitJobFailed);
-  }
-  RestoreButtons();
+  const std::string hexFile = ToStd(ui_->edHexName->currentText());
+  const bool ok =
+      RunJob([this, &hexFile](const TJobOptions& o) { return WriteJob(engine_, o, hexFile); });
+  if (autoWrite_ && autoClose_) QuitWithCode(ok ? kExitOk : kExitJobFailed);
 }
 
-bool TForm1::WriteForeignHexAnyway() {
-  const std::string reason = engine_.ForeignHexReason();
-  if (reason.empty() || automaticJob_) return false;
+bool TForm1::WriteForeignHexAnyway(const std::string& reason) {
+  if (automaticJob_) return false;
   return QMessageBox::question(
              this, QApplication::applicationName(), ToQt(reason) + ".\n\nWrite anyway?",
              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
@@ -563,28 +572,13 @@ bool TForm1::WriteForeignHexAnyway() {
 
 void TForm1::bJustCheckPICClick() {
   if (!NoJobRunning()) return;
-  try {
-    ConnectAndIdentify(false);
-    FinishJob();
-  } catch (const std::exception& e) {
-    ShowError(e);
-  }
-  RestoreButtons();
+  RunJob([this](const TJobOptions& o) { return CheckJob(engine_, o); });
 }
 
 void TForm1::ClearAllFlash() {
   if (!NoJobRunning()) return;
-  AddLog(0, "Clearing all flash...");
-  try {
-    ConnectAndIdentify(true);
-    engine_.FillUserFlash();
-    engine_.ReallocateReset(WriteForeignHexAnyway());
-    engine_.WriteFlash(ui_->cbWriteEE->isChecked());
-    FinishJob();
-  } catch (const std::exception& e) {
-    ShowError(e);
-  }
-  RestoreButtons();
+  const std::string hexFile = ToStd(ui_->edHexName->currentText());
+  RunJob([this, &hexFile](const TJobOptions& o) { return ClearAllJob(engine_, o, hexFile); });
 }
 
 void TForm1::bAbortSearchClick() {
@@ -625,26 +619,28 @@ void TForm1::seTimeoutChange() {
 
 void TForm1::ComboBaudChange() {
   engine_.BaudRate = BaudRateOf(ToStd(ui_->ComboBaud->currentText()));
-  engine_.Configure(engine_.BaudRate, "");
+  engine_.Configure(engine_.BaudRate);
 }
 
 void TForm1::cbOperatingModeChange() {
   const int mode = ui_->cbOperatingMode->currentIndex();
   if (mode < 0) return;
-  engine_.OperatingMode = static_cast<uint8_t>(mode);
+  SwitchLink(static_cast<uint8_t>(mode));
   ui_->cbOfflineCode->setVisible(mode != 0);
   engine_.OfflineCode = OfflineCodeFromText(ToStd(ui_->cbOfflineCode->currentText()));
   AddLog(LogDetail, Format("offline_code = %02Xh ", engine_.OfflineCode));
 }
 
-void TForm1::RemoteReset() {
-  SendPreCodes();
-  const QString script = ui_->edRtsDtrPulse->text();
-  if (!script.isEmpty()) engine_.SignalScript(ToStd(script));
+void TForm1::SwitchLink(uint8_t mode) {
+  if (mode == operatingMode_) return;
+  StopTerminal(true);
+  engine_.Link = MakeLink(mode, udpDestAddr_, udpDestPort_);
+  operatingMode_ = mode;
 }
 
-void TForm1::SendPreCodes() {
-  vantlebld::SendPreCodes(engine_, ToStd(ui_->edPreCodes->text()));
+void TForm1::RemoteReset() {
+  vantlebld::RemoteReset(engine_, ToStd(ui_->edPreCodes->text()),
+                         ToStd(ui_->edRtsDtrPulse->text()));
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -696,7 +692,7 @@ void TForm1::Memo1KeyPress(const std::string& line) {
           throw ENotationError("not an int");
         }
         engine_.OfflineCode = static_cast<uint8_t>(id & 0xFF);
-        engine_.OperatingMode = kModeOffline;
+        SwitchLink(kModeOffline);
         AddLog(LogDetail,
                Format("Working offline, Assuming PIC code = %.2Xh ", engine_.OfflineCode));
       } catch (const std::exception&) {
@@ -708,23 +704,18 @@ void TForm1::Memo1KeyPress(const std::string& line) {
 
 void TForm1::WriteSingleLocation(const std::string& arguments, bool config) {
   if (!NoJobRunning()) return;
+  int32_t address = 0, value = 0;
   try {
-    int32_t address = 0, value = 0;
     ReadAddressAndData(arguments, config ? "writeconfig" : "writeeeprom", address, value);
-    ConnectAndIdentify(false);
-    if (config) {
-      engine_.WriteConfigByte(address, value);
-    } else {
-      engine_.WriteEEPROMByte(address, static_cast<uint8_t>(value & 0xFF));
-    }
-    FinishJob();
-    AddLog(LogDetail,
-           Format(config ? "performed: CFG[%06Xh]<-%Xh " : "performed: eeprom[%06Xh]<-%Xh ",
-                  address, value));
   } catch (const std::exception& e) {
     ShowError(e);
+    RestoreButtons();
+    return;
   }
-  RestoreButtons();
+  RunJob([&](const TJobOptions& o) {
+    return config ? WriteConfigJob(engine_, o, address, value)
+                  : WriteEEPROMJob(engine_, o, address, static_cast<uint8_t>(value & 0xFF));
+  });
 }
 
 void TForm1::BrgCalculate() {

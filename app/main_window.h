@@ -18,8 +18,10 @@
 #include "app/message_log.h"
 #include "app/settings.h"
 #include "app/status_icons.h"
+#include "engine/jobs.h"
 #include "engine/port_discovery.h"
 #include "engine/vantlebld_comm.h"
+#include "platform/links.h"
 #include "terminal/notations.h"
 #include "terminal/receive.h"
 
@@ -46,16 +48,20 @@ class TForm1 : public QMainWindow {
   void AddLog(uint8_t flags, const std::string& text);
   void SetProgress(int32_t value);
 
-  // The steps every job is made of.
-  void ConnectAndIdentify(bool loadHex);
+  // Runs one job of the job layer with the window's options: the window
+  // shows the search and the outcome. True when the job succeeded.
+  bool RunJob(const std::function<TJobResult(const TJobOptions&)>& job);
+  // The job options as the window's controls set them; throws the
+  // notation's error for an ID code that is not a number.
+  TJobOptions JobOptions();
   void FinishJob();
-  // Logs "ERROR!" and why the job failed, and closes the link.
+  // A job that failed before it could start: "ERROR!" and why.
   void ShowError(const std::exception& error);
   void RestoreButtons();
   void QuitWithCode(int code);
   void ClearAllFlash();
+  // The pre-codes and the reset signals of the Options page.
   void RemoteReset();
-  void SendPreCodes();
   // The console: the pane's line that holds the caret when Enter is
   // pressed, read as a command before the pane takes the line break.
   void Memo1KeyPress(const std::string& line);
@@ -63,6 +69,7 @@ class TForm1 : public QMainWindow {
   // For the program entry and the tests.
   int ExitCode() const { return exitCode_; }
   TVantleBootloader& Engine() { return engine_; }
+  uint8_t OperatingMode() const { return operatingMode_; }
   const std::vector<std::string>& LogList() const { return log_.LogList(); }
   bool LogDetails() const { return log_.LogDetails; }
   Ui::TForm1& Controls() { return *ui_; }
@@ -171,7 +178,9 @@ class TForm1 : public QMainWindow {
   void RememberHexFile();
   // Whether a HEX file of another family may be written: the user says so
   // (No by default); the automatic mode never writes one.
-  bool WriteForeignHexAnyway();
+  bool WriteForeignHexAnyway(const std::string& reason);
+  // The link of an operating mode; the terminal lets go of the old one.
+  void SwitchLink(uint8_t mode);
   // One job at a time: false, with a line in the log, while one runs.
   bool NoJobRunning();
   // Disables, or enables again, every control that starts a job or
@@ -204,6 +213,10 @@ class TForm1 : public QMainWindow {
   void MacroHint(int n);
 
   std::unique_ptr<Ui::TForm1> ui_;
+  // The link's kind, and where the UDP link sends (from the settings).
+  uint8_t operatingMode_ = kModeSerial;
+  std::string udpDestAddr_ = kDefaultUdpHost;
+  int32_t udpDestPort_ = kDefaultUdpPort;
   TVantleBootloader engine_;
   TMessageLog log_;
   std::unique_ptr<TLogPane> pane_;

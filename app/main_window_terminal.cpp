@@ -152,7 +152,7 @@ QString TForm1::TermStatusText(int panel) const {
 
 void TForm1::bTermOpenClick() {
   const int32_t baud = BaudRateOf(ui_->cbTerminalBaud->currentText().toStdString());
-  if (engine_.Connect(PortToOpen(), baud, "")) StartTerminal();
+  if (engine_.Connect(PortToOpen(), baud)) StartTerminal();
 }
 
 void TForm1::bTermCloseClick() {
@@ -160,7 +160,7 @@ void TForm1::bTermCloseClick() {
 }
 
 void TForm1::StartTerminal() {
-  engine_.Configure(BaudRateOf(ui_->cbTerminalBaud->currentText().toStdString()), "");
+  engine_.Configure(BaudRateOf(ui_->cbTerminalBaud->currentText().toStdString()));
   ui_->bTermOpen->setEnabled(false);
   ui_->bShowFileHex->setEnabled(false);
   ui_->cbTerminalBaud->setEnabled(false);

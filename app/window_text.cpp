@@ -1,7 +1,6 @@
 #include "app/window_text.h"
 
-#include "engine/format.h"
-#include "terminal/notations.h"
+#include "engine/user_text.h"
 
 namespace vantlebld {
 
@@ -10,17 +9,8 @@ constexpr size_t kOfflineCodeChars = 3;  // "$41" of "$41  PIC18F252"
 }  // namespace
 
 uint8_t OfflineCodeFromText(const std::string& text) {
-  const auto value = ParseNumberText(text.substr(0, kOfflineCodeChars));
+  const auto value = ParseNumber(text.substr(0, kOfflineCodeChars));
   return value ? static_cast<uint8_t>(*value & 0xFF) : 0;
-}
-
-std::string TrimmedText(const std::string& text) {
-  size_t first = 0, last = text.size();
-  while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-    ++first;
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-    --last;
-  return text.substr(first, last - first);
 }
 
 std::vector<std::string> ToStdList(const QStringList& list) {

@@ -17,8 +17,6 @@ uint8_t OfflineCodeFromText(const std::string& text);
 // The ID code box: one number in any notation the window accepts; an empty
 // text gives fallback; anything else throws the notation's error.
 uint8_t IDCodeFromText(const std::string& text, uint8_t fallback);
-// Blanks and control characters removed at both ends.
-std::string TrimmedText(const std::string& text);
 std::vector<std::string> ToStdList(const QStringList& list);
 // Text for and from the PIC's program: one character one byte (Latin-1),
 // as the terminal takes what the user types.

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 
+#include "bench/bench_support.h"
 #include "engine/format.h"
 #include "engine/vantlebld_comm.h"
 
@@ -20,17 +21,6 @@ constexpr int64_t kDataBytes = 8 * 1024 * 1024;
 constexpr int kBytesPerRecord = 16;  // what assemblers write
 constexpr int kRounds = 3;           // best of three for each reader
 
-std::string Record(int count, int address, int type, const uint8_t* data) {
-  unsigned sum = static_cast<unsigned>(count + (address >> 8) + (address & 0xFF) + type);
-  std::string line = vantlebld::Format(":%02X%04X%02X", count, address, type);
-  for (int i = 0; i < count; ++i) {
-    line += vantlebld::Format("%02X", data[i]);
-    sum += data[i];
-  }
-  line += vantlebld::Format("%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-  return line;
-}
-
 void WriteHexFile(const std::string& path) {
   std::ofstream out(path, std::ios::binary);
   uint32_t lcg = 12345;
@@ -38,13 +28,13 @@ void WriteHexFile(const std::string& path) {
   for (int64_t a = 0; a < kDataBytes; a += kBytesPerRecord) {
     if (a % 0x10000 == 0) {
       const uint8_t base[2] = {static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(a >> 16)};
-      out << Record(2, 0, 4, base);
+      out << vantlebld::bench::Record(2, 0, 4, base, "\r\n");
     }
     for (auto& b : data) {
       lcg = lcg * 1103515245u + 12345u;
       b = static_cast<uint8_t>(lcg >> 16);
     }
-    out << Record(kBytesPerRecord, static_cast<int>(a & 0xFFFF), 0, data);
+    out << vantlebld::bench::Record(kBytesPerRecord, static_cast<int>(a & 0xFFFF), 0, data, "\r\n");
   }
   out << ":00000001FF\r\n";
 }

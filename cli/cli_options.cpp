@@ -1,6 +1,6 @@
 #include "cli/cli_options.h"
 
-#include "engine/format.h"
+#include "engine/user_text.h"
 
 #include <set>
 
@@ -78,6 +78,7 @@ CliOptions ParseCli(const std::vector<std::string>& args) {
       value = args[++i];
     }
     o.Values[name] = value;
+    if (name == "port") o.Ports.push_back(value);
   }
   if (o.Help || o.Version) return o;
   if (positional.empty()) throw CliUsageError("no command given");
@@ -95,7 +96,7 @@ CliOptions ParseCli(const std::vector<std::string>& args) {
 int64_t CliOptions::Number(const std::string& name, int64_t fallback, int64_t min,
                            int64_t max) const {
   if (!Has(name)) return fallback;
-  const auto value = ParseNumberText(Value(name));
+  const auto value = ParseNumber(Value(name));
   if (!value || *value < min || *value > max) {
     throw CliUsageError("--" + name + " needs a number from " + std::to_string(min) + " to " +
                         std::to_string(max) + ", not \"" + Value(name) + "\"");
@@ -122,7 +123,9 @@ std::string CliUsage() {
          "\n"
          "Link options (every job that talks to the PIC):\n"
          "  --port P              serial port: ttyUSB0, /dev/ttyUSB0, /dev/pts/3, or the\n"
-         "                        adapter: usb:VID:PID (usb:0403:6001), serial:NUMBER\n"
+         "                        adapter: usb:VID:PID (usb:0403:6001), serial:NUMBER;\n"
+         "                        several --port (or a usb: id that matches several\n"
+         "                        adapters) work on every board at once\n"
          "  --baud N              baud rate (115200)\n"
          "  --id CODE             activation byte sent to the bootloader (C1h)\n"
          "  --search-seconds S    how long to search (7)\n"
@@ -143,7 +146,7 @@ std::string CliUsage() {
          "  --help            print this text\n"
          "  --version         print the program's version\n"
          "\n"
-         "Exit codes: 0 done, 1 bad command line, 3 the job failed.\n";
+         "Exit codes: 0 done, 1 bad command line, 3 the job failed (on any board).\n";
 }
 
 }  // namespace vantlebld

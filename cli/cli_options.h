@@ -20,6 +20,7 @@ struct CliOptions {
   std::string Command;                 // "analyze", "devices", ...; empty with --help/--version
   std::vector<std::string> Arguments;  // the command's positional arguments
   std::map<std::string, std::string> Values;  // options with a value, by name without "--"
+  std::vector<std::string> Ports;             // every --port, in order (Values has the last)
   bool Help = false;
   bool Version = false;
   bool Verbose = false;

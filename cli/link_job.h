@@ -1,12 +1,13 @@
-// The link side of the CLI's jobs: link options into the engine, the
-// in-process virtual PIC of --simulate, and the check job.
+// From the command line to the boards a job works on: the job options
+// they share, the link each engine gets, the virtual PIC of --simulate.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
-#include "engine/log_text.h"
+#include "engine/jobs.h"
 #include "engine/vantlebld_comm.h"
 
 namespace vantlebld {
@@ -35,31 +36,24 @@ class TSimulatedPic {
   std::string path_;
 };
 
-// The port to open and how, as the link options say.
-struct TLinkPlan {
+// One board of a job: the port its engine opens (empty offline and over
+// UDP) and, for --simulate, the virtual PIC behind it.
+struct TBoardPlan {
   std::string Port;
-  int32_t Baud = kDefaultBaudRate;
   std::unique_ptr<TSimulatedPic> Simulation;
 };
 
-// Sets the engine's link and search fields from the options; starts the
-// virtual PIC for --simulate. Throws CliUsageError for values that make no
-// sense.
-TLinkPlan ApplyLinkOptions(TVantleBootloader& engine, const CliOptions& o);
+// The job options every board shares. Throws CliUsageError for values
+// that make no sense.
+TJobOptions JobOptionsFrom(const CliOptions& o);
 
-// The first half of every job: open the link, run the reset signals,
-// analyse the HEX file (when one is named), find and identify the PIC, load
-// the file into the image. Throws on any failure ("Not found!" when the
-// bootloader did not answer).
-void ConnectAndIdentify(TVantleBootloader& engine, const TLinkPlan& plan, const CliOptions& o,
-                        const std::string& hexFile);
+// The boards the options name: one per --port (an adapter text may name
+// several), or the one of --simulate, --offline or --udp. Throws
+// CliUsageError when the options name no link or two kinds at once.
+std::vector<TBoardPlan> PlanBoards(const CliOptions& o);
 
-// Closes the link after a failed job; a second error there is not news.
-void DisconnectQuietly(TVantleBootloader& engine);
-
-// Opens the link and finds the bootloader, as the window's check does.
-// Returns the process exit code: 0 when the PIC was identified, 3
-// otherwise, with the reason in error (the log shows only "ERROR!").
-int RunCheck(TVantleBootloader& engine, const CliOptions& o, std::string& error);
+// Gives the engine the link the options name and its line settings
+// (RTS/DTR, stop bits, the offline code).
+void InstallLink(TVantleBootloader& engine, const CliOptions& o);
 
 }  // namespace vantlebld

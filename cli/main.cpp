@@ -6,10 +6,12 @@
 #include <iostream>
 #include <memory>
 
+#include "cli/boards.h"
 #include "cli/cli_options.h"
 #include "cli/link_job.h"
 #include "cli/port_selector.h"
 #include "cli/progress_bar.h"
+#include "cli/text_table.h"
 #include "cli/write_job.h"
 #include "engine/log_text.h"
 #include "engine/vantlebld_comm.h"
@@ -19,22 +21,43 @@ namespace {
 
 using namespace vantlebld;
 
-// Multi-line log texts (the image report) carry CR LF inside.
-std::string WithoutCR(const std::string& line) {
-  std::string text;
-  for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] != '\r' || i + 1 >= line.size() || line[i + 1] != '\n') text += line[i];
-  }
-  return text;
+bool TalksToBoards(const CliOptions& o) {
+  return o.Command == "check" || o.Command == "write" || o.Command == "clear-all" ||
+         o.Command == "eeprom" || o.Command == "config";
 }
 
-int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJobReport& report) {
-  if (o.Command == "check") return RunCheck(engine, o, report.Error);
-  if (o.Command == "write" || o.Command == "clear-all") {
-    return RunWrite(engine, o, report, o.Command == "clear-all");
+// One board: the job with the log on stdout and, on a terminal, the
+// progress bar of a write on stderr.
+int RunOneBoard(TVantleBootloader& engine, const CliOptions& o, TBoardPlan& board,
+                TProgressBar* bar, TJobReport& report) {
+  if (bar != nullptr) {
+    engine.OnBlock = [bar](TVantleBootloader& e, int32_t length) {
+      bar->BlockStarting(length, e.BlocksToWrite);
+    };
+    engine.OnProgress = [bar](TVantleBootloader& e, int32_t value) {
+      bar->BlockDone(value, e.BlocksWritten, e.BlocksToWrite);
+    };
   }
-  if (o.Command == "eeprom" || o.Command == "config") {
-    return RunSingleWrite(engine, o, report, o.Command == "config");
+  InstallLink(engine, o);
+  return RunBoardJob(engine, o, JobOptionsFrom(o), board, report);
+}
+
+int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJobReport& report,
+           TProgressBar* bar) {
+  if (TalksToBoards(o)) {
+    CheckJobArguments(o);
+    JobOptionsFrom(o);
+    std::vector<TBoardPlan> boards = PlanBoards(o);
+    if (boards.size() == 1) return RunOneBoard(engine, o, boards.front(), bar, report);
+    // Every usage error shows before any board is touched.
+    InstallLink(engine, o);
+    out.Flush();
+    TBoardLines lines([](const std::string& text) { std::cout << text << std::flush; },
+                      [](const std::string& text) { std::cerr << text << std::flush; },
+                      boards.size(), isatty(STDERR_FILENO) != 0);
+    return RunBoards(o, boards, lines, [](const std::string& text) {
+      std::cerr << "vantlebld-cli: " << text << '\n';
+    });
   }
   if (o.Command == "ports") {
     const std::vector<std::string> lines = ListPorts(engine);
@@ -73,12 +96,6 @@ int Run(const CliOptions& o) {
     bar = std::make_unique<TProgressBar>(
         [](const std::string& text) { std::cerr << text << std::flush; },
         static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, 100000000)));
-    engine.OnBlock = [&bar](TVantleBootloader& e, int32_t length) {
-      bar->BlockStarting(length, e.BlocksToWrite);
-    };
-    engine.OnProgress = [&bar](TVantleBootloader& e, int32_t value) {
-      bar->BlockDone(value, e.BlocksWritten, e.BlocksToWrite);
-    };
   }
   if (o.Has("piccodes") && !engine.LoadPicCodesFile(o.Value("piccodes"))) {
     out.Flush();
@@ -88,7 +105,7 @@ int Run(const CliOptions& o) {
   report.Say = [&out](const std::string& line) { out.Add(0, line); };
   int code = kExitJobFailed;
   try {
-    code = RunJob(engine, o, out, report);
+    code = RunJob(engine, o, out, report, bar.get());
   } catch (const CliUsageError& e) {
     out.Flush();
     std::cerr << "vantlebld-cli: " << e.what() << "\n\n" << CliUsage();

@@ -2,11 +2,11 @@
 #include "cli/port_selector.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <optional>
 
 #include "cli/cli_options.h"
+#include "cli/text_table.h"
 #include "engine/format.h"
 
 namespace vantlebld {
@@ -16,10 +16,7 @@ namespace {
 constexpr const char* kUsbPrefix = "usb:";
 constexpr const char* kSerialPrefix = "serial:";
 constexpr size_t kMaxIdDigits = 4;  // USB ids are 16 bits
-constexpr const char* kColumnGap = "  ";
 constexpr const char* kNoText = "-";
-// Port, description, driver; "busy" follows without a column of its own.
-constexpr size_t kColumns = 3;
 
 bool StartsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
@@ -45,19 +42,12 @@ std::vector<std::string> MatchingLocations(const std::vector<TSystemPort>& ports
   return found;
 }
 
-std::string TheOne(const std::vector<std::string>& found, const std::string& portText,
-                   const std::string& noneMessage) {
-  if (found.empty()) throw EVantleError(noneMessage);
-  if (found.size() > 1) {
-    throw EVantleError(
-        Format("%zu serial ports match %s; name one with --port", found.size(), portText.c_str()));
-  }
-  return found.front();
-}
-
 }  // namespace
 
-std::string ResolvePortText(const std::string& portText, const std::vector<TSystemPort>& ports) {
+std::vector<std::string> ResolvePortTexts(const std::string& portText,
+                                          const std::vector<TSystemPort>& ports) {
+  std::vector<std::string> found;
+  std::string none;
   if (StartsWith(portText, kUsbPrefix)) {
     const std::string ids = portText.substr(std::string(kUsbPrefix).size());
     const size_t colon = ids.find(':');
@@ -66,54 +56,59 @@ std::string ResolvePortText(const std::string& portText, const std::vector<TSyst
     if (!vid || !pid)
       throw CliUsageError("--port usb: takes two hex ids, as usb:0403:6001, not \"" + portText +
                           "\"");
-    const auto found = MatchingLocations(ports, [&](const TSystemPort& p) {
+    found = MatchingLocations(ports, [&](const TSystemPort& p) {
       return p.HasUsbIds && p.VendorId == *vid && p.ProductId == *pid;
     });
-    return TheOne(found, portText, Format("no serial port with USB id %04X:%04X", *vid, *pid));
-  }
-  if (StartsWith(portText, kSerialPrefix)) {
+    none = Format("no serial port with USB id %04X:%04X", *vid, *pid);
+  } else if (StartsWith(portText, kSerialPrefix)) {
     const std::string number = portText.substr(std::string(kSerialPrefix).size());
     if (number.empty()) throw CliUsageError("--port serial: takes a serial number");
-    const auto found =
+    found =
         MatchingLocations(ports, [&](const TSystemPort& p) { return p.SerialNumber == number; });
-    return TheOne(found, portText, "no serial port with serial number " + number);
+    none = "no serial port with serial number " + number;
+  } else {
+    return {portText};
   }
-  return portText;
+  if (found.empty()) throw EVantleError(none);
+  return found;
 }
 
-std::string ResolvePortOption(const std::string& portText) {
-  if (!StartsWith(portText, kUsbPrefix) && !StartsWith(portText, kSerialPrefix)) return portText;
-  return ResolvePortText(portText, EnumerateSystemPorts());
+std::string ResolvePortText(const std::string& portText, const std::vector<TSystemPort>& ports) {
+  const std::vector<std::string> found = ResolvePortTexts(portText, ports);
+  if (found.size() > 1) {
+    throw EVantleError(
+        Format("%zu serial ports match %s; name one with --port", found.size(), portText.c_str()));
+  }
+  return found.front();
+}
+
+std::vector<std::string> ResolvePortOptions(const std::vector<std::string>& portTexts) {
+  std::vector<TSystemPort> system;
+  bool enumerated = false;
+  std::vector<std::string> ports;
+  for (const std::string& text : portTexts) {
+    const bool adapter = StartsWith(text, kUsbPrefix) || StartsWith(text, kSerialPrefix);
+    if (adapter && !enumerated) {
+      system = EnumerateSystemPorts();
+      enumerated = true;
+    }
+    for (const std::string& port : ResolvePortTexts(text, system)) {
+      if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
+    }
+  }
+  return ports;
 }
 
 std::vector<std::string> PortTableLines(const std::vector<TComPortData>& list,
                                         const std::set<std::string>& busyPorts) {
   if (list.empty()) return {};
-  using TRow = std::array<std::string, kColumns>;
-  std::vector<TRow> rows = {{"PORT", "DESCRIPTION", "DRIVER"}};
+  std::vector<std::vector<std::string>> rows = {{"PORT", "DESCRIPTION", "DRIVER", ""}};
   for (const auto& e : list) {
     rows.push_back({e.PortName, e.Description.empty() ? kNoText : e.Description,
-                    e.DeviceName.empty() ? kNoText : e.DeviceName});
+                    e.DeviceName.empty() ? kNoText : e.DeviceName,
+                    busyPorts.count(e.PortName) != 0 ? "busy" : ""});
   }
-  std::array<size_t, kColumns> width{};
-  for (const auto& row : rows) {
-    for (size_t c = 0; c < kColumns; ++c)
-      width[c] = std::max(width[c], row[c].size());
-  }
-  std::vector<std::string> lines;
-  for (size_t r = 0; r < rows.size(); ++r) {
-    std::string line;
-    for (size_t c = 0; c < kColumns; ++c) {
-      line += rows[r][c];
-      if (c + 1 < kColumns) line += std::string(width[c] - rows[r][c].size(), ' ') + kColumnGap;
-    }
-    // Row 0 is the header; entry r - 1 belongs to row r.
-    if (r > 0 && busyPorts.count(list[r - 1].PortName) != 0)
-      line += std::string(width[kColumns - 1] - rows[r][kColumns - 1].size(), ' ') + kColumnGap +
-              "busy";
-    lines.push_back(line);
-  }
-  return lines;
+  return AlignColumns(rows);
 }
 
 std::vector<std::string> ListPorts(const TVantleBootloader& engine) {

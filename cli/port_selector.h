@@ -23,9 +23,15 @@ namespace vantlebld {
 // Anything else is a port name and comes back as given.
 std::string ResolvePortText(const std::string& portText, const std::vector<TSystemPort>& ports);
 
-// ResolvePortText over the system's ports; they are only enumerated when
-// portText names an adapter.
-std::string ResolvePortOption(const std::string& portText);
+// Every port that portText names: a port name as given, or each listed
+// port that matches an adapter text (a usb: id may match several
+// adapters). Throws as ResolvePortText when none matches.
+std::vector<std::string> ResolvePortTexts(const std::string& portText,
+                                          const std::vector<TSystemPort>& ports);
+
+// The ports of every --port, each once, in order; the system's ports are
+// only enumerated when a text names an adapter.
+std::vector<std::string> ResolvePortOptions(const std::vector<std::string>& portTexts);
 
 // The table `vantlebld-cli ports` prints: a header, then one line per entry
 // with its port name, description, driver ("-" when empty) and "busy" for

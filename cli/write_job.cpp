@@ -3,8 +3,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "cli/link_job.h"
 #include "engine/format.h"
+#include "engine/user_text.h"
 #include "sim/virtual_pic.h"
 #include "sim/written_file_check.h"
 
@@ -13,16 +13,7 @@ namespace vantlebld {
 namespace {
 
 constexpr int64_t kMaxAddress = 0xFFFFFF;
-
-}  // namespace
-
-std::string LinkReport(const TVantleBootloader::TLinkStats& s) {
-  return Format(
-      "link: %d blocks sent, %d N answers, %d catch-ups, %d rubbish, slowest answer %d ms",
-      s.BlocksSent, s.NAnswers, s.CatchUps, s.Rubbish, s.SlowestAnswerMs);
-}
-
-namespace {
+constexpr int64_t kMaxValue = 0xFFFF;
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -43,62 +34,61 @@ bool JudgeVirtualPic(const TVirtualPic& pic, const std::string& hexFile, bool ee
   return check.Ok && pic.Stats().HostErrors.empty();
 }
 
+// ADDR and VALUE of eeprom and config.
+std::pair<int32_t, int32_t> AddressAndValue(const CliOptions& o) {
+  const auto address = ParseNumber(o.Arguments.at(0));
+  const auto value = ParseNumber(o.Arguments.at(1));
+  if (!address || !value || *address < 0 || *address > kMaxAddress || *value < 0 ||
+      *value > kMaxValue) {
+    throw CliUsageError("ADDR and VALUE must be numbers (decimal, 12h, $12 or 0x12)");
+  }
+  return {static_cast<int32_t>(*address), static_cast<int32_t>(*value)};
+}
+
 }  // namespace
 
-int RunWrite(TVantleBootloader& engine, const CliOptions& o, TJobReport& report, bool clearAll) {
-  TLinkPlan plan = ApplyLinkOptions(engine, o);
-  const std::string file = o.Arguments.at(0);
-  try {
-    if (clearAll) engine.Log(0, "Clearing all flash...");
-    ConnectAndIdentify(engine, plan, o, file);
-    if (clearAll) engine.FillUserFlash();
-    engine.ReallocateReset(o.Has("force"));
-    engine.WriteFlash(!o.Has("no-eeprom"));
-    engine.Disconnect();
-  } catch (const std::exception& e) {
-    engine.Log(LogIndent6, "ERROR!");
-    engine.Log(LogIndent3 | LogIndent6, e.what());
-    DisconnectQuietly(engine);
-    if (engine.LinkStats.BlocksSent > 0) report.Say(LinkReport(engine.LinkStats));
+std::string LinkReport(const TVantleBootloader::TLinkStats& s) {
+  return Format(
+      "link: %d blocks sent, %d N answers, %d catch-ups, %d rubbish, slowest answer %d ms",
+      s.BlocksSent, s.NAnswers, s.CatchUps, s.Rubbish, s.SlowestAnswerMs);
+}
+
+void CheckJobArguments(const CliOptions& o) {
+  if (o.Command == "eeprom" || o.Command == "config") AddressAndValue(o);
+}
+
+int RunBoardJob(TVantleBootloader& engine, const CliOptions& o, const TJobOptions& options,
+                TBoardPlan& board, TJobReport& report) {
+  TJobOptions j = options;
+  j.Port = board.Port;
+  const bool writes = o.Command == "write" || o.Command == "clear-all";
+  TJobResult result;
+  if (o.Command == "check") {
+    result = CheckJob(engine, j);
+  } else if (o.Command == "write") {
+    result = WriteJob(engine, j, o.Arguments.at(0));
+  } else if (o.Command == "clear-all") {
+    result = ClearAllJob(engine, j, o.Arguments.at(0));
+  } else {
+    const auto [address, value] = AddressAndValue(o);
+    result = o.Command == "config"
+                 ? WriteConfigJob(engine, j, address, value)
+                 : WriteEEPROMJob(engine, j, address, static_cast<uint8_t>(value & 0xFF));
+  }
+  if (result.Ok) DisconnectQuietly(engine);
+  if (writes && (result.Ok || engine.LinkStats.BlocksSent > 0))
+    report.Say(LinkReport(engine.LinkStats));
+  if (!result.Ok) {
+    report.Error = result.Error;
     return kExitJobFailed;
   }
-  report.Say(LinkReport(engine.LinkStats));
-  if (plan.Simulation) {
-    plan.Simulation->Stop();
-    if (!JudgeVirtualPic(plan.Simulation->Pic(), file, !o.Has("no-eeprom"), clearAll, report))
+  if (writes && board.Simulation) {
+    board.Simulation->Stop();
+    if (!JudgeVirtualPic(board.Simulation->Pic(), o.Arguments.at(0), j.WriteEEPROM,
+                         o.Command == "clear-all", report))
       return kExitJobFailed;
   }
   return kExitOk;
-}
-
-int RunSingleWrite(TVantleBootloader& engine, const CliOptions& o, TJobReport& report,
-                   bool config) {
-  const auto address = ParseNumberText(o.Arguments.at(0));
-  const auto value = ParseNumberText(o.Arguments.at(1));
-  if (!address || !value || *address > kMaxAddress || *value > 0xFFFF) {
-    throw CliUsageError("ADDR and VALUE must be numbers (decimal, 12h, $12 or 0x12)");
-  }
-  TLinkPlan plan = ApplyLinkOptions(engine, o);
-  const auto a = static_cast<int32_t>(*address);
-  const auto v = static_cast<int32_t>(*value);
-  try {
-    ConnectAndIdentify(engine, plan, o, "");
-    if (config) {
-      engine.WriteConfigByte(a, v);
-    } else {
-      engine.WriteEEPROMByte(a, static_cast<uint8_t>(v & 0xFF));
-    }
-    engine.Disconnect();
-    engine.Log(
-        LogDetail,
-        Format(config ? "performed: CFG[%06Xh]<-%Xh " : "performed: eeprom[%06Xh]<-%Xh ", a, v));
-    return kExitOk;
-  } catch (const std::exception& e) {
-    engine.Log(LogIndent6, "ERROR!");
-    report.Error = e.what();
-    DisconnectQuietly(engine);
-    return kExitJobFailed;
-  }
 }
 
 }  // namespace vantlebld

@@ -13,6 +13,15 @@ constexpr const char* kDefaultBaudText = "115200";
 // The activation byte the firmware listens for, unless the user names another.
 constexpr uint8_t kDefaultIDCode = 0xC1;
 
+// The search's length and the answer time-out of every exchange, unless
+// the user names others.
+constexpr int32_t kDefaultSearchSeconds = 7;
+constexpr int32_t kDefaultTimeoutMs = 300;
+
+// Where the UDP link sends its datagrams unless the settings say otherwise.
+constexpr const char* kDefaultUdpHost = "127.0.0.1";
+constexpr int32_t kDefaultUdpPort = 8090;
+
 // Exit codes of vantlebld and vantlebld-cli.
 constexpr int kExitOk = 0;
 constexpr int kExitBadCommandLine = 1;

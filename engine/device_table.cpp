@@ -9,6 +9,7 @@
 
 #include "engine/format.h"
 #include "engine/text_lines.h"
+#include "engine/user_text.h"
 #include "engine/vantlebld_comm.h"
 
 #ifndef VANTLEBLD_DATADIR
@@ -31,60 +32,14 @@ struct TableLineError {
   std::string reason;
 };
 
-bool IsTrimmed(char c) {
-  return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsTrimmed(s.front()))
-    s.remove_prefix(1);
-  while (!s.empty() && IsTrimmed(s.back()))
-    s.remove_suffix(1);
-  return s;
-}
-
-// Decimal, or hexadecimal after "$", "0x" or "x" (either case of x), with
-// an optional sign; anything else, or a value beyond 32 bits, is an error.
-int32_t ParseTableNumber(std::string_view field, const char* what) {
-  std::string_view s = field;
-  bool negative = false;
-  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
-    negative = s.front() == '-';
-    s.remove_prefix(1);
-  }
-  int base = 10;
-  if (!s.empty() && s.front() == '$') {
-    base = 16;
-    s.remove_prefix(1);
-  } else if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    base = 16;
-    s.remove_prefix(2);
-  } else if (!s.empty() && (s.front() == 'x' || s.front() == 'X')) {
-    base = 16;
-    s.remove_prefix(1);
-  }
-  if (s.empty())
-    throw TableLineError{
-        Format("%s is not a number: \"%.*s\"", what, static_cast<int>(field.size()), field.data())};
-  int64_t value = 0;
-  for (char c : s) {
-    int digit = -1;
-    if (c >= '0' && c <= '9')
-      digit = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      digit = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      digit = c - 'A' + 10;
-    if (digit < 0)
-      throw TableLineError{Format("%s is not a number: \"%.*s\"", what,
-                                  static_cast<int>(field.size()), field.data())};
-    value = value * base + digit;
-    if (value > 0x80000000LL) throw TableLineError{Format("%s is out of range", what)};
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX || value < INT32_MIN)
+// A field's number (decimal or hex, with an optional sign) within the
+// signed 32-bit range.
+int32_t ParseTableNumber(const std::string& field, const char* what) {
+  const std::optional<int64_t> value = ParseNumber(field);
+  if (!value) throw TableLineError{Format("%s is not a number: \"%s\"", what, field.c_str())};
+  if (*value > INT32_MAX || *value < INT32_MIN)
     throw TableLineError{Format("%s is out of range", what)};
-  return static_cast<int32_t>(value);
+  return static_cast<int32_t>(*value);
 }
 
 int FamilyFromLetter(char letter) {
@@ -248,13 +203,13 @@ bool ReadPicCodes(const std::string& path,
     table.fill(TPICInfo{});
     ForEachLine(text, [&](std::string_view raw, int32_t n) {
       lineNo = n;
-      if (Trim(raw).empty() || raw.front() == ';') return true;
-      std::vector<std::string_view> fields;
+      if (TrimControls(raw).empty() || raw.front() == ';') return true;
+      std::vector<std::string> fields;
       size_t start = 0;
       while (fields.size() < kFieldCount) {
         const size_t comma = raw.find(',', start);
-        fields.push_back(
-            Trim(raw.substr(start, comma == std::string_view::npos ? raw.npos : comma - start)));
+        fields.push_back(TrimControls(
+            raw.substr(start, comma == std::string_view::npos ? raw.npos : comma - start)));
         if (comma == std::string_view::npos) break;
         start = comma + 1;
       }

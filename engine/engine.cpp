@@ -3,27 +3,19 @@
 
 namespace vantlebld {
 
-namespace {
-constexpr int32_t kDefaultUdpPort = 8090;
-constexpr const char* kLoopbackAddress = "127.0.0.1";
-}  // namespace
-
 TVantleBootloader::TVantleBootloader()
     : EEData(kEEAreaSize, 0),
       EEFlag(kEEAreaSize, 0),
       CfgData(kCfgAreaSize, 0),
       CfgFlag(kCfgAreaSize, 0) {
   // Every other field starts at zero, false, empty or not installed.
-  Port = std::make_unique<SerialPort>();
-  Port->RaiseErrors = true;
-  OperatingMode = 0;
+  Link = std::make_unique<TOfflineLink>();
   IDCode = kDefaultIDCode;
-  UDP_DestAddr = kLoopbackAddress;
-  UDP_DestPort = kDefaultUdpPort;
-  UDPClient = std::make_unique<UdpClient>();
-  // No log callback is installed yet, so the table's own messages go
-  // nowhere; the window checks for the file itself.
-  PicTableLoaded() = LoadPicCodes();
+  // The table is the process's: read once, then shared read-only by every
+  // engine (several boards at once). No log callback is installed yet, so
+  // the table's own messages go nowhere; the window checks for the file
+  // itself.
+  if (!PicTableLoaded()) PicTableLoaded() = LoadPicCodes();
 }
 
 TVantleBootloader::~TVantleBootloader() = default;

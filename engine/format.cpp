@@ -64,30 +64,4 @@ std::string HexDump(const std::string& bytes) {
   return out;
 }
 
-std::optional<int64_t> ParseNumberText(const std::string& text) {
-  std::string s = text;
-  int base = 10;
-  if (!s.empty() && s.front() == '$') {
-    base = 16;
-    s.erase(0, 1);
-  } else if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    base = 16;
-    s.erase(0, 2);
-  } else if (!s.empty() && (s.back() == 'h' || s.back() == 'H')) {
-    base = 16;
-    s.pop_back();
-  }
-  if (s.empty() || s.size() > 15) return std::nullopt;
-  int64_t value = 0;
-  for (char c : s) {
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    if (digit < 0) return std::nullopt;
-    value = value * base + digit;
-  }
-  return value;
-}
-
 }  // namespace vantlebld

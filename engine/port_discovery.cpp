@@ -6,6 +6,7 @@
 
 #include "engine/format.h"
 #include "engine/vantlebld_comm.h"
+#include "platform/serial_port.h"
 
 namespace vantlebld {
 

@@ -4,8 +4,6 @@
 // WaitMs; the firmware, once listening, answers exactly two bytes: its type
 // code and 'K'.
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "engine/assert.h"
 #include "engine/format.h"
@@ -16,9 +14,6 @@ namespace vantlebld {
 namespace {
 
 constexpr char kAck = 'K';
-constexpr char kUdpResetDatagram = 'R';
-// Once two bytes are waiting, the rest of the answer has this long to come.
-constexpr int32_t kAnswerCollectMs = 100;
 
 // Ends the search quietly (no "Not found"); carries nothing the user needs.
 struct SearchEnded {};
@@ -26,51 +21,47 @@ struct SearchEnded {};
 }  // namespace
 
 bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
-  if (OperatingMode == kModeOffline) return IdentifyPIC(OfflineCode);
-  if (OperatingMode == kModeUdp) {
-    UDPSend(kUdpResetDatagram, "");
+  // Nobody answers on this link: the offline code is the PIC.
+  if (!Link->Capabilities().Answers) {
+    Link->AnnounceSearch();
     return IdentifyPIC(OfflineCode);
   }
-  if (OperatingMode != kModeSerial) return false;
   // The probe count divides by the interval: refuse a useless one before
   // anything goes out on the line.
   if (WaitMs <= 0) {
     throw EVantleError(Format("Time-out of %d ms is not valid: it must be at least 1 ms", WaitMs));
   }
 
-  Port->RaiseErrors = false;
   bool result = false;
   // A broken link (adapter pulled) is not a quiet line: say why and stop
   // probing. A time-out only means nothing has arrived yet.
-  const auto checkLink = [this] {
-    const int code = Port->LastError();
-    if (code != 0 && code != SerialPort::kErrTimeout) {
-      Log(LogIndent3, Format("Communication error %d: ", code) + Port->LastErrorDesc());
-      throw SearchEnded{};
-    }
+  const auto checkLink = [this](const TReceiveResult& r) {
+    if (!r.Broken()) return;
+    Log(LogIndent3, r.Reason);
+    throw SearchEnded{};
   };
   try {
     Log(0, "  Searching for PIC ...");
     Purge();
-    checkLink();
     const int64_t probes = int64_t{SearchSeconds} * 1000 / WaitMs;
     const int32_t n = static_cast<int32_t>(std::clamp<int64_t>(probes, 0, INT32_MAX));
     if (n == 0) throw SearchEnded{};
     bool answered = false;
+    // An answer may come in pieces over several probes.
+    std::string pending;
     for (int32_t k = n; k >= 0 && !answered; --k) {
       Progress(static_cast<int32_t>(int64_t{k} * 100 / n));
-      Port->SendByte(IDCode);
-      checkLink();
+      Link->Send(std::string(1, static_cast<char>(IDCode)));
       Idle();
       if (AbortRequested) throw EVantleError("Abort");
       Log(LogDetail, Format("Wait %d ms", WaitMs));
-      std::this_thread::sleep_for(std::chrono::milliseconds(WaitMs));
-      const int32_t waiting = Port->BytesWaiting();
-      checkLink();
-      if (waiting < 2) continue;
-      std::string s = Port->ReceivePacket(kAnswerCollectMs);
-      checkLink();
-      if (s.size() < 2) continue;
+      Link->Wait(WaitMs);
+      TReceiveResult r = Link->ReceivePacket(0);
+      checkLink(r);
+      pending += r.Bytes;
+      if (pending.size() < 2) continue;
+      std::string s;
+      s.swap(pending);
       if (s.size() > 2) {
         if (!ignoreUntilK) {
           Log(LogIndent3, " Unexpected chars found: \"" + s + "\"");
@@ -92,12 +83,17 @@ bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
       }
     }
     if (!answered) Log(LogAppend, "Not found");
-  } catch (...) {
-    // Abort, an unknown type code and link errors all end the search here;
-    // what the user needs to know has been logged already.
+  } catch (const SearchEnded&) {
+    result = false;
+  } catch (const EVantleError&) {
+    // Abort and an unknown type code end the search here; what the user
+    // needs to know has been logged already.
+    result = false;
+  } catch (const std::exception& e) {
+    // The probe could not go out: the link failed.
+    Log(LogIndent3, e.what());
     result = false;
   }
-  Port->RaiseErrors = true;
   return result;
 }
 

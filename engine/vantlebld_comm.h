@@ -3,8 +3,8 @@
 // layers) drives the link, finds the bootloader and writes the PIC.
 //
 // Plain C++ only; it talks back through three callbacks (log, progress,
-// idle) and sees the serial port and the UDP socket only through the
-// platform headers.
+// idle) and reaches the PIC through a link (link.h) that the front end
+// chooses.
 #pragma once
 
 #include <array>
@@ -17,8 +17,7 @@
 #include <vector>
 
 #include "engine/defaults.h"
-#include "platform/serial_port.h"
-#include "platform/udp_client.h"
+#include "engine/link.h"
 
 namespace vantlebld {
 
@@ -56,11 +55,6 @@ constexpr int32_t kDsEntryAlign = 0x40;
 
 // The start of the line that ends every successful write.
 constexpr char kWriteOk[] = "WRITE OK";
-
-// Operating modes of the link.
-constexpr uint8_t kModeSerial = 0;
-constexpr uint8_t kModeOffline = 1;  // nothing opened or sent; the offline code is the PIC
-constexpr uint8_t kModeUdp = 2;      // every block as a UDP datagram, nothing received
 
 // Sizes of the EEPROM and configuration areas of the image: offsets 0..16384
 // and 0..4096, one entry more than a power of two.
@@ -123,8 +117,8 @@ class TVantleBootloader {
   TVantleBootloader& operator=(const TVantleBootloader&) = delete;
 
   // --- Fields, in the engine's declaration order ---
-  std::unique_ptr<SerialPort> Port;
-  std::unique_ptr<UdpClient> UDPClient;
+  // The line to the PIC; offline until the front end installs another.
+  std::unique_ptr<TLink> Link;
   TLogEvent OnLog;            // called only when installed
   TProgressEvent OnProgress;  // 0..100, called only when installed
   TPICInfo pic;
@@ -147,15 +141,13 @@ class TVantleBootloader {
   int64_t HexFlashPastEnd = -1;
   int32_t SizeOfBLD_W = 0;
   uint8_t IDCode = 0;
-  uint8_t OperatingMode = 0;  // 0 serial, 1 offline, 2 UDP send
+  // The PIC a link without answers stands for.
   uint8_t OfflineCode = 0;
   int32_t SearchSeconds = 0;
   int32_t WaitMs = 0;
   int32_t BaudRate = 0;
   int32_t StopBits = 0;
   bool AbortRequested = false;
-  std::string UDP_DestAddr;
-  int32_t UDP_DestPort = 0;
   int32_t RTSDTRonConnect = 0;  // 0 both off, 1 both on, 2 leave as opened
   // Lets pending window events run; called once per search probe. A no-op
   // until installed.
@@ -193,21 +185,25 @@ class TVantleBootloader {
   static std::string FindPicCodes();
 
   // --- Link (link.cpp) ---
-  // Opens the link: mode 0 a serial port, mode 2 the UDP client; mode 1
-  // (offline) opens nothing and returns false. params: "data parity stop
-  // softflow hardflow", empty for "8 N 0 0 0".
-  bool Connect(const std::string& portName, int32_t baud, const std::string& params);
-  void Configure(int32_t baud, const std::string& params);
+  // Opens the link at baud with the engine's stop bits and sets RTS/DTR as
+  // RTSDTRonConnect says. Returns false when the link has nothing to open
+  // (offline); throws the link's error when it cannot be opened.
+  bool Connect(const std::string& portName, int32_t baud);
+  // A new rate for the open link; RTS/DTR are set again.
+  void Configure(int32_t baud);
   void ApplyRTSDTR();
+  // Closes the link; true when it was open.
   bool Disconnect();
+  // Opens the named port again when the link is open now.
   void Reconnect(const std::string& portName, int32_t baud);
+  // One byte to a PIC that answers; logged either way.
   void SendByte(uint8_t b);
   void SendString(const std::string& text);
+  // What the PIC has sent and nobody read yet; throws when the link broke.
   std::string ReadAll();
   void Purge();
   // D/d raise/lower DTR, R/r raise/lower RTS; 10 ms after every character.
   void SignalScript(const std::string& script);
-  void UDPSend(char ch, const std::string& text);
   // True when the port cannot be opened now: a probe of its own opens and
   // closes it, and any failure counts. A port this engine holds open is
   // busy too (port_discovery.cpp).
@@ -240,7 +236,7 @@ class TVantleBootloader {
   bool WriteFlashDSErase();
   bool BlockIsEmpty(int32_t start, int32_t length) const;
   // Sends one block (header, data, checksum) and waits for the firmware's
-  // answer; resends on 'N'. Returns false in offline and UDP modes, where
+  // answer; resends on 'N'. Returns false on a link without answers, where
   // nothing is awaited; throws "Could not write" when the block is refused.
   bool SendBlock(const std::string& block);
   // Appends the checksum that makes the whole block sum to 0 mod 256.
@@ -309,6 +305,8 @@ class TVantleBootloader {
   // (PIC18, dsPIC33): the block count for the progress, then the erase pass
   // where the device asks for one. Returns the block's size in HEX bytes.
   int32_t StartTableSizedWrite(bool dsPIC33);
+  // The line settings for baud, with the log line that shows them.
+  TLineSettings LineSettings(int32_t baud);
   std::vector<uint8_t>& FlashArray(int dataorflag);
   const std::vector<uint8_t>& FlashArray(int dataorflag) const;
 };

@@ -114,6 +114,8 @@ int Remaining(Clock::time_point deadline) {
 
 }  // namespace
 
+static_assert(SerialPort::kErrDeviceGone == QSerialPort::ResourceError);
+
 struct SerialPort::Impl {
   // What the driver side of the line looks like right now.
   enum class Line { kQuiet, kData, kGone, kFailed };

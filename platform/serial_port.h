@@ -38,6 +38,8 @@ class SerialPort {
   static constexpr int kErrNone = 0;
   static constexpr int kErrTimeout = 9997;
   static constexpr int kErrNotOpen = 9998;
+  // The driver's own code for a device that went away (hung up, unplugged).
+  static constexpr int kErrDeviceGone = 6;
 
   SerialPort();
   ~SerialPort();

@@ -3,7 +3,7 @@
 #include <climits>
 #include <set>
 
-#include "engine/format.h"
+#include "engine/user_text.h"
 
 namespace vantlebld {
 
@@ -23,7 +23,7 @@ constexpr int64_t kMaxBaud = 10'000'000;
 constexpr int64_t kMaxStreamRate = 10'000'000;
 
 int64_t Number(const std::string& name, const std::string& text, int64_t min, int64_t max) {
-  const auto value = ParseNumberText(text);
+  const auto value = ParseNumber(text);
   if (!value || *value < min || *value > max) {
     throw TSimUsageError("--" + name + " needs a number from " + std::to_string(min) + " to " +
                          std::to_string(max) + ", not \"" + text + "\"");

@@ -9,13 +9,6 @@ namespace vantlebld {
 namespace {
 
 constexpr char kInvalidInput[] = "Invalid input string";
-constexpr char kNotAnInt[] = "not an int";
-
-// Typed text is taken byte for byte: a byte from 80h up is a character like
-// any other, never a control character, so compare the byte's unsigned value.
-bool IsControlOrBlank(char c) {
-  return static_cast<unsigned char>(c) < 33;
-}
 
 // The value of a hex digit of either case, -1 for any other character.
 int HexDigitValue(char c) {
@@ -27,47 +20,6 @@ int HexDigitValue(char c) {
 
 bool IsHexSuffix(char c) {
   return c == 'h' || c == 'H';
-}
-
-// Where the hex digits start when text[i] begins a hex prefix, else npos.
-size_t HexDigitsStart(const std::string& text, size_t i) {
-  if (text[i] == '$' || text[i] == 'x' || text[i] == 'X') return i + 1;
-  if (text[i] == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X'))
-    return i + 2;
-  return std::string::npos;
-}
-
-std::optional<int32_t> ParseHexDigits(const std::string& text, size_t from) {
-  if (from >= text.size()) return std::nullopt;
-  uint32_t value = 0;
-  for (size_t i = from; i < text.size(); ++i) {
-    const int digit = HexDigitValue(text[i]);
-    if (digit < 0) return std::nullopt;
-    // A ninth significant digit would fall off the top; leading zeros keep
-    // the value at 0 and never trip this.
-    if (value > 0x0FFFFFFFu) return std::nullopt;
-    value = (value << 4) | static_cast<uint32_t>(digit);
-  }
-  // Eight digits are a 32-bit pattern: "$FFFFFFFF" is -1.
-  return static_cast<int32_t>(value);
-}
-
-std::optional<int32_t> ParseDecimalDigits(const std::string& text, size_t from) {
-  bool negative = false;
-  if (from < text.size() && (text[from] == '+' || text[from] == '-')) {
-    negative = text[from] == '-';
-    ++from;
-  }
-  if (from >= text.size()) return std::nullopt;
-  // The negative side reaches one further than the positive one.
-  const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
-  int64_t value = 0;
-  for (size_t i = from; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    value = value * 10 + (text[i] - '0');
-    if (value > limit) return std::nullopt;
-  }
-  return static_cast<int32_t>(negative ? -value : value);
 }
 
 // An item ending in "h" is hex: the "h" goes and a "$" takes its place in
@@ -109,26 +61,6 @@ constexpr std::array<TSendModeTraits, kSendModeCount> kSendModes = {{
 
 }  // namespace
 
-std::string TrimControls(const std::string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && IsControlOrBlank(text[first]))
-    ++first;
-  while (last > first && IsControlOrBlank(text[last - 1]))
-    --last;
-  return text.substr(first, last - first);
-}
-
-std::optional<int32_t> ParseIntLiteral(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ')
-    ++i;
-  if (i >= text.size()) return std::nullopt;
-  const size_t hexFrom = HexDigitsStart(text, i);
-  if (hexFrom != std::string::npos) return ParseHexDigits(text, hexFrom);
-  return ParseDecimalDigits(text, i);
-}
-
 std::string CharEscToBytes(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -165,32 +97,6 @@ std::string Mix2ToBytes(const std::string& text) {
       ++i;
   }
   return out;
-}
-
-bool ReadNextInt(const std::string& text, size_t& pos, int32_t& value, bool strict) {
-  size_t start = pos < 1 ? 0 : pos - 1;
-  while (start < text.size() && IsControlOrBlank(text[start]))
-    ++start;
-  if (start >= text.size()) {
-    value = -1;
-    pos = text.size();
-    return false;
-  }
-  size_t end = text.find_first_of(" ,;", start);
-  if (end == std::string::npos) end = text.size();
-  std::string item = text.substr(start, end - start);
-  RewriteHexSuffix(item);
-  const std::optional<int32_t> number = ParseIntLiteral(item);
-  if (!number) {
-    if (strict) throw ENotationError(kNotAnInt);
-    value = -1;
-    return false;
-  }
-  value = *number;
-  // 1-based, one past the separator; an item that ends the text counts a
-  // separator too, which the next call finds beyond the end.
-  pos = end + 2;
-  return true;
 }
 
 std::string NrToBytes(const std::string& text) {

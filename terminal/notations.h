@@ -1,7 +1,8 @@
 // The text notations in which the user writes bytes: what the terminal's
 // send box, the macros, the translation table, the clear code, the
 // pre-codes, the ID code and the console commands accept. Plain C++ with
-// no window code, so every user of a notation reads it the same way.
+// no window code, so every user of a notation reads it the same way. The
+// numbers and the integer list come from engine/user_text.h.
 //
 // Byte strings are std::string, one char per byte; typed text is taken
 // byte for byte, and bytes from 80h up are ordinary characters.
@@ -10,29 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "engine/user_text.h"
+
 namespace vantlebld {
-
-// The one error kind of the notations: the message is what the user reads
-// ("Invalid input string", "not an int", "300 is not a byte value").
-class ENotationError : public std::runtime_error {
- public:
-  explicit ENotationError(const std::string& message) : std::runtime_error(message) {}
-};
-
-// Removes the characters below 33 (blanks and control characters) from
-// both ends.
-std::string TrimControls(const std::string& text);
-
-// A signed 32-bit number as every notation writes it: an optional sign and
-// decimal digits ("071" is 71), or "$", "x", "X", "0x", "0X" and hex digits
-// with no sign in front. Leading blanks are allowed, nothing may follow the
-// digits. Decimal must fit the signed range; hex must fit 32 bits and is
-// taken as two's complement ("$FFFFFFFF" is -1). Empty when not valid.
-std::optional<int32_t> ParseIntLiteral(const std::string& text);
 
 // Char\ (Mix1): the text as it stands, except that "\x" or "\X" and two
 // hex digits give the byte of that value ("Message\x0D\x0A"). A backslash
@@ -48,17 +32,6 @@ std::string CharEscToBytes(const std::string& text);
 // value". An item left empty (a text starting with a comma, a lone control
 // character between separators) is skipped.
 std::string Mix2ToBytes(const std::string& text);
-
-// The integer-list reader. Reads the next number from pos (1-based, moved
-// on) of text: items end at a blank, "," or ";", a trailing "h" reads the
-// item as hex. On success pos moves past the item and the one character
-// that ended it (also when the item ended the text, so "C1h" read from 1
-// leaves pos at 5); blanks after that are skipped by the next call. When
-// only blanks and control characters remain it returns false, value -1 and
-// pos at the text's length. A bad item (also an empty one, as in "1,,2" or
-// "1 ,2") returns false and leaves pos alone; with strict set it throws
-// "not an int" instead. Positions below 1 read from the start.
-bool ReadNextInt(const std::string& text, size_t& pos, int32_t& value, bool strict);
 
 // Nr: numbers as ReadNextInt (strict) reads them, each a byte
 // ("254 $fe FEh"). A number outside 0..255 makes the whole result empty

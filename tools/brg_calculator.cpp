@@ -1,5 +1,7 @@
 #include "tools/brg_calculator.h"
 
+#include "engine/user_text.h"
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -45,17 +47,6 @@ double RoundHalfEven(double value) {
   if (rest < 0.5) return down;
   if (rest > 0.5) return down + 1.0;
   return std::fmod(down, 2.0) == 0.0 ? down : down + 1.0;
-}
-
-// Blanks and control characters at both ends are not part of a number.
-std::string Trimmed(const std::string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-    ++first;
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-    --last;
-  return text.substr(first, last - first);
 }
 
 // from_chars takes a minus but no plus; a plus may lead, but not "+-5".
@@ -128,7 +119,7 @@ std::optional<TBrgResult> CalculateBrg(TBrgMode mode, double quartzMHz, double m
 }
 
 std::optional<double> ParseDecimalText(const std::string& text, char decimalSeparator) {
-  std::string number = Trimmed(text);
+  std::string number = TrimControls(text);
   if (!StripPlus(number)) return std::nullopt;
   for (char& c : number) {
     if (c == decimalSeparator)
@@ -145,7 +136,7 @@ std::optional<double> ParseDecimalText(const std::string& text, char decimalSepa
 }
 
 std::optional<int32_t> ParseBaudText(const std::string& text) {
-  std::string number = Trimmed(text);
+  std::string number = TrimControls(text);
   if (!StripPlus(number)) return std::nullopt;
   int32_t value = 0;
   const char* end = number.data() + number.size();

@@ -9,6 +9,7 @@
 #include "cli/cli_options.h"
 #include "engine/format.h"
 #include "tests/engine/engine_fixture.h"
+#include "tests/support/lines.h"
 #include "vantlebld_version.h"
 
 namespace vantlebld::test {
@@ -171,6 +172,48 @@ TEST_F(CliTest, CheckFindsTheVirtualPicProgram) {
     EXPECT_EQ(r.err.find("vantlebld-cli: Not found!\n") != std::string::npos, c.exitCode == 3);
     const RunResult s = Finish(sim);
     EXPECT_NE(s.err.find(Format("activation bytes: %d\n", c.probes)), std::string::npos) << s.err;
+  }
+}
+
+// Several boards at once: each virtual PIC is written and judged by its own
+// program; one that goes silent fails alone, the table shows every board
+// and the exit code names the failed port.
+TEST_F(CliTest, SeveralBoardsAtOnce) {
+  for (const bool faulted : {false, true}) {
+    SCOPED_TRACE(faulted ? "third board silent" : "all answer");
+    std::vector<std::unique_ptr<QProcess>> sims;
+    std::vector<std::string> ports;
+    std::vector<std::string> args = {"write", Example("pic18f252_blink"), "--timeout-ms", "50"};
+    for (int i = 0; i < 3; ++i) {
+      std::vector<std::string> simArgs = {"--code", "41h"};
+      if (faulted && i == 2) simArgs.insert(simArgs.end(), {"--silent-from", "3"});
+      Start(*sims.emplace_back(std::make_unique<QProcess>()), VANTLEBLD_SIM_PATH, simArgs);
+      QProcess& p = *sims.back();
+      while (!p.canReadLine() && p.waitForReadyRead(kChildGuardMs)) {
+      }
+      ports.push_back(p.readLine().trimmed().toStdString().substr(4));
+      args.insert(args.end(), {"--port", ports.back()});
+    }
+    const RunResult r = Cli(args);
+    EXPECT_EQ(r.exitCode, faulted ? 3 : 0) << r.out << r.err;
+    EXPECT_TRUE(r.Says("\nPORT ")) << r.out;
+    for (size_t i = 0; i < ports.size(); ++i) {
+      const bool fails = faulted && i == 2;
+      const RunResult sim = Finish(*sims[i]);
+      if (!fails) {
+        EXPECT_EQ(sim.exitCode, 0) << sim.err;
+        EXPECT_NE(
+            sim.err.find("boot path: 000000 -> 007E00 (bootloader) -> 007DF8 (slot) -> 000100"),
+            std::string::npos)
+            << ports[i] << sim.err;
+      }
+      EXPECT_TRUE(r.Says("[" + ports[i] + "]    WRITE OK") != fails) << r.out;
+      const size_t row = r.out.find("\n" + ports[i] + "  PIC18F252  ");
+      ASSERT_NE(row, std::string::npos) << r.out;
+      const std::string rowText = r.out.substr(row + 1, r.out.find('\n', row + 1) - row - 1);
+      EXPECT_TRUE(rowText.ends_with(fails ? "FAILED: Could not write" : "  OK")) << rowText;
+    }
+    EXPECT_EQ(r.err, faulted ? "vantlebld-cli: failed on " + ports[2] + "\n" : "") << r.err;
   }
 }
 

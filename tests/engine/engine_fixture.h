@@ -1,36 +1,23 @@
-// The engine tests' fixture, shared with the command-line tests: an engine
-// with its log and progress captured, the far end of a serial line (a
-// virtual PIC, or a pseudo-terminal the test plays), a UDP receiver, and
-// the blocks an offline write logged. Plain helpers: test_support.h.
+// The engine tests' fixture: an engine with its log and progress captured,
+// the project's device table, and a link whose far end the test plays.
+// Plain helpers: test_support.h.
 #pragma once
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <optional>
+#include <memory>
+#include <stdexcept>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/format.h"
 #include "engine/vantlebld_comm.h"
-#include "sim/pty_server.h"
-#include "sim/virtual_pic.h"
 #include "tests/engine/test_support.h"
 
 namespace vantlebld::test {
 
-// Upper bound for anything to arrive or end; only reached when something
-// is broken, no result depends on it.
-constexpr int kGuardMs = 5000;
 inline const std::string kSourceDir = VANTLEBLD_SOURCE_DIR;
 inline const std::string kTable = kSourceDir + "/data/piccodes.ini";
 
@@ -73,7 +60,6 @@ inline bool InOrder(const LogLines& log, const LogLines& wanted) {
   }
   return true;
 }
-inline constexpr uint8_t kBlockLine = LogIndent3 | LogDetail;  // "Hex: ..   Str:.."
 
 // What an engine operation raised; other exception types fail the test.
 struct Raised {
@@ -91,80 +77,61 @@ Raised CatchVantle(F&& f) {
   return {};
 }
 
-// A UDP socket on an ephemeral port of 127.0.0.1 (port 0: none bound).
-struct TUdpReceiver {
-  TUdpReceiver() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-      port = ntohs(a.sin_port);
-  }
-  ~TUdpReceiver() { ::close(fd); }
-  // The next datagram, or nothing when none comes within waitMs.
-  std::optional<std::string> Next(int waitMs = kGuardMs) {
-    pollfd p{fd, POLLIN, 0};
-    char buf[2048];
-    if (::poll(&p, 1, waitMs) <= 0) return std::nullopt;
-    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    return n < 0 ? std::nullopt : std::optional<std::string>(std::string(buf, size_t(n)));
-  }
-  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  int port = 0;
-};
+// The far end of the line, played by the test. Every Send is kept whole
+// (the blocks of a write without answers, the probes of a search), and so
+// are the settings, the control-line changes and the waits. Replies[n]
+// arrives with the (n+1)-th send; from send VanishAt on the device has
+// gone away, and send FailAt fails.
+struct TFakeLink : TLink {
+  static constexpr char kGone[] = "Communication error 6: Device disconnected";
+  TCapabilities Caps{true, true};
+  bool Opens = true;      // false: nothing to open, as offline
+  std::string OpenError;  // Open fails with it
+  std::vector<std::string> Replies;
+  int VanishAt = 0, FailAt = 0;
+  std::string Input;  // arrived, not yet read
+  bool Opened = false;
+  std::string OpenedAs;
+  std::vector<std::string> Sends;
+  std::vector<TLineSettings> Settings;  // of every Open and Configure
+  std::string Controls;                 // "R1 D0": RTS on, DTR off
+  std::vector<int32_t> Waits;
+  int Announced = 0;
 
-// The device end of a pseudo-terminal, played by the test (path empty
-// when none could be made).
-struct TLine {
-  TLine() {
-    char name[128] = {};
-    termios raw{};
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
-        ::ptsname_r(master, name, sizeof name) != 0 || ::tcgetattr(master, &raw) != 0)
-      return;
-    ::cfmakeraw(&raw);
-    ::tcsetattr(master, TCSANOW, &raw);
-    path = name;
+  TCapabilities Capabilities() const override { return Caps; }
+  void Open(const std::string& name, const TLineSettings& line) override {
+    if (!OpenError.empty()) throw std::runtime_error(OpenError);
+    Opened = Opens;
+    OpenedAs = name;
+    Settings.push_back(line);
   }
-  ~TLine() { Close(); }
-  bool Put(const std::string& bytes) {
-    return ::write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  void Configure(const TLineSettings& line) override { Settings.push_back(line); }
+  void Close() override { Opened = false; }
+  bool IsOpen() const override { return Opened; }
+  std::string Name() const override { return OpenedAs; }
+  int32_t ActualBaud() const override { return Settings.empty() ? 0 : Settings.back().Baud; }
+  void Send(const std::string& bytes) override {
+    Sends.push_back(bytes);
+    const size_t n = Sends.size();
+    if (int(n) == FailAt) throw std::runtime_error("Communication error 5: write failed");
+    if (n <= Replies.size()) Input += Replies[n - 1];
   }
-  // What the host has sent and this end not yet read: at least n bytes
-  // unless they do not come, and whatever else is there already.
-  std::string Sent(size_t n) {
-    std::string s;
-    char buf[256];
-    for (pollfd p{master, POLLIN, 0};
-         ::poll(&p, 1, s.size() < n ? kGuardMs : 0) > 0 && (p.revents & POLLIN);) {
-      const ssize_t got = ::read(master, buf, sizeof buf);
-      if (got <= 0) break;
-      s.append(buf, size_t(got));
-    }
-    return s;
+  TReceiveResult ReceiveByte(int32_t) override { return Receive(1); }
+  TReceiveResult ReceivePacket(int32_t) override { return Receive(std::string::npos); }
+  std::string Purge() override { return std::exchange(Input, {}); }
+  void SetControlLine(TControlLine line, bool on) override {
+    Controls += std::string(Controls.empty() ? "" : " ") + (line == TControlLine::RTS ? 'R' : 'D') +
+                (on ? '1' : '0');
   }
-  // The device end goes away, as an unplugged adapter does.
-  void Close() {
-    if (master >= 0) ::close(master);
-    master = -1;
+  void Wait(int32_t ms) override { Waits.push_back(ms); }
+  void AnnounceSearch() override { ++Announced; }
+  TReceiveResult Receive(size_t n) {
+    if (VanishAt > 0 && int(Sends.size()) >= VanishAt) return {TLinkStatus::Vanished, {}, kGone};
+    if (Input.empty()) return {};
+    TReceiveResult r{TLinkStatus::Ok, Input.substr(0, n), {}};
+    Input.erase(0, n);
+    return r;
   }
-  int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  std::string path;
-};
-
-// A virtual PIC served on a pseudo-terminal by a thread of the test. Once
-// the host has closed the port (or the PIC hung up), server.WaitFinished()
-// ends the serving: then the PIC has seen every byte the host sent.
-struct TServedPic {
-  TServedPic(uint8_t code, const TPICInfo& info, const TSimOptions& options)
-      : pic(code, info, options), server(pic), path(server.Open()) {
-    server.Start();
-  }
-  TVirtualPic pic;
-  TPtyServer server;
-  std::string path;
 };
 
 inline void ResetPicTable() {
@@ -196,30 +163,13 @@ class EngineFixture : public ::testing::Test {
     ASSERT_TRUE(engine.LoadPicCodesFile(kTable));
     log.clear();
   }
-  // Opens the port and forgets what that logged.
-  void ConnectTo(const std::string& path) {
-    ASSERT_FALSE(path.empty());
-    ASSERT_TRUE(engine.Connect(path, 115200, ""));
-    log.clear();
-    progress.clear();
-  }
-  // Waits until the engine's port has at least n bytes waiting.
-  int32_t AwaitWaiting(int32_t n) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGuardMs);
-    while (engine.Port->BytesWaiting() < n && std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return engine.Port->BytesWaiting();
-  }
-  // The blocks SendBlock logged, in order: each line is the hex dump of n
-  // bytes (3n characters) and then the same bytes as they are.
-  std::vector<std::string> Blocks() const {
-    std::vector<std::string> blocks;
-    for (const auto& l : log) {
-      if (l.flags != kBlockLine || l.text.rfind("Hex: ", 0) != 0) continue;
-      blocks.push_back(l.text.substr(l.text.size() - (l.text.size() - 12) / 4));
-      EXPECT_EQ(l.text, "Hex: " + HexDump(blocks.back()) + "   Str:" + blocks.back());
-    }
-    return blocks;
+  // The engine's link from now on.
+  template <class L, class... Args>
+  L& Install(Args&&... args) {
+    auto link = std::make_unique<L>(std::forward<Args>(args)...);
+    L& l = *link;
+    engine.Link = std::move(link);
+    return l;
   }
 
   TempDir dir;

@@ -1,7 +1,9 @@
-// Message formatting (%x prints upper-case digits like %X) and the
-// rendering of log lines (flags, text) into printed lines.
+// Message formatting (%x prints upper-case digits like %X), numbers as
+// users type them, and the rendering of log lines (flags, text) into
+// printed lines.
 #include "engine/format.h"
 #include "engine/log_text.h"
+#include "engine/user_text.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace vantlebld::test {
@@ -21,16 +23,27 @@ TEST(Format, HexConversionsPrintUpperCaseAndTheRestIsPrintf) {
     EXPECT_EQ(got, want);
 }
 
-TEST(Format, NumbersAsUsersTypeThem) {
+TEST(UserText, NumbersAsUsersTypeThem) {
   const std::pair<const char*, std::optional<int64_t>> cases[] = {
       // clang-format off
-      {"65", 65},   {"41h", 0x41}, {"41H", 0x41}, {"$4b", 0x4B}, {"0x4B", 0x4B}, {"0X10", 16},
-      {"999999999999999", 999999999999999}, {"1000000000000000", {}},
-      {"", {}},     {"h", {}},     {"0x", {}},    {"$", {}},     {"12a", {}},    {"-1", {}},
+      {"65", 65},       {"41h", 0x41},     {"41H", 0x41}, {"$4b", 0x4B},  {"0x4B", 0x4B},
+      {"0X10", 16},     {"x41", 0x41},     {"X41", 0x41}, {"-1", -1},     {"+65", 65},
+      {"-$10", -16},    {"-41h", -0x41},   {"", {}},      {"h", {}},      {"0x", {}},
+      {"$", {}},        {"-", {}},         {"+-1", {}},   {"$-5", {}},    {"12a", {}},
+      {" 65", {}},      {"65 ", {}},
+      // The signed 64-bit range, and no further.
+      {"9223372036854775807", INT64_MAX},  {"9223372036854775808", {}},
+      {"-9223372036854775808", INT64_MIN}, {"-9223372036854775809", {}},
+      {"$7FFFFFFFFFFFFFFF", INT64_MAX},    {"$8000000000000000", {}},
+      {"-$8000000000000000", INT64_MIN},   {"18446744073709551616", {}},
       // clang-format on
   };
   for (const auto& [text, value] : cases)
-    EXPECT_EQ(ParseNumberText(text), value) << text;
+    EXPECT_EQ(ParseNumber(text), value) << text;
+  // Decimal: digits and a sign, no hex form.
+  EXPECT_EQ(ParseNumber("-65", TNumberForms::Decimal), -65);
+  for (const char* text : {"41h", "$41", "0x41", "x41", "1e3"})
+    EXPECT_EQ(ParseNumber(text, TNumberForms::Decimal), std::nullopt) << text;
 }
 
 TEST(LogRenderer, FlagsShapeTheLines) {

@@ -1,6 +1,7 @@
-// The engine owns a serial port object built on Qt (the busy probe of the
-// port tests opens ports the same way), so the tests run inside a Qt
-// application object; no event loop runs.
+// The port tests' main (tests/ports builds this file): the engine's busy
+// probe opens ports with a serial port built on Qt, so those tests run
+// inside a Qt application object; no event loop runs. The engine tests
+// need none and use GoogleTest's own main.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>

@@ -1,9 +1,11 @@
 // Writing the PIC: the reset relocation, the flash blocks of each family
-// (read back from an offline write's log), the EEPROM and configuration
-// writes, the clear-all fill, and the block exchange with a virtual PIC on
-// a pseudo-terminal under line faults.
+// (as a link without answers records them), the EEPROM and configuration
+// writes, the clear-all fill, and the block exchange with a virtual PIC
+// under line faults.
 #include <regex>
 
+#include "sim/boot_path.h"
+#include "sim/in_process_link.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace vantlebld::test {
@@ -38,22 +40,13 @@ class WriterTest : public EngineFixture {
     log.clear();
     progress.clear();
   }
+  // Blocks go to a link without answers, which records them.
   void Offline(uint8_t code) {
-    engine.OperatingMode = 1;
+    recorder = &Install<TFakeLink>();
+    recorder->Caps = {};
     Identify(code);
   }
-  // A virtual PIC with these faults on a pty, found by the search.
-  void Serial(uint8_t code, const TSimFaults& faults = {}) {
-    sim.reset();
-    engine.Disconnect();
-    engine.OperatingMode = 0;
-    TPICInfo info = PicTable()[code];
-    ASSERT_TRUE(DerivePicGeometry(info));
-    sim = std::make_unique<TServedPic>(code, info, TSimOptions{.Faults = faults});
-    ConnectTo(sim->path);
-    ASSERT_TRUE(engine.SearchPIC(false));
-    Identify(code);
-  }
+  const std::vector<std::string>& Blocks() const { return recorder->Sends; }
   // Bytes as the HEX file would set them: data and present mark.
   void Put(int32_t address, const std::string& bytes) {
     for (size_t i = 0; i < bytes.size(); ++i) {
@@ -82,7 +75,7 @@ class WriterTest : public EngineFixture {
     engine.EEData[size_t(offset)] = value;
     engine.EEFlag[size_t(offset)] = kPresent;
   }
-  std::unique_ptr<TServedPic> sim;
+  TFakeLink* recorder = nullptr;
 };
 
 // --- Reset relocation ---
@@ -243,7 +236,7 @@ TEST_F(WriterTest, ErasePassGoesDownThenDataUp) {
     PutPattern(0x1000, 4);
     Put(0x1400 + c.unit - 1, B({1}));  // a unit further up with its last byte alone
     ASSERT_TRUE(engine.WriteFlash(false));
-    const auto blocks = Blocks();
+    const auto& blocks = Blocks();
     // The erase took the jump at address 0 too: its unit goes out first,
     // empty as the file leaves it.
     ASSERT_EQ(blocks.size(), size_t(c.erases + 3));
@@ -269,12 +262,13 @@ TEST_F(WriterTest, EveryBlockOptionSendsEachUnitBelowTheZone) {
   PutPattern(0x200, 2);
   ASSERT_TRUE(engine.WriteFlash(false));
   EXPECT_EQ(log[1], (LogLine{LogIndent3, "Not Implemented"}));
-  const auto blocks = Blocks();
+  const auto& blocks = Blocks();
   ASSERT_EQ(blocks.size(), 0xFE00u / 64);
   for (size_t i = 0; i < blocks.size(); ++i) {
     const int32_t a = int32_t(i) * 64;
-    ASSERT_EQ(blocks[i],
-              Checked(B({0x20 | (a >> 16), (a >> 8) & 0xFF, a & 0xFF, 64}) + Image(a, 64)));
+    std::string data(64, '\xFF');
+    if (a == 0x200) data.replace(0, 2, B({Pattern(0x200), Pattern(0x201)}));
+    ASSERT_EQ(blocks[i], Checked(B({0x20 | (a >> 16), (a >> 8) & 0xFF, a & 0xFF, 64}) + data));
   }
   EXPECT_EQ(engine.BlocksToWrite, 1024);
 }
@@ -286,19 +280,19 @@ TEST_F(WriterTest, SingleLocationBlocks) {
     uint8_t code;
     bool config;
     int32_t address, value;
-    std::string block;  // as the log shows it; empty: refused
+    std::string block;  // the bytes sent, checksum included; empty: refused
     std::string line;   // logged first (16F: a detail line), or the error
   } cases[] = {
       // clang-format off
-      {0x31, false, 0, 0xB6, "40 00 01 B6 09", "EEPROM16F Location:[000h] <- B6h"},
-      {0x41, false, 0, 0xB6, "40 00 B6 00 0A", "eeprom addr:000h <- B6h"},
-      {0x41, true, 0x300003, 0xFF, "B0 00 03 01 FF 4D", "cfg addr:300003h <- FFh"},
+      {0x31, false, 0, 0xB6, "40 00 01 B6 09 ", "EEPROM16F Location:[000h] <- B6h"},
+      {0x41, false, 0, 0xB6, "40 00 B6 00 0A ", "eeprom addr:000h <- B6h"},
+      {0x41, true, 0x300003, 0xFF, "B0 00 03 01 FF 4D ", "cfg addr:300003h <- FFh"},
       {0x41, true, 0x2FFFFF, 0xFF, "", "Address should be above 300000h"},
-      {0x71, false, 0x7FFC00, 0x12, "00 FC 7F 02 12 00 71", "eeprom addr:7FFC00h <- 12h"},
+      {0x71, false, 0x7FFC00, 0x12, "00 FC 7F 02 12 00 71 ", "eeprom addr:7FFC00h <- 12h"},
       // A dsPIC configuration word keeps all 16 bits.
-      {0x71, true, 0xF80000, 0x1234, "00 00 F8 02 34 12 C0", "eeprom addr:F80000h <- 1234h"},
+      {0x71, true, 0xF80000, 0x1234, "00 00 F8 02 34 12 C0 ", "eeprom addr:F80000h <- 1234h"},
       // 33h has 128 bytes: the last is 127, the size itself is refused.
-      {0x33, false, 127, 0x01, "40 7F 01 01 3F", "EEPROM16F Location:[07Fh] <- 01h"},
+      {0x33, false, 127, 0x01, "40 7F 01 01 3F ", "EEPROM16F Location:[07Fh] <- 01h"},
       {0x33, false, 128, 1, "", "Address bigger than 255"},
       {0x41, false, 256, 1, "", "Address bigger than 255"},
       // dsPIC30F2010: 1 KB of EEPROM at 7FFC00h..7FFFFFh; address 0 is flash.
@@ -320,9 +314,9 @@ TEST_F(WriterTest, SingleLocationBlocks) {
       }
     });
     EXPECT_EQ(r.message, c.block.empty() ? c.line : "");
-    EXPECT_EQ(Blocks().size(), c.block.empty() ? 0u : 1u);
+    ASSERT_EQ(Blocks().size(), c.block.empty() ? 0u : 1u);
     if (c.block.empty()) continue;
-    EXPECT_TRUE(Logged({kBlockLine, "Hex: " + c.block + " *"})) << testing::PrintToString(log);
+    EXPECT_EQ(HexDump(Blocks()[0]), c.block);
     EXPECT_EQ(log.front(), (LogLine{c.code < 0x40 ? LogDetail : LogIndent3, c.line}));
   }
 }
@@ -364,7 +358,7 @@ TEST_F(WriterTest, EEPROMPassAfterTheFlash) {
     EXPECT_EQ(r.message, c.line.flags == 0 ? c.line.text : "");
     EXPECT_EQ(LoggedWriteOk(), c.line.flags != 0);
     if (c.line.flags != 0) EXPECT_TRUE(Logged(c.line));
-    const auto blocks = Blocks();
+    const auto& blocks = Blocks();
     ASSERT_GT(blocks.size(), size_t(c.written));
     const size_t flash = blocks.size() - size_t(c.written);  // the flash goes first
     EXPECT_NE(blocks[flash - 1][0], 0x40);
@@ -389,9 +383,9 @@ TEST_F(WriterTest, FillUserFlashSparesTheVectorsAndTheZone) {
     Put(first - 1, B({0x33}));
     const int32_t zone = engine.pic.StartBldZone;
     engine.SetByte(zone + 20, kData, 0x44);
-    const std::string below = Image(0, first);
     engine.FillUserFlash();
-    EXPECT_EQ(Image(0, first), below);
+    EXPECT_EQ(Image(0, 2), B({0x11, 0x22}));
+    EXPECT_EQ(engine.FlashData[size_t(first - 1)], 0x33);
     EXPECT_FALSE(engine.IsPresent(2));
     for (int32_t a = first; a < engine.pic.FlashSize; ++a) {
       ASSERT_EQ(engine.IsPresent(a), a < zone) << a;
@@ -407,6 +401,7 @@ TEST_F(WriterTest, FillUserFlashSparesTheVectorsAndTheZone) {
 
 // --- The block exchange ---
 
+constexpr uint8_t kBlockLine = LogIndent3 | LogDetail;
 const LogLine kAck{kBlockLine, "Received \"K\": Ok"};
 const LogLine kNak{kBlockLine, "Received \"N\": crc fail"};
 const LogLine kFailed{LogIndent6, "Could not write"};
@@ -414,9 +409,10 @@ LogLine CatchUp(int attempt) {
   return {kBlockLine, Format("timeout %d, trying to catch up", attempt)};
 }
 
-// A 16F program of reset code, a unit at 100h and an EEPROM byte: three
-// flash blocks, the slot's last, then the EEPROM block, against a virtual
-// PIC that answers N, rubbish, nothing, or hangs up.
+// A 16F program (CLRF PCLATH, GOTO 100h), a unit at 100h and an EEPROM
+// byte: three flash blocks, the slot's last, then the EEPROM block, against
+// a virtual PIC that takes 100 ms to write a block and answers N, rubbish,
+// nothing, or hangs up.
 TEST_F(WriterTest, WriteUnderLineFaults) {
   const struct {
     const char* name;
@@ -439,78 +435,42 @@ TEST_F(WriterTest, WriteUnderLineFaults) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_NO_FATAL_FAILURE(Serial(0x31, c.faults));
+    TPICInfo info = PicTable()[0x31];
+    ASSERT_TRUE(DerivePicGeometry(info));
+    TVirtualPic pic(0x31, info, {.WriteMs = 100, .Faults = c.faults});
+    Install<TInProcessLink>(pic);
+    ASSERT_TRUE(engine.Connect("sim", 115200));
+    ASSERT_TRUE(engine.SearchPIC(false));
+    Identify(0x31);
     Put(0, W({0x018A, 0x2900, 0x0000, 0x0000}));
     for (int32_t a = 0x100; a < 0x140; ++a)
       Put(a, B({a & 0x3F}));
     SetEEPROM(5, 0xA5);
     engine.ReallocateReset();
     const Raised r = CatchVantle([&] { engine.WriteFlash(true); });
+    engine.Link = std::make_unique<TOfflineLink>();  // before the PIC goes
     EXPECT_EQ(engine.LinkStats.BlocksSent, c.sends);
     EXPECT_EQ(engine.LinkStats.NAnswers, std::count(c.lines.begin(), c.lines.end(), kNak));
     EXPECT_TRUE(InOrder(log, c.lines)) << testing::PrintToString(log);
-    // No catch-up beyond the ones expected, and the port raises errors
-    // again for the next job whatever happened.
+    // No catch-up beyond the ones expected.
     EXPECT_EQ(Count({kBlockLine, "timeout *"}),
               std::count_if(c.lines.begin(), c.lines.end(),
                             [](const LogLine& l) { return l.text.rfind("timeout ", 0) == 0; }));
-    EXPECT_TRUE(engine.Port->RaiseErrors);
     const bool ok = c.lines.back() != kFailed;
     EXPECT_EQ(LoggedWriteOk(), ok);
     EXPECT_EQ(r.message, ok ? "" : "Could not write");
     if (!ok) EXPECT_EQ(r.kind, EVantleError::Kind::SerialLink);
-    engine.Disconnect();
-    sim->server.WaitFinished();
-    const auto& flash = sim->pic.Flash();
-    if (c.accepted >= 0) EXPECT_EQ(sim->pic.Stats().BlocksAccepted, c.accepted);
-    if (ok) {
-      EXPECT_EQ(progress, (std::vector<int32_t>{33, 67, 100}));
-      EXPECT_TRUE(sim->pic.Stats().HostErrors.empty());
-      EXPECT_EQ(std::string(flash.begin() + 0x100, flash.begin() + 0x140), Image(0x100, 0x40));
-      EXPECT_EQ(std::string(flash.begin(), flash.begin() + 6), Image(0, 6));  // GOTO 1F20h
-      EXPECT_EQ(std::string(flash.begin() + 0x3E00, flash.begin() + 0x3E08), Image(0x3E00, 8));
-      EXPECT_EQ(sim->pic.EEPROM()[5], 0xA5);
-    }
+    if (c.accepted >= 0) EXPECT_EQ(pic.Stats().BlocksAccepted, c.accepted);
+    if (!ok) continue;
+    EXPECT_EQ(progress, (std::vector<int32_t>{33, 67, 100}));
+    EXPECT_TRUE(pic.Stats().HostErrors.empty()) << testing::PrintToString(pic.Stats().HostErrors);
+    for (int32_t a = 0x100; a < 0x140; ++a)
+      ASSERT_EQ(pic.Flash()[size_t(a)], a & 0x3F) << a;
+    const TBootPath path = JudgeBootPath(info, pic.Flash());
+    EXPECT_TRUE(path.Ok) << path.Line;
+    EXPECT_EQ(path.Target, 0x100);
+    EXPECT_EQ(pic.EEPROM()[5], 0xA5);
   }
-}
-
-// UDP mode: the client opens, a reset datagram stands for the search,
-// then one datagram per block (a prefix and the bytes) with no answer
-// awaited. A send that fails is logged, not raised.
-TEST_F(WriterTest, UdpModeSendsDatagrams) {
-  TUdpReceiver receiver;
-  ASSERT_NE(receiver.port, 0);
-  engine.OperatingMode = 2;
-  engine.UDP_DestAddr = "127.0.0.1";
-  engine.UDP_DestPort = receiver.port;
-  engine.OfflineCode = 0x31;
-  ASSERT_TRUE(engine.Connect("any", 115200, ""));
-  EXPECT_TRUE(engine.UDPClient->Active());
-  EXPECT_FALSE(engine.Port->Active());
-  ASSERT_TRUE(engine.SearchPIC(false));
-  EXPECT_EQ(receiver.Next(), "R");
-  EXPECT_TRUE(Logged({LogDetail, "   UDP Sent: 1 bytes"}));
-  Identify(0x31);
-  Put(0, W({0x018A, 0x2900, 0x0000, 0x0000}));
-  SetEEPROM(5, 0xA5);
-  engine.ReallocateReset();
-  ASSERT_TRUE(engine.WriteFlash(true));
-  const auto blocks = Blocks();
-  ASSERT_EQ(blocks.size(), 3u);
-  for (const auto& block : blocks)
-    EXPECT_EQ(receiver.Next(), " " + block);
-  EXPECT_TRUE(LoggedWriteOk());
-  for (const auto& [host, port] : {std::pair<std::string, int32_t>{"127.0.0.1", 0},
-                                   std::pair<std::string, int32_t>{"", receiver.port}}) {
-    log.clear();
-    engine.UDP_DestAddr = host;
-    engine.UDP_DestPort = port;
-    EXPECT_NO_THROW(engine.UDPSend('R', "x"));
-    EXPECT_EQ(log, (LogLines{{LogIndent3, "   UDP Write Fail"}})) << host << port;
-  }
-  EXPECT_EQ(receiver.Next(50), std::nullopt);
-  EXPECT_TRUE(engine.Disconnect());
-  EXPECT_FALSE(engine.UDPClient->Active());
 }
 
 }  // namespace

@@ -1,17 +1,15 @@
-#include "terminal/remote_reset.h"
+#include "engine/remote_reset.h"
 
-#include <chrono>
-#include <thread>
 #include <vector>
 
 #include "engine/format.h"
-#include "terminal/notations.h"
+#include "engine/user_text.h"
 
 namespace vantlebld {
 
 namespace {
-constexpr auto kPreCodePause = std::chrono::milliseconds(1);
-constexpr auto kPreCodesSettle = std::chrono::milliseconds(100);
+constexpr int32_t kPreCodePauseMs = 1;
+constexpr int32_t kPreCodesSettleMs = 100;
 }  // namespace
 
 void SendPreCodes(TVantleBootloader& engine, const std::string& text) {
@@ -29,15 +27,21 @@ void SendPreCodes(TVantleBootloader& engine, const std::string& text) {
   if (!codes.empty()) engine.Log(LogIndent6, "PreCodes: ");
   for (uint8_t code : codes) {
     engine.SendByte(code);
-    std::this_thread::sleep_for(kPreCodePause);
+    engine.Link->Wait(kPreCodePauseMs);
     engine.Log(LogAppend, " Wait 1ms ");
   }
   if (ignored > 0) {
     engine.Log(LogIndent6, Format("PreCodes: only the first %d codes are sent, %d more ignored",
                                   static_cast<int>(kMaxPreCodes), static_cast<int>(ignored)));
   }
-  std::this_thread::sleep_for(kPreCodesSettle);
+  engine.Link->Wait(kPreCodesSettleMs);
   engine.Log(LogIndent6, "Wait 100ms");
+}
+
+void RemoteReset(TVantleBootloader& engine, const std::string& preCodes,
+                 const std::string& signalScript) {
+  SendPreCodes(engine, preCodes);
+  if (!signalScript.empty()) engine.SignalScript(signalScript);
 }
 
 }  // namespace vantlebld

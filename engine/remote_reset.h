@@ -1,6 +1,6 @@
 // Remote reset: bytes that ask the running PIC program to reset itself
-// (pre-codes), sent just before the search. The window's jobs, its
-// terminal's reset button and vantlebld-cli share it.
+// (pre-codes) and the control-line script that pulls a reset circuit, run
+// just before the search. The jobs and the terminal's reset button share it.
 #pragma once
 
 #include <string>
@@ -18,5 +18,9 @@ constexpr size_t kMaxPreCodes = 10;
 // then waits 100 ms for the PIC to restart. Numbers past the tenth are
 // not sent, and a log line says so. A text of only blanks does nothing.
 void SendPreCodes(TVantleBootloader& engine, const std::string& text);
+
+// The pre-codes, then the control-line script (SignalScript).
+void RemoteReset(TVantleBootloader& engine, const std::string& preCodes,
+                 const std::string& signalScript);
 
 }  // namespace vantlebld

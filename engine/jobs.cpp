@@ -1,0 +1,115 @@
+#include "engine/jobs.h"
+
+#include "engine/format.h"
+#include "engine/remote_reset.h"
+
+namespace vantlebld {
+
+namespace {
+
+// The first half of every job: open the link, reset the PIC, analyse the
+// HEX file (when one is named), find and identify the PIC, load the file
+// into the image. Throws on any failure ("Not found!" when the bootloader
+// did not answer).
+void ConnectAndIdentify(TVantleBootloader& engine, const TJobOptions& o,
+                        const std::string& hexFile) {
+  engine.Log(0, " ");
+  engine.AbortRequested = false;
+  engine.BaudRate = o.Baud;
+  engine.IDCode = o.IDCode;
+  engine.SearchSeconds = o.SearchSeconds;
+  engine.WaitMs = o.WaitMs;
+  engine.Connect(o.Port, o.Baud);
+  RemoteReset(engine, o.PreCodes, o.ResetSignals);
+  if (!hexFile.empty()) engine.AnalyzeHex(hexFile);
+  bool found = false;
+  try {
+    found = engine.SearchPIC(o.IgnoreUntilK);
+  } catch (...) {
+    // An unknown type code ends the search too.
+    if (o.SearchEnded) o.SearchEnded(false);
+    throw;
+  }
+  if (o.SearchEnded) o.SearchEnded(found);
+  if (!found) throw EVantleError("Not found!", EVantleError::Kind::SerialLink);
+  if (!hexFile.empty()) engine.ReadHex(hexFile, true);
+  engine.Log(LogDetail, engine.ImageReport());
+}
+
+void WriteImage(TVantleBootloader& engine, const TJobOptions& o) {
+  const std::string reason = engine.ForeignHexReason();
+  engine.ReallocateReset(!reason.empty() && o.WriteForeignHex && o.WriteForeignHex(reason));
+  engine.WriteFlash(o.WriteEEPROM);
+}
+
+template <class F>
+TJobResult Run(TVantleBootloader& engine, F&& job) {
+  try {
+    job();
+    return {true, {}};
+  } catch (const std::exception& e) {
+    engine.Log(LogIndent6, "ERROR!");
+    DisconnectQuietly(engine);
+    engine.Log(LogIndent3 | LogIndent6, e.what());
+    return {false, e.what()};
+  }
+}
+
+// One EEPROM or configuration location, on a PIC found as for a check.
+TJobResult WriteLocation(TVantleBootloader& engine, const TJobOptions& o, bool config,
+                         int32_t address, int32_t value) {
+  return Run(engine, [&] {
+    ConnectAndIdentify(engine, o, "");
+    if (config) {
+      engine.WriteConfigByte(address, value);
+    } else {
+      engine.WriteEEPROMByte(address, static_cast<uint8_t>(value));
+    }
+    engine.Log(LogDetail,
+               Format(config ? "performed: CFG[%06Xh]<-%Xh " : "performed: eeprom[%06Xh]<-%Xh ",
+                      address, value));
+  });
+}
+
+}  // namespace
+
+void DisconnectQuietly(TVantleBootloader& engine) {
+  try {
+    engine.Disconnect();
+  } catch (const std::exception&) {
+    // the link is gone already; the first error is the one to report
+  }
+}
+
+TJobResult CheckJob(TVantleBootloader& engine, const TJobOptions& o) {
+  return Run(engine, [&] { ConnectAndIdentify(engine, o, ""); });
+}
+
+TJobResult WriteJob(TVantleBootloader& engine, const TJobOptions& o, const std::string& hexFile) {
+  return Run(engine, [&] {
+    ConnectAndIdentify(engine, o, hexFile);
+    WriteImage(engine, o);
+  });
+}
+
+TJobResult ClearAllJob(TVantleBootloader& engine, const TJobOptions& o,
+                       const std::string& hexFile) {
+  engine.Log(0, "Clearing all flash...");
+  return Run(engine, [&] {
+    ConnectAndIdentify(engine, o, hexFile);
+    engine.FillUserFlash();
+    WriteImage(engine, o);
+  });
+}
+
+TJobResult WriteEEPROMJob(TVantleBootloader& engine, const TJobOptions& o, int32_t address,
+                          uint8_t value) {
+  return WriteLocation(engine, o, false, address, value);
+}
+
+TJobResult WriteConfigJob(TVantleBootloader& engine, const TJobOptions& o, int32_t address,
+                          int32_t value) {
+  return WriteLocation(engine, o, true, address, value);
+}
+
+}  // namespace vantlebld
