@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +28,8 @@
 
 namespace vantlebld::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 // Bound for bytes to arrive; reached only when something is broken.
 constexpr int kGuardMs = 3000;
@@ -183,6 +186,61 @@ TEST_F(SimProgramTest, UnknownCodeOrBadCommandLineExitsWithOne) {
     EXPECT_EQ(Start(args), "");
     EXPECT_EQ(Wait(), 1) << Slurp(err);
   }
+}
+
+// The program's stream on its own: its content as a function of the
+// offset, and how it is paced on a clock the test sets by hand.
+// Lines are numbered text tracing one wave period, and any cut of the stream
+// gives the same bytes.
+TEST(StreamBytes, IsNumberedLinesTracingOneWavePeriodWhereverItIsCut) {
+  const std::string text = StreamBytes(41 * kStreamLineLength, 2 * kStreamLineLength);
+  EXPECT_EQ(text.substr(0, 7), "000041 ");
+  EXPECT_EQ(text.substr(kStreamLineLength - 2, 9), "\r\n000042 ");
+  const std::string wave = text.substr(7, kStreamWaveLength);
+  EXPECT_EQ(text.substr(kStreamLineLength + 7, kStreamWaveLength), wave);
+  EXPECT_EQ(*std::min_element(wave.begin(), wave.end()), static_cast<char>(kStreamWaveLow));
+  EXPECT_EQ(*std::max_element(wave.begin(), wave.end()), static_cast<char>(kStreamWaveHigh));
+  // From the middle up: the top a quarter period in, the bottom at three.
+  EXPECT_EQ(wave[12], static_cast<char>(kStreamWaveHigh));
+  EXPECT_EQ(wave[36], static_cast<char>(kStreamWaveLow));
+  // The numbers wrap after 999999.
+  const uint64_t wrap = 1'000'000 * kStreamLineLength;
+  EXPECT_EQ(StreamBytes(wrap - kStreamLineLength, 7), "999999 ");
+  EXPECT_EQ(StreamBytes(wrap, 100), StreamBytes(0, 100));
+  const uint64_t cuts[][3] = {
+      {0, 0, 10}, {0, 57, 57}, {3, 200, 1}, {wrap - 30, 20, 100}, {uint64_t{1} << 40, 7, 500}};
+  for (const auto& [at, n, m] : cuts)
+    EXPECT_EQ(StreamBytes(at, n) + StreamBytes(at + n, m), StreamBytes(at, n + m)) << at;
+}
+
+TEST(UserStream, TakesWhatIsDueSkipsWhatIsDroppedAndCatchesUpOnlyALittle) {
+  const TUserStream::TClock::time_point t0{1000s};
+  TUserStream stream(10'000);  // ten bytes a millisecond
+  stream.Start(t0);
+  EXPECT_EQ(stream.Take(t0 + 25ms, 1000), StreamBytes(0, 250));
+  EXPECT_EQ(stream.Take(t0 + 25ms, 1000), "");
+  EXPECT_EQ(stream.NextDue(), t0 + 25'100us);
+  EXPECT_EQ(stream.Take(t0 + 30ms, 20), StreamBytes(250, 20));
+  EXPECT_EQ(stream.Take(t0 + 30ms, 1000), StreamBytes(270, 30));
+  stream.Drop(t0 + 90ms);
+  EXPECT_EQ(stream.Take(t0 + 91ms, 1000), StreamBytes(900, 10));
+  // After a long stall the stream stays behind the clock, keeping its rate.
+  const auto late = t0 + 10s;
+  const auto catchUp = static_cast<size_t>(TUserStream::kMaxCatchUp.count()) * 10;
+  EXPECT_EQ(stream.Take(late, 100'000), StreamBytes(910, catchUp));
+  EXPECT_EQ(stream.Take(late + 4ms, 100'000), StreamBytes(910 + catchUp, 40));
+}
+
+TEST(UserStream, TheClockArithmeticHoldsForFastAndLongStreams) {
+  // 10^7 bytes a second for a week: rate times nanoseconds would overflow.
+  const TUserStream::TClock::time_point t0{};
+  const auto week = t0 + 24h * 7;
+  TUserStream stream(10'000'000);
+  stream.Start(t0);
+  stream.Drop(week);
+  EXPECT_EQ(stream.Offset(), uint64_t{10'000'000} * 3600 * 24 * 7);
+  EXPECT_EQ(stream.NextDue(), week + 100ns);
+  EXPECT_EQ(stream.Take(week + 1us, 100).size(), 10u);
 }
 
 }  // namespace
