@@ -15,18 +15,7 @@ namespace {
 
 TSystemPort Port(const std::string& name, const std::string& driver = {},
                  const std::string& description = {}) {
-  TSystemPort p;
-  p.PortName = name;
-  p.DeviceName = driver;
-  p.Description = description;
-  return p;
-}
-
-std::vector<TSystemPort> Ports(const std::vector<std::string>& names) {
-  std::vector<TSystemPort> ports;
-  for (const auto& n : names)
-    ports.push_back(Port(n));
-  return ports;
+  return {name, driver, description, "", false, 0, 0, "", ""};
 }
 
 std::vector<std::string> Field(const std::vector<TComPortData>& list,
@@ -37,23 +26,15 @@ std::vector<std::string> Field(const std::vector<TComPortData>& list,
   return out;
 }
 
-TEST(PortListTest, ShortNamesComeFirstAndDuplicatesAreDropped) {
-  const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
-      {{"ttyS10", "ttyS2", "ttyS1", "ttyS2"}, {"ttyS1", "ttyS2", "ttyS10"}},
-      {{"COM11", "COM10", "COM10", "COM10"}, {"COM10", "COM11"}},
-      {{"ttyUSB0", "ttyACM0", "ttyS0"}, {"ttyS0", "ttyACM0", "ttyUSB0"}},
-      {{}, {}},
-  };
-  for (const auto& [given, expected] : cases) {
-    const auto list = BuildPortList(Ports(given), false, {});
-    EXPECT_EQ(Field(list, &TComPortData::PortName), expected) << testing::PrintToString(given);
-    EXPECT_EQ(Field(list, &TComPortData::DisplayName), expected);
-  }
-}
-
-// Each port is probed once; a busy one shows in lower case.
-TEST(PortListTest, BusyPortsShowInLowerCaseOnlyWhenProbing) {
-  const auto ports = Ports({"ttyUSB1", "ttyUSB0", "COM3", "ttyUSB0"});
+// The shorter name first (numbers are not zero-padded), a name listed twice
+// kept once. Each port is probed once; a busy one shows in lower case. An
+// entry carries the first record's driver and description, which the
+// status line shows with the name, each "  =  " apart.
+TEST(PortListTest, ShortNamesFirstDuplicatesDroppedBusyPortsInLowerCaseWhenProbing) {
+  const std::vector<TSystemPort> ports = {
+      Port("ttyS10"),         Port("ttyUSB1"),
+      Port("ttyS2"),          Port("ttyUSB0", "ftdi_sio", "FT232R USB UART"),
+      Port("COM3", "serial"), Port("ttyUSB0", "cdc_acm", "later")};
   std::vector<std::string> probed;
   const auto isBusy = [&probed](const std::string& name) {
     probed.push_back(name);
@@ -61,24 +42,16 @@ TEST(PortListTest, BusyPortsShowInLowerCaseOnlyWhenProbing) {
   };
   const auto list = BuildPortList(ports, true, isBusy);
   EXPECT_EQ(Field(list, &TComPortData::DisplayName),
-            (std::vector<std::string>{"com3", "ttyusb0", "ttyUSB1"}));
+            (std::vector<std::string>{"com3", "ttyS2", "ttyS10", "ttyusb0", "ttyUSB1"}));
   EXPECT_EQ(Field(list, &TComPortData::PortName), probed);
-  EXPECT_EQ(probed, (std::vector<std::string>{"COM3", "ttyUSB0", "ttyUSB1"}));
+  EXPECT_EQ(probed, (std::vector<std::string>{"COM3", "ttyS2", "ttyS10", "ttyUSB0", "ttyUSB1"}));
+  EXPECT_EQ(PortStatusText(list[0]), "COM3  =    =  serial ");
+  EXPECT_EQ(PortStatusText(list[3]), "ttyUSB0  =  FT232R USB UART  =  ftdi_sio ");
   probed.clear();
   EXPECT_EQ(Field(BuildPortList(ports, false, isBusy), &TComPortData::DisplayName),
-            (std::vector<std::string>{"COM3", "ttyUSB0", "ttyUSB1"}));
+            (std::vector<std::string>{"COM3", "ttyS2", "ttyS10", "ttyUSB0", "ttyUSB1"}));
   EXPECT_TRUE(probed.empty());
-}
-
-TEST(PortListTest, EntriesCarryTheFirstRecordsDriverAndDescription) {
-  const auto list =
-      BuildPortList({Port("ttyUSB0", "ftdi_sio", "FT232R USB UART"), Port("ttyS0", "serial"),
-                     Port("ttyUSB0", "cdc_acm", "a later record")},
-                    false, {});
-  ASSERT_EQ(list.size(), 2u);
-  // The status line: name, description and driver, each "  =  " apart.
-  EXPECT_EQ(PortStatusText(list[0]), "ttyS0  =    =  serial ");
-  EXPECT_EQ(PortStatusText(list[1]), "ttyUSB0  =  FT232R USB UART  =  ftdi_sio ");
+  EXPECT_TRUE(BuildPortList({}, true, isBusy).empty());
 }
 
 TEST(PortListTest, TheBoxSelectsAndOpensByTheShownName) {
@@ -104,27 +77,20 @@ TEST(PortListTest, TheBoxSelectsAndOpensByTheShownName) {
   EXPECT_EQ(ResolvePortName({}, "ttyUSB0"), "ttyUSB0");
 }
 
-TSystemPort UsbPort(const std::string& name, uint16_t vid, uint16_t pid,
-                    const std::string& serial) {
-  TSystemPort p = Port(name);
-  p.SystemLocation = "/dev/" + name;
-  p.HasUsbIds = true;
-  p.VendorId = vid;
-  p.ProductId = pid;
-  p.SerialNumber = serial;
-  return p;
-}
-
 // What --port text opens among a single adapter (listed twice), a
 // dual-port adapter, a CDC device and a UART without USB ids: the port,
 // "!" and the reason when none or several match, "usage" when malformed.
 std::string Resolved(const std::string& text) {
-  const std::vector<TSystemPort> ports = {UsbPort("ttyUSB0", 0x0403, 0x6001, "A1B2"),
-                                          UsbPort("ttyUSB1", 0x0403, 0x6010, "DUAL1"),
-                                          UsbPort("ttyUSB2", 0x0403, 0x6010, "DUAL1"),
-                                          UsbPort("ttyACM0", 0x04D8, 0x000A, ""),
+  // Name, vendor and product id, serial number; the location in /dev.
+  const auto usb = [](const std::string& name, uint16_t vid, uint16_t pid, const char* serial) {
+    return TSystemPort{name, "", "", "", true, vid, pid, serial, "/dev/" + name};
+  };
+  const std::vector<TSystemPort> ports = {usb("ttyUSB0", 0x0403, 0x6001, "A1B2"),
+                                          usb("ttyUSB1", 0x0403, 0x6010, "DUAL1"),
+                                          usb("ttyUSB2", 0x0403, 0x6010, "DUAL1"),
+                                          usb("ttyACM0", 0x04D8, 0x000A, ""),
                                           Port("ttyS0"),
-                                          UsbPort("ttyUSB0", 0x0403, 0x6001, "A1B2")};
+                                          usb("ttyUSB0", 0x0403, 0x6001, "A1B2")};
   try {
     return ResolvePortText(text, ports);
   } catch (const CliUsageError&) {

@@ -34,9 +34,10 @@ Bytes Code(uint8_t family, const std::vector<uint32_t>& words) {
 }
 
 // The fresh virtual PIC's flash (jump at 0 to the entry, stub there to the
-// slot) with the words put at HEX byte at.
-Bytes Flash(const TPICInfo& pic, uint32_t at, const std::vector<uint32_t>& words) {
-  Bytes flash = TPicMemory(pic).Flash();
+// slot), or the one given, with the words put at HEX byte at.
+Bytes Flash(const TPICInfo& pic, uint32_t at, const std::vector<uint32_t>& words,
+            Bytes flash = {}) {
+  if (flash.empty()) flash = TPicMemory(pic).Flash();
   const Bytes code = Code(pic.Family, words);
   std::copy(code.begin(), code.end(), flash.begin() + at);
   return flash;
@@ -47,69 +48,60 @@ std::vector<uint32_t> W(T... words) {
   return {static_cast<uint32_t>(words)...};
 }
 
-struct TPathCase {
-  uint8_t Code;
-  uint32_t At;
-  std::vector<uint32_t> Words;
-  int64_t Target;
-  std::string Line;
-};
-
-void PrintTo(const TPathCase& c, std::ostream* os) {
-  *os << c.Line;
+TEST(BootPath, FollowsResetToTheProgramOrSaysWhereItBreaks) {
+  const std::string kBroken = "boot path broken: ";
+  const struct {
+    uint8_t Code;
+    uint32_t At;
+    std::vector<uint32_t> Words;
+    int64_t Target;
+    std::string Line;
+  } cases[] = {
+      // 16F: CLRF PCLATH, GOTO 5.
+      {0x31, 0x3E00, W(0x018A, 0x2805), 5,
+       "boot path: 000000 -> 001F20 (bootloader) -> 001F00 (slot) -> 000005"},
+      // GOTO 5 alone: the stub left PCLATH = 1Fh, page bits 18h -> 1805h.
+      {0x31, 0x3E00, W(0x2805), 0x1805,
+       "boot path: 000000 -> 001F20 (bootloader) -> 001F00 (slot) -> 001805"},
+      {0x31, 0x3E00, W(0x2005 /* CALL 5 */), -1,
+       kBroken + "slot: CALL at 001F00h cannot be followed"},
+      {0x31, 0, W(0x3FFF, 0x3FFF, 0x3FFF), -1, kBroken + "address 0 is erased"},
+      // No relocation: GOTO 40h at 0 is the program start; through the
+      // bootloader it must still reach the slot's CLRF PCLATH, GOTO 40h.
+      {0x35, 0, W(0x2840), 0x40, "boot path: 000000 -> 000040"},
+      {0x35, 0x1E00, W(0x018A, 0x2840), 0x40,
+       "boot path: 000000 -> 000F20 (bootloader) -> 000F00 (slot) -> 000040"},
+      // PIC18: GOTO 400h = EF00h F002h (word address 200h).
+      {0x41, 0x7DF8, W(0xEF00, 0xF002), 0x400,
+       "boot path: 000000 -> 007E00 (bootloader) -> 007DF8 (slot) -> 000400"},
+      // BRA 400h from 0 (n = 1FFh) moved to 7DF8h: 7DF8h + 2 + 3FEh.
+      {0x41, 0x7DF8, W(0xD1FF), -1, kBroken + "slot jumps past the end of flash at 0081F8h"},
+      {0x41, 0x7DF8, W(), -1, kBroken + "the reset slot is empty"},
+      {0x41, 0x7DF8, W(0x0000 /* NOP */), -1, kBroken + "slot runs into the bootloader at 007E00h"},
+      {0x41, 0, W(0xEF00, 0xF002), -1,
+       kBroken + "address 0 leads to 000400h, not to the bootloader at 007E00h"},
+      {0x41, 0x7E00, W(0xEF00, 0xF002), -1,
+       kBroken + "the bootloader does not hand over to the slot (it jumps to 000400h)"},
+      {0x41, 0, W(0xFFFF, 0xFFFF), -1, kBroken + "address 0 is erased"},
+      // dsPIC: GOTO 100h = 040100h 000000h.
+      {0x71, 0x3B80, W(0x040100, 0x000000), 0x100,
+       "boot path: 000000 -> 001E00 (bootloader) -> 001DC0 (slot) -> 000100"},
+      {0x71, 0x3B80, W(0x070010 /* RCALL */), -1,
+       kBroken + "slot: RCALL at 001DC0h cannot be followed"},
+      {0x71, 0, W(0xFFFFFF, 0xFFFFFF), -1, kBroken + "address 0 is erased"},
+      {0x82, 0xA600, W(0x040100, 0x000000), 0x100,
+       "boot path: 000000 -> 005400 (bootloader) -> 005300 (slot) -> 000100"},
+      // BRA 100h from 0 (n = 7Fh) moved to 5300h: 5300h + 2 + FEh.
+      {0x82, 0xA600, W(0x37007F), -1, kBroken + "slot jumps into the bootloader zone at 005400h"},
+  };
+  for (const auto& c : cases) {
+    const TPICInfo pic = TablePic(c.Code);
+    const TBootPath path = JudgeBootPath(pic, Flash(pic, c.At, c.Words));
+    EXPECT_EQ(path.Line, c.Line);
+    EXPECT_EQ(path.Target, c.Target) << c.Line;
+    EXPECT_EQ(path.Ok, c.Target >= 0) << c.Line;
+  }
 }
-
-class BootPathTest : public ::testing::TestWithParam<TPathCase> {};
-
-TEST_P(BootPathTest, FollowsResetToTheProgramOrSaysWhereItBreaks) {
-  const TPathCase& c = GetParam();
-  const TPICInfo pic = TablePic(c.Code);
-  const TBootPath path = JudgeBootPath(pic, Flash(pic, c.At, c.Words));
-  EXPECT_EQ(path.Line, c.Line);
-  EXPECT_EQ(path.Target, c.Target);
-  EXPECT_EQ(path.Ok, c.Target >= 0);
-}
-
-const std::string kBroken = "boot path broken: ";
-const TPathCase kPaths[] = {
-    // 16F: CLRF PCLATH, GOTO 5.
-    {0x31, 0x3E00, W(0x018A, 0x2805), 5,
-     "boot path: 000000 -> 001F20 (bootloader) -> 001F00 (slot) -> 000005"},
-    // GOTO 5 alone: the stub left PCLATH = 1Fh, page bits 18h -> 1805h.
-    {0x31, 0x3E00, W(0x2805), 0x1805,
-     "boot path: 000000 -> 001F20 (bootloader) -> 001F00 (slot) -> 001805"},
-    {0x31, 0x3E00, W(0x2005 /* CALL 5 */), -1,
-     kBroken + "slot: CALL at 001F00h cannot be followed"},
-    {0x31, 0, W(0x3FFF, 0x3FFF, 0x3FFF), -1, kBroken + "address 0 is erased"},
-    // No relocation: GOTO 40h at 0 is the program start; through the
-    // bootloader it must still reach the slot's CLRF PCLATH, GOTO 40h.
-    {0x35, 0, W(0x2840), 0x40, "boot path: 000000 -> 000040"},
-    {0x35, 0x1E00, W(0x018A, 0x2840), 0x40,
-     "boot path: 000000 -> 000F20 (bootloader) -> 000F00 (slot) -> 000040"},
-    // PIC18: GOTO 400h = EF00h F002h (word address 200h).
-    {0x41, 0x7DF8, W(0xEF00, 0xF002), 0x400,
-     "boot path: 000000 -> 007E00 (bootloader) -> 007DF8 (slot) -> 000400"},
-    // BRA 400h from 0 (n = 1FFh) moved to 7DF8h: 7DF8h + 2 + 3FEh.
-    {0x41, 0x7DF8, W(0xD1FF), -1, kBroken + "slot jumps past the end of flash at 0081F8h"},
-    {0x41, 0x7DF8, W(), -1, kBroken + "the reset slot is empty"},
-    {0x41, 0x7DF8, W(0x0000 /* NOP */), -1, kBroken + "slot runs into the bootloader at 007E00h"},
-    {0x41, 0, W(0xEF00, 0xF002), -1,
-     kBroken + "address 0 leads to 000400h, not to the bootloader at 007E00h"},
-    {0x41, 0x7E00, W(0xEF00, 0xF002), -1,
-     kBroken + "the bootloader does not hand over to the slot (it jumps to 000400h)"},
-    {0x41, 0, W(0xFFFF, 0xFFFF), -1, kBroken + "address 0 is erased"},
-    // dsPIC: GOTO 100h = 040100h 000000h.
-    {0x71, 0x3B80, W(0x040100, 0x000000), 0x100,
-     "boot path: 000000 -> 001E00 (bootloader) -> 001DC0 (slot) -> 000100"},
-    {0x71, 0x3B80, W(0x070010 /* RCALL */), -1,
-     kBroken + "slot: RCALL at 001DC0h cannot be followed"},
-    {0x71, 0, W(0xFFFFFF, 0xFFFFFF), -1, kBroken + "address 0 is erased"},
-    {0x82, 0xA600, W(0x040100, 0x000000), 0x100,
-     "boot path: 000000 -> 005400 (bootloader) -> 005300 (slot) -> 000100"},
-    // BRA 100h from 0 (n = 7Fh) moved to 5300h: 5300h + 2 + FEh.
-    {0x82, 0xA600, W(0x37007F), -1, kBroken + "slot jumps into the bootloader zone at 005400h"},
-};
-INSTANTIATE_TEST_SUITE_P(BootPath, BootPathTest, ::testing::ValuesIn(kPaths));
 
 TEST(BootPathResetCode, TargetOfTheFileResetCodeFromTheResetState) {
   const struct {
@@ -144,28 +136,12 @@ const std::string kHex18F = ":0400000000EF02F01B\n:02040000AA55FB\n:00000001FF\n
 // What the host should leave: the reset code in the slot, AAh 55h at 400h;
 // then the words put at HEX byte at.
 Bytes Written18F(uint32_t at, const std::vector<uint32_t>& words) {
-  Bytes flash = Flash(TablePic(0x41), 0x7DF8, W(0xEF00, 0xF002));
-  flash[0x400] = 0xAA;
-  flash[0x401] = 0x55;
-  const Bytes code = Code(kFamily18F, words);
-  std::copy(code.begin(), code.end(), flash.begin() + at);
-  return flash;
+  const TPICInfo pic = TablePic(0x41);
+  return Flash(pic, at, words, Flash(pic, 0x400, W(0x55AA), Flash(pic, 0x7DF8, W(0xEF00, 0xF002))));
 }
 
-TEST(WrittenFileCheck, GoodFileGivesEveryLine) {
-  const TWrittenFileCheck check =
-      CheckWrittenFile(TablePic(0x41), kHex18F, Written18F(0, W()), Bytes(256, 0xFF), true, false);
-  EXPECT_TRUE(check.Ok);
-  EXPECT_EQ(check.Lines, (std::vector<std::string>{
-                             "virtual PIC: boot path: 000000 -> 007E00 (bootloader) -> 007DF8 "
-                             "(slot) -> 000400",
-                             "virtual PIC: the program starts at 000400h, as the HEX file's reset "
-                             "code does",
-                             "virtual PIC: flash holds the HEX file (2 bytes compared)",
-                             "virtual PIC: EEPROM holds the HEX file (0 bytes compared)"}));
-}
-
-TEST(WrittenFileCheck, FindsWhatTheHostGotWrong) {
+// Each case: a line that says what the check found.
+TEST(WrittenFileCheck, SaysWhatTheHostGotRightOrWrong) {
   const struct {
     bool ClearAll;
     uint32_t At;
@@ -173,6 +149,9 @@ TEST(WrittenFileCheck, FindsWhatTheHostGotWrong) {
     bool Ok;
     std::string Line;
   } cases[] = {
+      {false, 0, W(), true, "boot path: 000000 -> 007E00 (bootloader) -> 007DF8 (slot) -> 000400"},
+      {false, 0, W(), true, "the program starts at 000400h, as the HEX file's reset code does"},
+      {false, 0, W(), true, "flash holds the HEX file (2 bytes compared)"},
       {false, 0x400, W(0x54AA), false,
        "1 flash bytes differ from the HEX file, the first at 000401h"},
       // Cleared from 8 up to the slot at 7DF8h: 7DF0h bytes read FFh.

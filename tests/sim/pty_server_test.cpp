@@ -1,89 +1,68 @@
 // The virtual PIC on a real pseudo-terminal: the test plays the host with
 // plain POSIX calls on the slave side, against the server in a thread and
-// against the vantlebld-sim program.
+// against the vantlebld-sim program. What the PIC answers is the state
+// machine's business (virtual_pic_test); here: the line and its ends.
 #include "sim/pty_server.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "sim/user_program.h"
 #include "tests/engine/test_support.h"
 #include "tests/sim/sim_test_support.h"
 
-extern char** environ;
-
 namespace vantlebld::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 // Bound for bytes to arrive; reached only when something is broken.
 constexpr int kGuardMs = 3000;
 
-// The host's end of the line: the slave opened as a serial port, raw.
-class THostLine {
- public:
-  explicit THostLine(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
-    termios t{};
-    EXPECT_GE(fd_, 0) << path;
-    if (fd_ >= 0 && ::tcgetattr(fd_, &t) == 0) {
-      ::cfmakeraw(&t);
-      ::tcsetattr(fd_, TCSANOW, &t);
-    }
-  }
-  ~THostLine() { Close(); }
-  void Close() {
-    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-  }
-  void Write(const Bytes& b) { ASSERT_EQ(::write(fd_, b.data(), b.size()), ssize_t(b.size())); }
-  // Up to n bytes; fewer when the line stays quiet or hangs up.
-  std::string Read(size_t n) {
-    std::string got;
-    pollfd p{fd_, POLLIN, 0};
-    char buf[256];
-    ssize_t r = 0;
-    while (got.size() < n && ::poll(&p, 1, kGuardMs) > 0 &&
-           (r = ::read(fd_, buf, std::min(sizeof buf, n - got.size()))) > 0)
-      got.append(buf, static_cast<size_t>(r));
-    return got;
-  }
-  bool HungUp() {
-    pollfd p{fd_, POLLIN, 0};
-    char c;
-    return ::poll(&p, 1, kGuardMs) > 0 && ::read(fd_, &c, 1) <= 0;
-  }
-
- private:
-  int fd_;
-};
-
-// Checks that got is one unbroken piece of the program's stream and returns
-// where in the stream it starts, found from the first whole line number.
-uint64_t StreamOffset(const std::string& got) {
-  const size_t lineStart = got.find("\r\n") + 2;
-  if (lineStart == 1 || lineStart + kStreamNumberDigits > got.size()) {
-    ADD_FAILURE() << "no line number in \"" << got << '"';
-    return 0;
-  }
-  const uint64_t line = std::stoull(got.substr(lineStart, kStreamNumberDigits));
-  const uint64_t offset = line * kStreamLineLength - lineStart;
-  EXPECT_EQ(got, StreamBytes(offset, got.size()));
-  return offset;
+void Pause(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
+
+// Up to n bytes from fd; fewer when it stays quiet or hangs up.
+std::string Read(int fd, size_t n) {
+  std::string got;
+  pollfd p{fd, POLLIN, 0};
+  char buf[4096];
+  for (ssize_t r = 0; got.size() < n && ::poll(&p, 1, kGuardMs) > 0 &&
+                      (r = ::read(fd, buf, std::min(sizeof buf, n - got.size()))) > 0;)
+    got.append(buf, static_cast<size_t>(r));
+  return got;
+}
+
+// The host's end of the line: the slave opened as a serial port. The host
+// sets nothing: the server has made the line raw.
+struct THost {
+  explicit THost(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
+    EXPECT_GE(fd, 0) << path;
+  }
+  ~THost() { ::close(fd); }
+  // Sends the bytes; returns up to n bytes of answer.
+  std::string Ask(const Bytes& b, size_t n) {
+    EXPECT_EQ(::write(fd, b.data(), b.size()), static_cast<ssize_t>(b.size()));
+    return Read(fd, n);
+  }
+  int fd;
+};
 
 // On a line paced like a UART at 115200 baud.
 TEST(PtyServer, ServesAJobUntilTheHostClosesThePortOrThePicHangsUp) {
@@ -97,17 +76,12 @@ TEST(PtyServer, ServesAJobUntilTheHostClosesThePortOrThePicHangsUp) {
     server.Start();
     // A port probe opens and closes the line without a byte; the hung-up
     // line it leaves behind for a while does not end the serving.
-    { THostLine probe(path); }
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    THostLine host(path);
-    host.Write({0xC1});
-    EXPECT_EQ(host.Read(2), "AK");
-    host.Write(FlashBlock(pic.Pic(), 0x40, Bytes(64, 0xA5)));
-    if (hangUp) {
-      EXPECT_TRUE(host.HungUp());
-    } else {
-      EXPECT_EQ(host.Read(1), "K");
-      host.Close();
+    THost{path};
+    Pause(30);
+    {
+      THost host(path);
+      EXPECT_EQ(host.Ask({0xC1}, 2), "AK");
+      EXPECT_EQ(host.Ask(FlashBlock(pic.Pic(), 0x40, Bytes(64, 0xA5)), 1), hangUp ? "" : "K");
     }
     server.WaitFinished();
     EXPECT_EQ(server.End(), hangUp ? TPtyServer::TEnd::HungUp : TPtyServer::TEnd::HostClosed);
@@ -115,139 +89,161 @@ TEST(PtyServer, ServesAJobUntilTheHostClosesThePortOrThePicHangsUp) {
   }
 }
 
-TEST(PtyServer, StreamLosesNothingWhileThePortIsHeldAndAllWhileNot) {
-  TSimOptions o;
-  o.RunProgramAtStart = true;
-  o.StreamRate = 2'000'000;
-  TVirtualPic pic(0x41, TablePic(0x41), o);
-  TPtyServer server(pic);
-  const std::string path = server.Open();
-  server.Start();
-  uint64_t end = 0;
-  for (int session = 0; session < 2; ++session) {
-    THostLine host(path);
-    // Far more falls due than the pseudo-terminal holds.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const std::string got = host.Read(100'000);
-    ASSERT_EQ(got.size(), 100'000u);
-    const uint64_t offset = StreamOffset(got);
-    // What fell due while nobody held the port is lost, and nothing sent
-    // before the close is kept for the next opening.
-    if (session > 0) {
-      EXPECT_GT(offset, end);
-    }
-    end = offset + got.size();
-    host.Close();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
-// vantlebld-sim as a child: stdout through a pipe, stderr into a file.
+// vantlebld-sim under a time limit, as the child of a shell that first
+// prints its process id; stdout through a pipe, stderr into a file.
 class SimProgramTest : public ::testing::Test {
  protected:
-  void Start(std::vector<std::string> args) {
-    args.insert(args.begin(), {VANTLEBLD_SIM_PATH, "--piccodes",
-                               std::string(VANTLEBLD_SOURCE_DIR) + "/data/piccodes.ini"});
-    std::vector<char*> argv;
-    for (auto& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(out[1]);
-    stdout_ = out[0];
+  // Returns the program's first line.
+  std::string Start(const std::string& args) {
+    out = ::popen(("echo $$; exec timeout -s KILL 10 " VANTLEBLD_SIM_PATH
+                   " --piccodes " VANTLEBLD_SOURCE_DIR "/data/piccodes.ini " +
+                   args + " 2>" + err)
+                      .c_str(),
+                  "r");
+    pid = std::atoi(Line().c_str());
+    return Line();
   }
-  std::string FirstLine() {
-    std::string line;
-    pollfd p{stdout_, POLLIN, 0};
-    char c;
-    while (::poll(&p, 1, kGuardMs) > 0 && ::read(stdout_, &c, 1) == 1 && c != '\n')
-      line += c;
-    return line;
+  std::string Line() {
+    char line[256] = "";
+    return std::fgets(line, sizeof line, out) ? std::string(line, std::strcspn(line, "\n")) : "";
   }
-  // The exit code; -1 when the program had to be killed after the guard time.
+  // The exit code; -1 when the time limit killed the program.
   int Wait() {
-    int status = 0;
-    for (int ms = 0; ::waitpid(pid, &status, WNOHANG) == 0; ms += 10) {
-      if (ms >= kGuardMs) ::kill(pid, SIGKILL);
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    pid = -1;
-    if (stdout_ >= 0) ::close(std::exchange(stdout_, -1));
+    const int status = ::pclose(std::exchange(out, nullptr));
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string Read(const std::string& path) const {
+  ~SimProgramTest() override {
+    if (!out) return;
+    ::kill(pid, SIGTERM);
+    Wait();
+  }
+  static std::string Slurp(const std::string& path) {
     std::stringstream s;
     s << std::ifstream(path).rdbuf();
     return s.str();
   }
-  ~SimProgramTest() override {
-    if (pid <= 0) return;
-    ::kill(pid, SIGKILL);
-    Wait();
-  }
 
   TempDir dir;
-  std::string errPath = (dir.Path() / "stderr.txt").string();
+  const std::string err = (dir.Path() / "stderr.txt").string();
+  const std::string link = (dir.Path() / "ttyPIC").string();
+  FILE* out = nullptr;
   pid_t pid = -1;
-  int stdout_ = -1;
 };
 
-TEST_F(SimProgramTest, ServesAJobRunsTheProgramAndOnSigtermWritesTheExportAndTheSummary) {
-  const std::string link = (dir.Path() / "ttyPIC").string();
+// The program's stream: what falls due while the port is held arrives
+// whole; what falls due while nobody holds it is lost, and nothing sent
+// before a close is kept for the next opening.
+TEST_F(SimProgramTest, ServesAJobThenStreamsAndOnSigtermWritesTheExportAndTheSummary) {
   const std::string hex = (dir.Path() / "out.hex").string();
-  Start({"--code", "31h", "--nak", "1", "--run-after-write", "--link", link, "--export-hex", hex});
-  const std::string first = FirstLine();
+  const std::string first = Start("--code 31h --nak 1 --run-after-write --stream 2000000 --link " +
+                                  link + " --export-hex " + hex);
   ASSERT_EQ(first.rfind("PTY /dev/pts/", 0), 0u) << first;
   EXPECT_EQ(std::filesystem::read_symlink(link), first.substr(4));
   {
     const TPICInfo info = TablePic(0x31);
-    THostLine host(link);
-    host.Write({0xC1});
-    EXPECT_EQ(host.Read(2), "1K");
-    for (const char* answer : {"N", "K"}) {
-      host.Write(FlashBlock(info, 0x100, Bytes(64, 0x3C)));
-      EXPECT_EQ(host.Read(1), answer);
-    }
-    host.Write(FlashBlock(info, 0x3E40, Bytes(64, 0x00)));  // the firmware's own code
-    EXPECT_EQ(host.Read(1), "K");
+    THost host(link);
+    EXPECT_EQ(host.Ask({0xC1}, 2), "1K");
+    EXPECT_EQ(host.Ask(FlashBlock(info, 0x100, Bytes(64, 0x3C)), 1), "N");
+    EXPECT_EQ(host.Ask(FlashBlock(info, 0x100, Bytes(64, 0x3C)), 1), "K");
+    EXPECT_EQ(host.Ask(FlashBlock(info, 0x3E40, Bytes(64, 0x00)), 1), "K");  // the firmware
   }
-  // Closing the port ended the job: every later opening gets the echo.
+  // Closing the port ended the job: the program echoes and streams. What
+  // falls due while nobody holds the port is lost (50 ms of it, 100000
+  // bytes), and nothing sent before a close is kept for the next opening.
+  uint64_t end = 0;
   for (int session = 0; session < 2; ++session) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // the server sees the close
-    THostLine host(link);
-    host.Write({'a', 'b', 0xC1});
-    EXPECT_EQ(host.Read(3), "ab\xC1") << "session " << session;
+    Pause(50);
+    THost host(link);
+    host.Ask({0xC1}, 0);  // no stream byte reads C1h
+    Pause(50);            // far more falls due than the pseudo-terminal holds
+    std::string got = Read(host.fd, 100'001);
+    const size_t echo = got.find('\xC1');
+    ASSERT_NE(echo, std::string::npos) << "no echo in " << got.size() << " bytes";
+    got.erase(echo, 1);
+    // One unbroken piece of the stream, placed by its first whole line's number.
+    const size_t lineStart = got.find("\r\n") + 2;
+    ASSERT_GT(lineStart, 1u);
+    const uint64_t offset =
+        std::stoull(got.substr(lineStart, kStreamNumberDigits)) * kStreamLineLength - lineStart;
+    EXPECT_EQ(got, StreamBytes(offset, got.size()));
+    EXPECT_TRUE(session == 0 || offset > end + 50'000) << offset << " after " << end;
+    end = offset + got.size();
   }
   ::kill(pid, SIGTERM);
-  EXPECT_EQ(Wait(), 2) << Read(errPath);
-  EXPECT_NE(Read(errPath).find(
+  EXPECT_EQ(Wait(), 2) << Slurp(err);
+  EXPECT_NE(Slurp(err).find(
                 "blocks accepted: 2, N answers: 1, filler bytes seen: 0, activation bytes: 1\n"
                 "host error: host wrote into the bootloader's code at 003E40h (block 3)\n"
                 "boot path broken: the reset slot is empty\n"
-                "user program: ran, bytes echoed: 6"),
+                "user program: ran, bytes echoed: 2, stream bytes sent: "),
             std::string::npos)
-      << Read(errPath);
+      << Slurp(err);
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
-  const auto bytes = ParseHex(Read(hex));
+  const auto bytes = ParseHex(Slurp(hex));
   EXPECT_EQ(bytes.at(0x13F), 0x3C);
   EXPECT_EQ(bytes.at(0x140), 0xFF);
-  EXPECT_EQ(bytes.at(0x3E41), 0x30);  // MOVLW high(slot 1F00h): the stub is still there
 }
 
 TEST_F(SimProgramTest, UnknownCodeOrBadCommandLineExitsWithOne) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--code", "99h"}, {"--code", "41h", "--drop", "3"}}) {
-    Start(args);
-    EXPECT_EQ(FirstLine(), "");
-    EXPECT_EQ(Wait(), 1) << Read(errPath);
+  for (const char* args : {"--code 99h", "--code 41h --drop 3"}) {
+    EXPECT_EQ(Start(args), "");
+    EXPECT_EQ(Wait(), 1) << Slurp(err);
   }
+}
+
+// The program's stream on its own: its content as a function of the
+// offset, and how it is paced on a clock the test sets by hand.
+// Lines are numbered text tracing one wave period, and any cut of the stream
+// gives the same bytes.
+TEST(StreamBytes, IsNumberedLinesTracingOneWavePeriodWhereverItIsCut) {
+  const std::string text = StreamBytes(41 * kStreamLineLength, 2 * kStreamLineLength);
+  EXPECT_EQ(text.substr(0, 7), "000041 ");
+  EXPECT_EQ(text.substr(kStreamLineLength - 2, 9), "\r\n000042 ");
+  const std::string wave = text.substr(7, kStreamWaveLength);
+  EXPECT_EQ(text.substr(kStreamLineLength + 7, kStreamWaveLength), wave);
+  EXPECT_EQ(*std::min_element(wave.begin(), wave.end()), static_cast<char>(kStreamWaveLow));
+  EXPECT_EQ(*std::max_element(wave.begin(), wave.end()), static_cast<char>(kStreamWaveHigh));
+  // From the middle up: the top a quarter period in, the bottom at three.
+  EXPECT_EQ(wave[12], static_cast<char>(kStreamWaveHigh));
+  EXPECT_EQ(wave[36], static_cast<char>(kStreamWaveLow));
+  // The numbers wrap after 999999.
+  const uint64_t wrap = 1'000'000 * kStreamLineLength;
+  EXPECT_EQ(StreamBytes(wrap - kStreamLineLength, 7), "999999 ");
+  EXPECT_EQ(StreamBytes(wrap, 100), StreamBytes(0, 100));
+  const uint64_t cuts[][3] = {
+      {0, 0, 10}, {0, 57, 57}, {3, 200, 1}, {wrap - 30, 20, 100}, {uint64_t{1} << 40, 7, 500}};
+  for (const auto& [at, n, m] : cuts)
+    EXPECT_EQ(StreamBytes(at, n) + StreamBytes(at + n, m), StreamBytes(at, n + m)) << at;
+}
+
+TEST(UserStream, TakesWhatIsDueSkipsWhatIsDroppedAndCatchesUpOnlyALittle) {
+  const TUserStream::TClock::time_point t0{1000s};
+  TUserStream stream(10'000);  // ten bytes a millisecond
+  stream.Start(t0);
+  EXPECT_EQ(stream.Take(t0 + 25ms, 1000), StreamBytes(0, 250));
+  EXPECT_EQ(stream.Take(t0 + 25ms, 1000), "");
+  EXPECT_EQ(stream.NextDue(), t0 + 25'100us);
+  EXPECT_EQ(stream.Take(t0 + 30ms, 20), StreamBytes(250, 20));
+  EXPECT_EQ(stream.Take(t0 + 30ms, 1000), StreamBytes(270, 30));
+  stream.Drop(t0 + 90ms);
+  EXPECT_EQ(stream.Take(t0 + 91ms, 1000), StreamBytes(900, 10));
+  // After a long stall the stream stays behind the clock, keeping its rate.
+  const auto late = t0 + 10s;
+  const auto catchUp = static_cast<size_t>(TUserStream::kMaxCatchUp.count()) * 10;
+  EXPECT_EQ(stream.Take(late, 100'000), StreamBytes(910, catchUp));
+  EXPECT_EQ(stream.Take(late + 4ms, 100'000), StreamBytes(910 + catchUp, 40));
+}
+
+TEST(UserStream, TheClockArithmeticHoldsForFastAndLongStreams) {
+  // 10^7 bytes a second for a week: rate times nanoseconds would overflow.
+  const TUserStream::TClock::time_point t0{};
+  const auto week = t0 + 24h * 7;
+  TUserStream stream(10'000'000);
+  stream.Start(t0);
+  stream.Drop(week);
+  EXPECT_EQ(stream.Offset(), uint64_t{10'000'000} * 3600 * 24 * 7);
+  EXPECT_EQ(stream.NextDue(), week + 100ns);
+  EXPECT_EQ(stream.Take(week + 1us, 100).size(), 10u);
 }
 
 }  // namespace

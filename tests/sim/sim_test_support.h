@@ -79,7 +79,7 @@ inline std::string Send(TVirtualPic& pic, const Bytes& bytes, int64_t nowMs) {
 }
 
 // An INHX32 text as byte address -> value; checks every record's length and
-// checksum, and that the end record comes last.
+// checksum, that no byte comes twice and that the end record comes last.
 inline std::map<uint32_t, uint8_t> ParseHex(const std::string& text) {
   std::map<uint32_t, uint8_t> bytes;
   uint32_t base = 0;
@@ -95,15 +95,11 @@ inline std::map<uint32_t, uint8_t> ParseHex(const std::string& text) {
       continue;
     }
     const uint32_t at = base + ((uint32_t{r[1]} << 8) | r[2]);
-    if (r[3] == 0x00) {
-      for (size_t i = 0; i < r[0]; ++i)
-        EXPECT_TRUE(bytes.emplace(at + static_cast<uint32_t>(i), r[4 + i]).second);
-    } else if (r[3] == 0x04) {
-      base = ((uint32_t{r[4]} << 8) | r[5]) << 16;
-    } else {
-      EXPECT_EQ(r[3], 0x01) << line;
-      ended = true;
-    }
+    for (size_t i = 0; r[3] == 0x00 && i < r[0]; ++i)
+      EXPECT_TRUE(bytes.emplace(at + static_cast<uint32_t>(i), r[4 + i]).second);
+    if (r[3] == 0x04) base = ((uint32_t{r[4]} << 8) | r[5]) << 16;
+    EXPECT_TRUE(r[3] == 0x00 || r[3] == 0x01 || r[3] == 0x04) << line;
+    ended = r[3] == 0x01;
   }
   EXPECT_TRUE(ended);
   return bytes;
