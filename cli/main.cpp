@@ -113,6 +113,7 @@ int Run(const CliOptions& o) {
   } catch (const std::exception& e) {
     out.Add(LogIndent6, "ERROR!");
     out.Add(LogIndent3 | LogIndent6, e.what());
+    report.Error = e.what();
   }
   if (bar) bar->Finish();
   out.Flush();

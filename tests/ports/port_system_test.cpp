@@ -15,6 +15,7 @@
 
 #include "cli/port_selector.h"
 #include "engine/vantlebld_comm.h"
+#include "platform/links.h"
 #include "platform/port_enumerator.h"
 #include "tests/engine/test_support.h"
 
@@ -34,10 +35,11 @@ TEST(PortBusyTest, APortIsBusyWhileHeldOrWhenItCannotBeOpened) {
   TVantleBootloader engine;
   EXPECT_FALSE(engine.IsPortBusy(name));
   EXPECT_TRUE(engine.IsPortBusy("ttyVantleNoSuchPort"));
-  engine.Port->Open(name);
+  engine.Link = MakeLink(kModeSerial);
+  engine.Connect(name, kDefaultBaudRate);
   EXPECT_TRUE(engine.IsPortBusy(name));
-  EXPECT_TRUE(engine.Port->Active());
-  engine.Port->Close();
+  EXPECT_TRUE(engine.Link->IsOpen());
+  engine.Disconnect();
   EXPECT_FALSE(engine.IsPortBusy(name));
   ::close(master);
 }
