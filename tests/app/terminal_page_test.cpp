@@ -107,7 +107,9 @@ TEST_F(TerminalPageTest, ShowsWhatArrivesInEveryViewAndDumpsEveryByte) {
   // On the terminal page the bootloader's baud box is out of use: grey;
   // so is the port box while the terminal holds the port.
   const QColor grey = QApplication::palette().color(QPalette::Button);
-  const auto base = [](QComboBox* w) { return w->lineEdit()->palette().color(QPalette::Base); };
+  const auto base = [](QComboBox* w) {
+    return w->lineEdit()->palette().color(QPalette::Active, QPalette::Base);
+  };
   ui().PageControl1->setCurrentIndex(1);
   EXPECT_EQ(base(ui().ComboBaud), grey);
   ui().PageControl1->setCurrentIndex(0);
