@@ -69,10 +69,10 @@ class TerminalPageTest : public MainWindowTest {
   bool opens_ = true;  // whether a program takes the file
 };
 
-// Every key away from its design value reaches the boxes, the engine and
-// the terminal, and goes back as it was read, with what the window does
-// not show: the buffer length, other sections, and a translation code that
-// is no longer a row.
+// Stored values away from their design values reach the boxes, the engine
+// and the terminal, and go back as they were read, with what the window
+// does not show: the buffer length, other sections, and a translation code
+// that is no longer a row.
 TEST_F(TerminalPageTest, SettingsFileReachesTheWindowAndGoesBackWhole) {
   const std::string pic = "[PIC]\nCOMport=" + line_.path + "\nCOMspeed=9600\nStopBits=2\n";
   const std::string options =
