@@ -9,60 +9,53 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <string>
 
 namespace {
 
 const QString kApp = VANTLEBLD_APP_PATH;
-const QString kHex = VANTLEBLD_SOURCE_DIR "/examples/pic18f252_blink.hex";
-const QString kMissingHex = "/nonexistent/none.hex";
-// Bound for a program to end; reached only when something hangs.
-constexpr int kGuardMs = 30000;
+const std::string kSettings = (QFileInfo(kApp).absolutePath() + "/vantlebld.ini").toStdString();
 
-class AppProgramTest : public testing::Test {
- protected:
-  const std::string settings_ = (QFileInfo(kApp).absolutePath() + "/vantlebld.ini").toStdString();
-  void SetUp() override { std::remove(settings_.c_str()); }
-  void TearDown() override { std::remove(settings_.c_str()); }
+// Waits for a started program to end (30 s at most, reached only when it
+// hangs) and returns its exit code.
+int Finish(QProcess& p) {
+  if (!p.waitForFinished(30000)) {
+    p.kill();
+    p.waitForFinished();
+    ADD_FAILURE() << p.arguments().join(' ').toStdString() << " did not end";
+  }
+  EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+  return p.exitCode();
+}
 
-  // Waits for a started program to end and returns its exit code.
-  static int Finish(QProcess& p) {
-    if (!p.waitForFinished(kGuardMs)) {
-      p.kill();
-      p.waitForFinished();
-      ADD_FAILURE() << p.program().toStdString() << " " << p.arguments().join(' ').toStdString()
-                    << " did not end";
-    }
-    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-    return p.exitCode();
-  }
-  // Runs the program; its standard output and error land in out and err.
-  static int App(const QStringList& args, std::string* out = nullptr, std::string* err = nullptr) {
-    QProcess app;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    app.setProcessEnvironment(env);
-    app.start(kApp, args);
-    const int code = Finish(app);
-    if (out != nullptr) *out = app.readAllStandardOutput().toStdString();
-    if (err != nullptr) *err = app.readAllStandardError().toStdString();
-    return code;
-  }
-};
+// Runs the program offscreen; its standard output and error land in out
+// and err.
+int App(const QStringList& args, std::string& out, std::string& err) {
+  QProcess app;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  app.setProcessEnvironment(env);
+  app.start(kApp, args);
+  const int code = Finish(app);
+  out = app.readAllStandardOutput().toStdString();
+  err = app.readAllStandardError().toStdString();
+  return code;
+}
 
 // Unattended, the program says why it ends as it does: the usage, the
-// switch it refused, the failed write's error lines.
-TEST_F(AppProgramTest, ExitCodesOfTheCommandLineAndOfTheAutomaticWrite) {
+// switch it refused, the failed write's error lines; the last run's
+// command line is stored for the next.
+TEST(AppProgramTest, ExitCodesOfTheCommandLineAndOfTheAutomaticWrite) {
+  std::remove(kSettings.c_str());
+  const QString missing = "/nonexistent/none.hex";
   const struct {
     QStringList args;
     int code;
     std::string out, err;  // parts of what it prints
   } cases[] = {
-      {{"--help"}, 0, "Usage: vantlebld [-a] [-x]", ""},
       {{"-h"}, 0, "  ...exit code(errolevel): 0=ok,  1=bad_com, 3=error_writing_flash\n", ""},
-      {{"-q"}, 1, "", "vantlebld: unknown switch -q\nUsage: vantlebld"},
+      {{"-q"}, 1, "", "vantlebld: unknown switch -q\nUsage: vantlebld [-a] [-x]"},
       {{"-x", "-a", "-p"}, 1, "", "vantlebld: no port specified: -p\n"},
-      {{"-x", "-a", "-com123", "-b9600", kMissingHex},
+      {{"-x", "-a", "-com123", "-b9600", missing},
        3,
        "",
        "      ERROR!\n         Communication error 1: Cannot open /dev/COM12: No such file or "
@@ -71,31 +64,33 @@ TEST_F(AppProgramTest, ExitCodesOfTheCommandLineAndOfTheAutomaticWrite) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(' ').toStdString());
     std::string out, err;
-    EXPECT_EQ(App(c.args, &out, &err), c.code);
+    EXPECT_EQ(App(c.args, out, err), c.code);
     EXPECT_NE(out.find(c.out), std::string::npos) << out;
     EXPECT_NE(err.find(c.err), std::string::npos) << err;
   }
-  // The last run's command line is stored for the next.
-  std::ifstream in(settings_);
+  std::ifstream in(kSettings);
   const std::string saved{std::istreambuf_iterator<char>(in), {}};
   for (const std::string& kept : {std::string("COMport=COM12\n"), std::string("COMspeed=9600\n"),
-                                  "HexFile=" + kMissingHex.toStdString() + "\n"})
+                                  "HexFile=" + missing.toStdString() + "\n"})
     EXPECT_NE(saved.find(kept), std::string::npos) << kept << " in\n" << saved;
+  std::remove(kSettings.c_str());
 }
 
-TEST_F(AppProgramTest, AutomaticWriteIntoTheVirtualPicEndsWithCodeZero) {
+// The virtual PIC ends once the host has closed the line after the job;
+// its exit code says whether it saw any fault in what the host sent.
+TEST(AppProgramTest, AutomaticWriteIntoTheVirtualPicEndsWithCodeZero) {
   QProcess sim;
   sim.start(VANTLEBLD_SIM_PATH, {"--code", "41h"});
-  while (!sim.canReadLine() && sim.waitForReadyRead(kGuardMs)) {
+  while (!sim.canReadLine() && sim.waitForReadyRead(30000)) {
   }
   const QString line = QString::fromUtf8(sim.readLine()).trimmed();
   ASSERT_TRUE(line.startsWith("PTY /")) << line.toStdString();
-  std::string err;
-  EXPECT_EQ(App({"-a", "-x", kHex, "-p" + line.mid(4)}, nullptr, &err), 0);
+  std::string out, err;
+  const QString hex = VANTLEBLD_SOURCE_DIR "/examples/pic18f252_blink.hex";
+  EXPECT_EQ(App({"-a", "-x", hex, "-p" + line.mid(4)}, out, err), 0);
   EXPECT_NE(err.find("\n   WRITE OK  at "), std::string::npos) << err;
-  // The virtual PIC ends once the host has closed the line after the job;
-  // its exit code says whether it saw any fault in what the host sent.
   EXPECT_EQ(Finish(sim), 0) << sim.readAllStandardError().toStdString();
+  std::remove(kSettings.c_str());
 }
 
 }  // namespace

@@ -1,17 +1,15 @@
 // The main window driven as its user drives it: the start-up state, write
 // and check jobs against a virtual PIC on a pseudo-terminal, the ways a job
-// fails, the abort button, the log dump, the pre-codes, the console and the
-// settings file it keeps beside the program.
+// fails, the abort button, the log dump, the command line, the console and
+// one job at a time.
 #include <QApplication>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTest>
 #include <QTimer>
 #include <array>
-#include <optional>
 
 #include "sim/boot_path.h"
 #include "tests/app/window_fixture.h"
@@ -19,20 +17,18 @@
 namespace vantlebld {
 namespace {
 
-TEST_F(MainWindowTest, StartsWithTheDesignValuesWhileTheEngineKeepsItsOwn) {
+using enum TStatusImage;
+
+// The boxes show the settings' design values (7 s, 300 ms); the engine
+// keeps its own until a box changes.
+TEST_F(MainWindowTest, StartsDisabledWithTheBannerWhileTheEngineKeepsItsOwnValues) {
   TForm1& f = New();
-  const TVantleBootloader& e = f.Engine();
-  EXPECT_EQ((QStringList{f.windowTitle(), ui().comboPortName->currentText(),
-                         ui().ComboBaud->currentText(), ui().edPCDetect->text(),
-                         ui().edRtsDtrPulse->text()}),
-            (QStringList{"Vantle Bootloader", "COM1", "115200", "C1h", ""}));
-  EXPECT_EQ(std::pair(ui().seSearchDelay->value(), ui().seTimeout->value()), std::pair(7, 300));
+  TVantleBootloader& e = f.Engine();
   EXPECT_EQ((std::array{e.SearchSeconds, e.WaitMs, e.BaudRate, e.StopBits}),
             (std::array{3, 200, 115200, 1}));
   EXPECT_TRUE(ui().LabelBaudAlert->isHidden() && ui().bAbortSearch->isHidden());
   EXPECT_TRUE(ui().Memo1->toPlainText().startsWith("Interface to VantleBootLoader, v"));
   EXPECT_FALSE(LoggedStart("Interface to"));  // the banner is not part of the log
-  EXPECT_EQ(f.TrayHistory(), Images{TStatusImage::Idle});
   const size_t logged = f.LogList().size();
   EXPECT_FALSE(f.isEnabled());
   f.TimerStartTimer();
@@ -40,124 +36,68 @@ TEST_F(MainWindowTest, StartsWithTheDesignValuesWhileTheEngineKeepsItsOwn) {
   EXPECT_EQ(f.LogList().size(), logged);  // no argument: no write at start
   ui().seSearchDelay->setValue(9);
   ui().seTimeout->setValue(40);
-  ui().ComboBaud->setCurrentText("fast");
-  EXPECT_EQ((std::array{e.SearchSeconds, e.WaitMs, e.BaudRate}), (std::array{9, 40, 115200}));
+  EXPECT_EQ(std::pair(e.SearchSeconds, e.WaitMs), std::pair(9, 40));
 }
 
-TEST_F(MainWindowTest, StoredValuesReachTheEngineAndUnknownSectionsSurvive) {
-  TForm1& f = New("[PIC]\nStopBits=2\n[OPTIONS]\nSearchDelay=9\n[MY NOTES]\nkept=yes\n");
-  EXPECT_FALSE(ui().LabelBaudAlert->isHidden());
-  EXPECT_EQ((std::array{f.Engine().StopBits, f.Engine().SearchSeconds, f.Engine().WaitMs}),
-            (std::array{2, 9, 200}));
-  form_.reset();
-  const std::string saved = FileContent(BinFile("vantlebld.ini"));
-  for (const char* kept : {"[MY NOTES]\nkept=yes", "StopBits=2", "SearchDelay=9", "Timeout=300"})
-    EXPECT_NE(saved.find(kept), std::string::npos) << kept << " in\n" << saved;
-}
-
+// The outcome of a click on Write Flash (the engine's tests hold the
+// write's steps): progress to 100 and back, the title, the tray, and the
+// file once at the top of the history.
 TEST_F(MainWindowTest, WritesTheFileIntoThePicAndRemembersItOnce) {
   TForm1& f = Start();
-  std::vector<int> progress;
+  int top = 0;
   QObject::connect(ui().ProgressBar1, &QProgressBar::valueChanged,
-                   [&progress](int v) { progress.push_back(v); });
-  ui().edHexName->addItem("older.hex");
+                   [&top](int v) { top = std::max(top, v); });
+  ui().edHexName->addItems({"older.hex", kHex});
   ui().edHexName->setCurrentText(kHex);
-  TSimLine first;
-  Run(true, first.path);
-  Finish(first);
+  TSimLine sim;
+  Run(true, sim.path);
+  Finish(sim);
   EXPECT_TRUE(Logged(kFound) && LoggedStart("   WRITE OK  at ") && !Logged("      ERROR!"));
-  ASSERT_GE(progress.size(), 2u);
-  EXPECT_EQ(progress.end()[-2], 100);  // the write's last block, then the reset
-  EXPECT_EQ(progress.back(), 0);
-  EXPECT_TRUE(first.pic.Stats().HostErrors.empty());
-  // The first code bytes of the example.
-  EXPECT_EQ(std::pair(first.pic.Flash().at(0x100), first.pic.Flash().at(0x101)),
-            std::pair(uint8_t{0x8A}, uint8_t{0x6A}));
+  EXPECT_EQ(std::pair(top, ui().ProgressBar1->value()), std::pair(100, 0));
   EXPECT_EQ(f.windowTitle(), "VantleBld - pic18f252_blink.hex");
-  EXPECT_EQ(f.TrayHistory(), (Images{TStatusImage::Idle, TStatusImage::Searching,
-                                     TStatusImage::Found, TStatusImage::Done}));
+  EXPECT_EQ(f.TrayHistory(), (Images{Idle, Searching, Found, Done}));
   EXPECT_TRUE(ui().bWriteFlash->isEnabled() && ui().bAbortSearch->isHidden());
   f.TimerEndWaitTimer();
-  EXPECT_EQ(f.TrayHistory().back(), TStatusImage::Idle);
-
-  TSimLine second;
-  Run(true, second.path);
-  Finish(second);
-  EXPECT_EQ(std::ranges::count(f.LogList(), std::string(kFound)), 2);
-  QStringList history;
-  for (int i = 0; i < ui().edHexName->count(); ++i)
-    history << ui().edHexName->itemText(i);
-  EXPECT_EQ(history, (QStringList{kHex, "older.hex"}));
+  EXPECT_EQ(f.TrayHistory().back(), Idle);
+  EXPECT_EQ((QStringList{ui().edHexName->itemText(0), ui().edHexName->itemText(1)}),
+            (QStringList{kHex, "older.hex"}));
+  EXPECT_EQ(ui().edHexName->count(), 2);
 }
 
-// Detail lines reach the pane only with LogDetails on (the dump test shows
-// them hidden otherwise).
-TEST_F(MainWindowTest, CheckIdentifiesWithoutTheFileAndShowsDetailsWhenAsked) {
-  TForm1& f = Start();
-  ui().cbLogDetails->click();
-  EXPECT_TRUE(f.LogDetails());
-  ui().edHexName->setCurrentText(kMissingHex);
-  TSimLine sim;
-  Run(false, sim.path);
-  Finish(sim);
-  EXPECT_TRUE(Logged(kFound) && !LoggedStart("      File not found"));
-  EXPECT_EQ(sim.pic.Stats().BlocksReceived, 0);
-  EXPECT_EQ(f.TrayHistory().back(), TStatusImage::Done);
-  EXPECT_TRUE(MemoHas("Also found:"));  // the image report, a detail line
-}
-
+// A failed write or check shows ERROR with its reason, the error image,
+// and the buttons back; the link is closed.
 TEST_F(MainWindowTest, FailedJobsLogTheirErrorAndRestoreTheButtons) {
   const struct {
-    const char* name;
     bool write;
-    bool silentPic;  // a PIC that never answers; otherwise offline mode
-    const QString& hex;
-    const char* idCode;
-    const char* message;  // what a failed job adds, nine blanks in
+    const char* port;  // none: a PIC that never answers
+    const char* message;
   } cases[] = {
-      {"write to a silent PIC", true, true, kHex, "C1h", "Not found!"},
-      {"check of a silent PIC", false, true, kHex, "C1h", "Not found!"},
-      {"missing file", true, false, kMissingHex, "C1h", "File not found"},
-      {"ID code not a number", true, false, kHex, "zz", "not an int"},
+      {true, nullptr, "Not found!"},
+      {false, "/dev/nonexistent",
+       "Communication error 1: Cannot open /dev/nonexistent: No such file or directory"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.message);
     TForm1& f = Start();
-    ui().edHexName->setCurrentText(c.hex);
-    ui().edPCDetect->setText(c.idCode);
-    std::optional<TSimLine> sim;
-    if (c.silentPic) {
-      sim.emplace(TSimOptions{.Faults = {.NoAnswer = true}});
-    } else {
-      Offline();
-    }
-    Run(c.write, sim ? sim->path : std::string());
-    EXPECT_TRUE(Logged("      ERROR!") && !Logged(kFound));
-    EXPECT_TRUE(Logged(std::string(9, ' ') + c.message));
-    EXPECT_EQ(f.TrayHistory(),
-              (Images{TStatusImage::Idle, TStatusImage::Searching, TStatusImage::Error}));
+    ui().edHexName->setCurrentText(kHex);
+    TSimLine sim(TSimOptions{.Faults = {.NoAnswer = true}});
+    Run(c.write, c.port != nullptr ? c.port : sim.path);
+    EXPECT_TRUE(Logged("      ERROR!") && Logged(std::string(9, ' ') + c.message));
+    EXPECT_EQ(f.TrayHistory(), (Images{Idle, Searching, Error}));
     EXPECT_FALSE(f.Engine().Port->Active());
     EXPECT_TRUE(ui().bWriteFlash->isEnabled() && ui().bAbortSearch->isHidden());
     EXPECT_EQ(f.ExitCode(), 0);
   }
-  // A port that cannot be opened: the system's reason, for a check too.
-  Start();
-  ui().comboPortName->setCurrentText("/dev/nonexistent");
-  QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);
-  EXPECT_TRUE(Logged(
-      "         Communication error 1: Cannot open /dev/nonexistent: No such file or directory"));
 }
 
 // A person's click at a point of the screen, from the X server itself
 // (xdotool), after a pause: it reaches the window through the event loop
 // as a user's click does, whatever the window is doing meanwhile.
-void ClickLater(QPoint at, double seconds) {
+void ClickLater(QWidget* control, double seconds) {
+  const QPoint at = control->mapToGlobal(control->rect().center());
   const QString script =
       QString("sleep %1; xdotool mousemove %2 %3 click 1").arg(seconds).arg(at.x()).arg(at.y());
   ASSERT_TRUE(QProcess::startDetached("sh", {"-c", script}));
-}
-QPoint Centre(QWidget* control) {
-  return control->mapToGlobal(control->rect().center());
 }
 
 // Write Flash, then "Abort Search" 0.6 s into the 5 s search of a PIC that
@@ -175,8 +115,8 @@ TEST_F(MainWindowTest, AbortDuringTheSearchEndsTheJobAsNotFound) {
   TSimLine sim(TSimOptions{.Faults = {.NoAnswer = true}});
   ui().comboPortName->setCurrentText(QString::fromStdString(sim.path));
   // "Abort Search" shows in CheckPIC's place while the search runs.
-  ClickLater(Centre(ui().bWriteFlash), 0);
-  ClickLater(Centre(ui().bJustCheckPIC), 0.6);
+  ClickLater(ui().bWriteFlash, 0);
+  ClickLater(ui().bJustCheckPIC, 0.6);
   const auto probes = [this] { return std::ranges::count(form_->LogList(), "Wait 100 ms"); };
   ASSERT_TRUE(
       QTest::qWaitFor([&] { return probes() > 0 && ui().bAbortSearch->isHidden(); }, 15000));
@@ -186,12 +126,14 @@ TEST_F(MainWindowTest, AbortDuringTheSearchEndsTheJobAsNotFound) {
   EXPECT_LT(probes(), 25);
 }
 
-TEST_F(MainWindowTest, DumpReplacesTheFileWithTheWholeLog) {
+// The dump holds the whole log, details too; the pane shows details only
+// with LogDetails on.
+TEST_F(MainWindowTest, DumpReplacesTheFileWithTheWholeLogAndThePaneShowsDetailsWhenAsked) {
   TForm1& f = Start();
   std::ofstream(BinFile("dumplog.log")) << "old\nold\nold\nold\nold\nold\nold\nold\n";
   f.AddLog(0, "plain");
   f.AddLog(LogDetail | LogIndent3, "hidden detail");
-  f.bDumpLogToFileClick();
+  QTest::mouseClick(ui().bDumpLogToFile, Qt::LeftButton);
   std::string whole;
   for (const std::string& line : f.LogList())
     whole += line + "\n";
@@ -199,83 +141,32 @@ TEST_F(MainWindowTest, DumpReplacesTheFileWithTheWholeLog) {
   EXPECT_TRUE(whole.ends_with(
       "plain\n   hidden detail\nWrite to file: " + f.ProgramDir().toStdString() + "dumplog.log\n"));
   EXPECT_FALSE(MemoHas("hidden detail") || MemoHas("Write to file: "));
+  ui().cbLogDetails->click();  // details shown from now on
+  f.AddLog(LogDetail, "shown detail");
+  EXPECT_TRUE(MemoHas("shown detail"));
 }
 
-TEST_F(MainWindowTest, PreCodesInUdpModeAreLoggedButNotSent) {
-  TForm1& f = Start();
-  test::TUdpReceiver receiver;
-  ui().cbOperatingMode->setCurrentIndex(2);
-  ui().cbOfflineCode->setCurrentText("$41  PIC18F252");
-  EXPECT_FALSE(ui().cbOfflineCode->isHidden());
-  EXPECT_EQ(f.Engine().OfflineCode, 0x41);
-  f.Engine().UDP_DestPort = receiver.port;
-  ui().edPreCodes->setText("128 80h");
-  f.bJustCheckPICClick();
-  EXPECT_TRUE(Logged(kFound));
-  EXPECT_TRUE(MemoHas("\n      PreCodes: ,  Wait 1ms ,  Wait 1ms \n      Wait 100ms\n"));
-  EXPECT_TRUE(Logged("      PreCodes: ") && Logged("      PreCodes: ,  Wait 1ms "));
-  EXPECT_EQ(std::ranges::count(f.LogList(), std::string("Sent:80h")), 2);
-  // Only the engine's reset request reaches the network.
-  EXPECT_EQ(receiver.Next(), "R");
-  EXPECT_EQ(receiver.Next(50), std::nullopt);
-}
-
-TEST_F(MainWindowTest, PreCodesGoOutAsBytesOnTheSerialLine) {
-  constexpr char kMarker = 0x55;  // sent after the pre-codes: all of them have gone out
-  const struct {
-    const char* text;
-    std::string sent;
-    bool waits, restIgnored;
-  } cases[] = {
-      {"128 80h", "\x80\x80", true, false},
-      {"300", "\x2C", true, false},
-      {"1,2;zz 3", "\x01\x02", true, false},
-      {"zz 5", "", true, false},
-      {"1 2 3 4 5 6 7 8 9 10 11 12", "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A", true, true},
-      {" \t ", "", false, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    TForm1& f = Create();
-    TLine line;
-    f.Engine().Connect(line.path, 115200, "");
-    ui().edPreCodes->setText(c.text);
-    f.SendPreCodes();
-    f.Engine().SendByte(kMarker);
-    EXPECT_EQ(line.Sent(c.sent.size() + 1), c.sent + kMarker);
-    EXPECT_EQ(Logged("      PreCodes: "), !c.sent.empty());
-    EXPECT_EQ(Logged("      Wait 100ms"), c.waits);
-    EXPECT_EQ(LoggedStart("      PreCodes: only the first 10"), c.restIgnored);
-    f.Engine().Disconnect();
-  }
-}
-
-TEST_F(MainWindowTest, CommandLineFillsTheControlsAndSetsTheExitCode) {
-  TForm1& f = Create({"-b9600", "-com3", "my.hex"});
-  EXPECT_EQ((QStringList{ui().ComboBaud->currentText(), ui().comboPortName->currentText(),
-                         ui().edHexName->currentText()}),
-            (QStringList{"9600", "COM3", "my.hex"}));
-  EXPECT_EQ(f.Engine().BaudRate, 9600);
-  // The command line stands first in the pane, above the banner.
+// Any argument starts the write, unless the command line was refused; only
+// -a with -x ends the program, with 3 when the write failed.
+TEST_F(MainWindowTest, CommandLineStandsFirstInThePaneAndSetsTheExitCode) {
+  // The command line stands first in the pane, above the banner (the
+  // program's test shows its values reaching the boxes).
+  Create({"-b9600", "-com3", "my.hex"});
   const QStringList memo = ui().Memo1->toPlainText().split('\n');
   EXPECT_EQ(memo.at(0), QCoreApplication::arguments().join(' '));
   EXPECT_TRUE(Logged(memo.at(0).toStdString()));
   EXPECT_TRUE(memo.at(1).startsWith("Interface to VantleBootLoader"));
 
-  const std::pair<QStringList, int> cases[] = {
-      {{"-a", "-x", kMissingHex}, 3},
-      {{"-a", kMissingHex}, 0},
-      {{"-x", kMissingHex}, 0},
-      {{kMissingHex}, 0},
-      {{"-q", "-a", "-x", kMissingHex}, 1},
-  };
+  const std::pair<QStringList, int> cases[] = {{{"-a", "-x", kMissingHex}, 3},
+                                               {{"-a", kMissingHex}, 0},
+                                               {{"-x", kMissingHex}, 0},
+                                               {{"-q", "-a", "-x", kMissingHex}, 1}};
   for (const auto& [args, code] : cases) {
     SCOPED_TRACE(args.join(' ').toStdString());
     TForm1& started = Create(args);
     Offline();
     started.TimerStartTimer();
     EXPECT_EQ(started.ExitCode(), code);
-    // Any argument starts the write, unless the command line was refused.
     EXPECT_EQ(Logged("         File not found"), code != 1);
   }
 }
@@ -296,17 +187,13 @@ TEST_F(MainWindowTest, AFileOfAnotherFamilyIsWrittenOnlyWhenTheUserSaysSo) {
         : QTest::keyClick(box, Qt::Key_Return);
   });
   answer.start(20);
-  const auto offline16F = [this] {
-    ui().cbOperatingMode->setCurrentIndex(1);
-    ui().cbOfflineCode->setCurrentText("$31");
-    ui().edHexName->setCurrentText(kHex);
-  };
   for (const bool say : {false, true}) {
     SCOPED_TRACE(say);
     yes = say;
     asked.clear();
     Start();
-    offline16F();
+    Offline("$31");
+    ui().edHexName->setCurrentText(kHex);
     QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
     EXPECT_EQ(asked.toStdString(), kRefused.substr(9) + ".\n\nWrite anyway?");
     EXPECT_EQ(Logged(kRefused), !say);
@@ -314,7 +201,7 @@ TEST_F(MainWindowTest, AFileOfAnotherFamilyIsWrittenOnlyWhenTheUserSaysSo) {
   }
   asked.clear();
   TForm1& automatic = Create({"-a", "-x", kHex});
-  offline16F();
+  Offline("$31");
   automatic.TimerStartTimer();
   EXPECT_TRUE(asked.isEmpty());
   EXPECT_TRUE(Logged(kRefused));
@@ -331,51 +218,34 @@ void Type(TForm1& form, const std::string& line) {
 }
 
 TEST_F(MainWindowTest, ConsoleWritesOneEEPROMAndOneConfigurationLocation) {
-  const struct {
-    const char* line;
-    bool config;
-    uint8_t value;  // what the virtual PIC18 holds afterwards
-    const char* performed;
-  } cases[] = {
-      {"writeeeprom 0 b6h", false, 0xB6, "performed: eeprom[000000h]<-B6h "},
-      {"writeconfig 300003h FFh", true, 0xFF, "performed: CFG[300003h]<-FFh "},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
+  for (const bool config : {false, true}) {
+    SCOPED_TRACE(config);
     TForm1& f = Start();
-    ui().cbLogDetails->click();
     TSimLine sim;
     ui().comboPortName->setCurrentText(QString::fromStdString(sim.path));
-    Type(f, c.line);
+    Type(f, config ? "writeconfig 300003h 0Fh" : "writeeeprom 0 b6h");
     Finish(sim);
-    EXPECT_TRUE(Logged(c.performed));
-    EXPECT_EQ(sim.pic.Stats().BlocksAccepted, 1);
-    EXPECT_EQ(c.config ? sim.pic.Config().at(0x300003) : sim.pic.EEPROM().at(0), c.value);
+    EXPECT_EQ(config ? sim.pic.Config().at(0x300003) : sim.pic.EEPROM().at(0),
+              config ? 0x0F : 0xB6);
   }
 }
 
 TEST_F(MainWindowTest, ConsoleCommandsWithoutALink) {
   TForm1& f = Start();
   const auto before = f.LogList().size();
-  for (const char* line : {"Help", "OFFLINE_CODE 41h", "help ", "write eeprom 0 1"})
+  for (const char* line : {"Help", "OFFLINE_CODE 41h", "write eeprom 0 1"})
     Type(f, line);
   EXPECT_EQ(f.LogList().size(), before) << "no command: nothing happens";
-  Type(f, "writeeeprom 5");  // no value: refused before any link is opened
-  EXPECT_TRUE(Logged("      ERROR!"));
-  EXPECT_TRUE(LoggedStart("         writeeeprom needs an address and a value"));
-  EXPECT_FALSE(f.Engine().Port->Active());
-
   Type(f, "help");
   EXPECT_TRUE(Logged("ontop  - keep the window on top of the others"));
-  EXPECT_TRUE(LoggedStart("  ...any serial port: -p<name>"));
   Type(f, "logdetails");
   EXPECT_TRUE(f.LogDetails());
   EXPECT_TRUE(MemoHas("logdetails,  ok"));
   Type(f, "offline_code 41h");
   EXPECT_EQ(f.Engine().OperatingMode, 1);
   EXPECT_TRUE(Logged("Working offline, Assuming PIC code = 41h "));
-  QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);  // no link needed now
-  EXPECT_TRUE(Logged(kFound));
+  QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);       // no link needed now
+  EXPECT_TRUE(Logged(kFound) && !LoggedStart("   WRITE OK"));  // a check, without the file
   // The job left the caret on a fresh line: the next command is read whole.
   Type(f, "offline_code");
   EXPECT_TRUE(Logged("Error!"));
@@ -392,15 +262,13 @@ TEST_F(MainWindowTest, OneJobAtATime) {
   // Answers after some probes; each block takes 30 ms to write.
   TSimLine sim(TSimOptions{.WriteMs = 30, .ListenAfterMs = 300});
   ui().comboPortName->setCurrentText(QString::fromStdString(sim.path));
-  const auto writing = [&f] {
-    return std::ranges::any_of(f.LogList(), [](const std::string& l) {
-      return l.find("Writing flash") != std::string::npos;
-    });
-  };
   int tries = 0;
   QTimer user;
   QObject::connect(&user, &QTimer::timeout, [&] {
-    if (!(tries == 0 && LoggedStart("  Searching for PIC")) && !(tries == 1 && writing())) return;
+    const bool writing = std::ranges::any_of(f.LogList(), [](const std::string& l) {
+      return l.find("Writing flash") != std::string::npos;
+    });
+    if (!(tries == 0 && LoggedStart("  Searching for PIC")) && !(tries == 1 && writing)) return;
     ++tries;
     for (QWidget* w : std::initializer_list<QWidget*>{
              ui().bWriteFlash, ui().bJustCheckPIC, ui().bSearchCOM, ui().comboPortName,
@@ -438,11 +306,8 @@ TEST_F(MainWindowTest, PagesFitTheDesignSizeAndTheTopRowTheMinimum) {
   for (int page = 0; page < ui().PageControl1->count(); ++page) {
     ui().PageControl1->setCurrentIndex(page);
     QCoreApplication::processEvents();
-    for (const QAbstractScrollArea* area :
-         ui().PageControl1->currentWidget()->findChildren<QAbstractScrollArea*>()) {
-      if (qobject_cast<const QScrollArea*>(area) == nullptr) continue;
+    for (const QScrollArea* area : ui().PageControl1->currentWidget()->findChildren<QScrollArea*>())
       EXPECT_FALSE(area->horizontalScrollBar()->isVisible()) << area->objectName().toStdString();
-    }
   }
   f.resize(f.minimumSize());
   QCoreApplication::processEvents();
@@ -460,8 +325,6 @@ TEST_F(MainWindowTest, ToolsPageRecomputesOnEveryChange) {
   EXPECT_EQ(ui().LabelPLL->text(), "=1 or pll");
   ui().cbSPBRGSelect->setCurrentIndex(4);
   EXPECT_EQ(ui().LabelPLL->text(), "=M/N1/N2");
-  ui().edQBaud->setText("0");
-  EXPECT_TRUE(ui().edSpbrgResult->text().isEmpty());
 }
 
 }  // namespace

@@ -66,14 +66,6 @@ TEST(Settings, EveryKeyReadIsWrittenBack) {
   EXPECT_EQ(Saved(Loaded(custom)), custom);
 }
 
-TEST(Settings, UnknownSectionsKeysAndCommentsSurvive) {
-  const std::string original =
-      "; my notes\n[files]\nhexfile = x.hex\nMyKey=mine\n[Extra]\nA = 1\n; end\n";
-  TIniFile ini = TIniFile::FromText(original);
-  SaveSettings(LoadSettings(ini), ini);
-  EXPECT_TRUE(ini.Text().starts_with(original + "\n[PIC]\nCOMport=COM1\n")) << ini.Text();
-}
-
 // Defaults for what is not an integer or cannot be used; the number boxes'
 // ranges; the three box states.
 TEST(Settings, StoredNumbersThatFallBackOrArePulledIntoRange) {

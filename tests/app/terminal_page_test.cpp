@@ -1,12 +1,11 @@
 // The terminal page driven as its user drives it, on a bare pseudo-terminal
 // the test writes to and reads from, and on a virtual PIC whose program
-// starts after the write.
-#include <QFocusEvent>
+// starts after the write; and the settings file the window reads and
+// writes back.
 #include <QLabel>
 #include <QMouseEvent>
 #include <QTableWidget>
 #include <QTemporaryDir>
-#include <QTest>
 #include <filesystem>
 
 #include "terminal/term_view.h"
@@ -17,22 +16,16 @@ namespace {
 
 using namespace std::string_literals;
 
-// What an action threw, "" when it threw nothing.
-template <typename TAction>
-std::string Thrown(TAction action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
-
 class TerminalPageTest : public MainWindowTest {
  protected:
   void SetUp() override {
     MainWindowTest::SetUp();
     Start();
+    Prepare();
+  }
+  // The dump goes to the test's directory; the program that shows a file
+  // is a stand-in.
+  void Prepare() {
     ui().edTermDumpFilename->setText(Path("dump.bin"));
     form_->OpenInEditor = [this](const QString& name) {
       opened_ << name;
@@ -43,12 +36,11 @@ class TerminalPageTest : public MainWindowTest {
   std::string Dumped(const char* name = "dump.bin") const {
     return FileContent(Path(name).toStdString());
   }
-  void Open(const std::string& port) {
-    ui().comboPortName->setCurrentText(QString::fromStdString(port));
-    form_->bTermOpenClick();
+  void Open() {
+    ui().comboPortName->setCurrentText(QString::fromStdString(line_.path));
+    QTest::mouseClick(ui().bTermOpen, Qt::LeftButton);
     ASSERT_TRUE(form_->TerminalOpen());
   }
-  void OpenRaw() { Open(line_.path); }
   void Put(const std::string& bytes) { ASSERT_TRUE(line_.Put(bytes)); }
   // Polls as the terminal's timer does until done() holds (3 s at most).
   template <typename TDone>
@@ -69,16 +61,7 @@ class TerminalPageTest : public MainWindowTest {
   void SetSendText(const std::string& text) {
     ui().edTermSend->setCurrentText(QString::fromLatin1(text.data(), qsizetype(text.size())));
   }
-  void SetGrid(const std::vector<std::pair<QString, QString>>& rows) {
-    QTableWidget& grid = *ui().TranslateListEditor;
-    grid.setRowCount(0);
-    for (const auto& [code, replacement] : rows) {
-      const int r = grid.rowCount();
-      grid.insertRow(r);
-      grid.setItem(r, 1, new QTableWidgetItem(replacement));
-      grid.setItem(r, 0, new QTableWidgetItem(code));
-    }
-  }
+  QTableWidget& Grid() { return *ui().TranslateListEditor; }
 
   QTemporaryDir dir_;
   TLine line_;
@@ -86,16 +69,53 @@ class TerminalPageTest : public MainWindowTest {
   bool opens_ = true;  // whether a program takes the file
 };
 
+// Stored values away from their design values reach the boxes, the engine
+// and the terminal, and go back as they were read, with what the window
+// does not show: the buffer length, other sections, and a translation code
+// that is no longer a row.
+TEST_F(TerminalPageTest, SettingsFileReachesTheWindowAndGoesBackWhole) {
+  const std::string pic = "[PIC]\nCOMport=" + line_.path + "\nCOMspeed=9600\nStopBits=2\n";
+  const std::string options =
+      "[OPTIONS]\nPCDetectCode=$C1\nPreCodes=128 80h\nRemoteResetSignals=DRr\n"
+      "RTSDTRonConnect=0\nSearchDelay=9\nTimeout=1200\nSearchForCOMs=0\nSizeOfBLD_W=0\n"
+      "UDP_DestAddr=192.168.1.7\nUDP_DestPort=9000\n";
+  New("[FILES]\nHexFile=b.hex\nLRU0=b.hex\nLRU1=a.hex\n\n" + pic + "\n" + options +
+      "\n[TERMINAL]\nTerminalBufferLength=10\nSwitchToTerminal=1\n"
+      "[TRANSLATE RCV]\n0Dh=\"<CR>\"\n[MY NOTES]\nkept=yes\n");
+  Prepare();
+  form_->TimerStartTimer();
+  const TVantleBootloader& e = form_->Engine();
+  EXPECT_EQ((std::array{e.StopBits, e.SearchSeconds, e.WaitMs, e.BaudRate, e.RTSDTRonConnect}),
+            (std::array{2, 9, 1200, 9600, 0}));
+  EXPECT_FALSE(ui().LabelBaudAlert->isHidden());
+  EXPECT_EQ(form_->TranslateTable()['\r'], "<CR>");
+  Open();
+  Put("abcdefghijklmnopqrstuvwxy");
+  PollWhileNot([&] { return form_->RcvBuffer().find('y') != std::string::npos; });
+  EXPECT_EQ(form_->RcvBuffer(), "pqrstuvwxy");
+
+  Grid().item(0, 0)->setText("0Ah");
+  form_.reset();
+  const std::string saved = FileContent(BinFile("vantlebld.ini"));
+  for (const std::string& kept :
+       {"HexFile=b.hex\nLRU0=b.hex\nLRU1=a.hex\n"s, pic, options, "TerminalBufferLength=10\n"s,
+        "SwitchToTerminal=1\n"s, "0Dh=\"<CR>\"\n"s, "0Ah=\"<CR>\"\n"s, "[MY NOTES]\nkept=yes"s})
+    EXPECT_NE(saved.find(kept), std::string::npos) << kept << " in\n" << saved;
+}
+
 TEST_F(TerminalPageTest, ShowsWhatArrivesInEveryViewAndDumpsEveryByte) {
-  // On the terminal page the bootloader's baud box is out of use: grey.
-  auto baseOf = [](QWidget* w) { return w->palette().color(QPalette::Base); };
+  // On the terminal page the bootloader's baud box is out of use: grey;
+  // so is the port box while the terminal holds the port.
   const QColor grey = QApplication::palette().color(QPalette::Button);
+  const auto base = [](QComboBox* w) {
+    return w->lineEdit()->palette().color(QPalette::Active, QPalette::Base);
+  };
   ui().PageControl1->setCurrentIndex(1);
-  EXPECT_EQ(baseOf(ui().ComboBaud->lineEdit()), grey);
+  EXPECT_EQ(base(ui().ComboBaud), grey);
   ui().PageControl1->setCurrentIndex(0);
-  EXPECT_NE(baseOf(ui().ComboBaud->lineEdit()), grey);
-  OpenRaw();
-  EXPECT_EQ(baseOf(ui().comboPortName->lineEdit()), grey);
+  EXPECT_NE(base(ui().ComboBaud), grey);
+  Open();
+  EXPECT_EQ(base(ui().comboPortName), grey);
   EXPECT_FALSE(ui().bTermOpen->isEnabled() || ui().comboPortName->isEnabled() ||
                ui().bShowFileHex->isEnabled());
   EXPECT_TRUE(ui().bTermClose->isEnabled() && ui().bRemoteReset->isEnabled() &&
@@ -107,20 +127,16 @@ TEST_F(TerminalPageTest, ShowsWhatArrivesInEveryViewAndDumpsEveryByte) {
   EXPECT_EQ(Shown(), bytes);
   View(TReceiveView::Hex);
   EXPECT_EQ(Shown(), "41 42 0D 0A 00 FF ");
-  View(TReceiveView::Nr);
-  EXPECT_EQ(Shown().substr(0, kNrLineLength), "A    65   41  01000001\r\n");
   View(TReceiveView::Gra1);
   EXPECT_TRUE(ui().TermWindow->isHidden() && !ui().ImageGraph->isHidden());
-  EXPECT_FALSE(ui().ImageGraph->pixmap().isNull());
-
-  // New bytes reach the graph view, and the text views when chosen again.
+  // New bytes reach the graph, and the text views when chosen again.
   Put("xyz");
   PollUntil(bytes.size() + 3);
   EXPECT_EQ(form_->GraphData(), bytes + "xyz");
   View(TReceiveView::Char);
   EXPECT_EQ(Shown(), bytes + "xyz");
 
-  form_->bTermCloseClick();
+  QTest::mouseClick(ui().bTermClose, Qt::LeftButton);
   EXPECT_FALSE(form_->TerminalOpen() || form_->Engine().Port->Active());
   EXPECT_TRUE(ui().bTermOpen->isEnabled() && ui().bShowFileHex->isEnabled());
   EXPECT_FALSE(ui().bTermSend->isEnabled() || ui().bRemoteReset->isEnabled());
@@ -128,50 +144,29 @@ TEST_F(TerminalPageTest, ShowsWhatArrivesInEveryViewAndDumpsEveryByte) {
   EXPECT_EQ(form_->RcvBuffer(), bytes + "xyz") << "a close keeps the buffer";
 }
 
+// The code empties the window and the buffer; the dump keeps every byte.
+// A bad code keeps the old one.
 TEST_F(TerminalPageTest, ClearCodeEmptiesTheWindowAndTheDumpKeepsEverything) {
   ui().edClearCode->setText(" 1Bh 63h ");
   form_->edClearCodeExit();
-  OpenRaw();
-  Put("old\x1B");
-  PollUntil(4);
-  Put("cnew");
+  Open();
+  Put("old");
+  PollUntil(3);
+  Put("\x1B"
+      "cnew");
   PollWhileNot([&] { return form_->RcvBuffer().find('w') != std::string::npos; });
   EXPECT_EQ(Shown(), "new");
   EXPECT_EQ(form_->RcvBuffer(), "new");
-  Put("more\x1B"s + "c");
-  PollWhileNot([&] { return Shown().empty(); });
-  form_->bTermCloseClick();
-  EXPECT_EQ(Dumped(), "old\x1B"s + "cnewmore\x1B" + "c");
-
+  QTest::mouseClick(ui().bTermClose, Qt::LeftButton);
+  EXPECT_EQ(Dumped(), "old\x1B"s + "cnew");
   ui().edClearCode->setText("zz");
   EXPECT_THROW(form_->edClearCodeExit(), std::exception);
-  EXPECT_EQ(form_->ClearCode(), "\x1B"s + "c") << "a bad code keeps the old one";
-}
-
-// The buffer length is not shown in the window: it goes back as it was
-// read. A translation key that is no longer a row stays in the file, so
-// it comes back.
-TEST_F(TerminalPageTest, SettingsFileGivesTheBufferLengthAndTranslationRows) {
-  New("[TERMINAL]\nTerminalBufferLength=10\n[TRANSLATE RCV]\n0Dh=\"<CR>\"\n");
-  EXPECT_EQ(form_->TranslateTable()['\r'], "<CR>");
-  ui().edTermDumpFilename->setText(Path("dump.bin"));
-  OpenRaw();
-  View(TReceiveView::Hex);
-  Put("abcdefghijklmnopqrstuvwxy");
-  PollWhileNot([&] { return form_->RcvBuffer().find('y') != std::string::npos; });
-  EXPECT_EQ(form_->RcvBuffer(), "pqrstuvwxy");
-  EXPECT_EQ(Shown(), "70 71 72 73 74 75 76 77 78 79 ");
-
-  SetGrid({{"0Ah", "\"<LF>\""}});
-  form_.reset();
-  const std::string saved = FileContent(BinFile("vantlebld.ini"));
-  for (const char* kept : {"0Ah=\"<LF>\"", "0Dh=\"<CR>\"", "TerminalBufferLength=10\n"})
-    EXPECT_NE(saved.find(kept), std::string::npos) << kept << " in\n" << saved;
+  EXPECT_EQ(form_->ClearCode(), "\x1B"s + "c");
 }
 
 TEST_F(TerminalPageTest, RunsWithoutItsDumpFileAndStopsWhenTheAdapterIsPulled) {
   ui().edTermDumpFilename->setText("/nonexistent/dump.bin");
-  OpenRaw();
+  Open();
   EXPECT_TRUE(Logged("      Could not open /nonexistent/dump.bin"));
   Put("ok");
   PollUntil(2);
@@ -183,17 +178,18 @@ TEST_F(TerminalPageTest, RunsWithoutItsDumpFileAndStopsWhenTheAdapterIsPulled) {
   EXPECT_TRUE(ui().bTermOpen->isEnabled());
 }
 
-TEST_F(TerminalPageTest, HoldingTheRightButtonOnTheGraphHoldsThePoll) {
-  OpenRaw();
+// Holding the right button holds the poll; moving over the graph shows
+// the samples around the mouse, in a panel wide enough for a five-digit
+// position.
+TEST_F(TerminalPageTest, TheGraphHoldsWhileTheRightButtonIsDownAndReadsOut) {
+  Open();
   View(TReceiveView::Gra2);
   QTest::mousePress(ui().ImageGraph, Qt::RightButton);
-  EXPECT_TRUE(form_->GraphFrozen());
   Put("abc");
   QTest::qWait(50);
   form_->TimerTerminalTimer();
   EXPECT_EQ(form_->RcvBuffer(), "");
   QTest::mouseRelease(ui().ImageGraph, Qt::RightButton);
-  EXPECT_FALSE(form_->GraphFrozen());
   PollUntil(3);
   EXPECT_EQ(form_->GraphData(), "abc");
 
@@ -202,7 +198,6 @@ TEST_F(TerminalPageTest, HoldingTheRightButtonOnTheGraphHoldsThePoll) {
   QApplication::sendEvent(ui().ImageGraph, &move);
   EXPECT_EQ(form_->TermStatusText(0).toStdString(),
             "pos:[2]:             ?    61h {62h}  63h   ?   ");
-  // The panel shows the read-out whole, even at a five-digit position.
   const QString wide = "pos:[12345]:           41h  42h {43h}  44h  45h ";
   int panels = 0;
   for (const QLabel* panel : ui().StatusBar1->findChildren<QLabel*>()) {
@@ -213,40 +208,26 @@ TEST_F(TerminalPageTest, HoldingTheRightButtonOnTheGraphHoldsThePoll) {
   EXPECT_EQ(panels, 1);
 }
 
-TEST_F(TerminalPageTest, SendModesConvertTheTextAndKeepAHistory) {
-  OpenRaw();
-  const struct {
-    TSendMode mode;
-    std::string text, sent;
-  } cases[] = {
-      {TSendMode::Char, "A\\x42", "A\\x42"},
+// Send converts the box's text by the mode (the notations' tests hold the
+// conversions) and keeps it once in the history; a text that does not
+// convert sends nothing. File mode sends a file whole, a read-only one
+// too, once it exists.
+TEST_F(TerminalPageTest, SendConvertsTheTextKeepsAHistoryAndSendsFiles) {
+  Open();
+  const std::tuple<TSendMode, const char*, std::string> sends[] = {
       {TSendMode::CharEsc, "A\\x42", "AB"},
-      {TSendMode::Mix2, "71 47h,\"ok\"", "GGok"},
-      {TSendMode::Nr, "1 2 256", ""},
-  };
-  for (const auto& c : cases) {
-    Mode(c.mode);
-    SetSendText(c.text);
-    form_->bTermSendClick();
-    EXPECT_EQ(line_.Sent(c.sent.size()), c.sent) << c.text;
-    EXPECT_EQ(ui().edTermSend->itemText(0).toStdString(), c.text);
+      {TSendMode::Nr, "1 x", ""},
+      {TSendMode::CharEsc, "A\\x42", "AB"}};
+  for (const auto& [mode, text, sent] : sends) {
+    Mode(mode);
+    SetSendText(text);
+    QTest::mouseClick(ui().bTermSend, Qt::LeftButton);
+    EXPECT_EQ(line_.Sent(sent.size()), sent) << text;
     EXPECT_TRUE(ui().bTermSend->isEnabled());
   }
-  EXPECT_EQ(ui().edTermSend->count(), 3) << "the same text is kept once";
+  EXPECT_EQ(ui().edTermSend->count(), 1);
+  EXPECT_EQ(ui().edTermSend->itemText(0), "A\\x42");
 
-  // Not a number: a beep, nothing sent, the history unchanged.
-  SetSendText("1 x");
-  form_->bTermSendClick();
-  EXPECT_EQ(line_.Sent(0), "");
-  EXPECT_NE(ui().edTermSend->itemText(0), "1 x");
-  EXPECT_TRUE(ui().bTermSend->isEnabled());
-
-  // The terminal's remote reset sends the pre-codes on the open link.
-  ui().edPreCodes->setText("55h 0Dh");
-  QTest::mouseClick(ui().bRemoteReset, Qt::LeftButton);
-  EXPECT_EQ(line_.Sent(2), "U\r");
-
-  // File mode sends a file whole, a read-only one too, once it exists.
   const std::string file = Path("data.bin").toStdString();
   std::ofstream(file, std::ios::binary) << "\x01\x02\r\nend"s;
   std::filesystem::permissions(file, std::filesystem::perms::owner_read);
@@ -255,8 +236,39 @@ TEST_F(TerminalPageTest, SendModesConvertTheTextAndKeepAHistory) {
   EXPECT_FALSE(ui().bTermSend->isEnabled());
   SetSendText(file);
   EXPECT_TRUE(ui().bTermSend->isEnabled());
-  form_->bTermSendClick();
+  QTest::mouseClick(ui().bTermSend, Qt::LeftButton);
   EXPECT_EQ(line_.Sent(7), "\x01\x02\r\nend"s);
+}
+
+// The remote reset button sends the pre-codes on the open link: the low
+// byte of each number up to the first that is not one, ten at most, then
+// a 100 ms pause; a box of blanks sends nothing and does not wait.
+TEST_F(TerminalPageTest, RemoteResetSendsThePreCodes) {
+  Open();
+  const struct {
+    const char* text;
+    std::string sent;
+    bool waits, restIgnored;
+  } cases[] = {
+      {"300 80h", "\x2C\x80", true, false},
+      {"1,2;zz 3", "\x01\x02", true, false},
+      {"zz 5", "", true, false},
+      {"1 2 3 4 5 6 7 8 9 10 11 12", "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A", true, true},
+      {" \t ", "", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto from = std::ssize(form_->LogList());
+    ui().edPreCodes->setText(c.text);
+    QTest::mouseClick(ui().bRemoteReset, Qt::LeftButton);
+    EXPECT_EQ(line_.Sent(c.sent.size()), c.sent);
+    const std::vector<std::string> log(form_->LogList().begin() + from, form_->LogList().end());
+    EXPECT_EQ(std::ranges::count(log, "      PreCodes: ") == 1, !c.sent.empty());
+    EXPECT_EQ(std::ranges::count(log, "      Wait 100ms") == 1, c.waits);
+    EXPECT_EQ(std::ranges::any_of(
+                  log, [](const std::string& l) { return l.starts_with("      PreCodes: only"); }),
+              c.restIgnored);
+  }
 }
 
 // Keys and clicks as a person gives them: to the widget that has the
@@ -271,7 +283,7 @@ TEST_F(TerminalPageTest, TypedKeysGoOutAtOnce) {
     QTest::keyClick(QApplication::focusWidget(), key, mods);
   };
   const auto click = [](QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, {4, 4}); };
-  OpenRaw();
+  Open();
   // A key in the receive window switches to Type and nothing else.
   ASSERT_EQ(ModeShown(), TSendMode::CharEsc);
   click(ui().TermWindow);
@@ -310,67 +322,54 @@ TEST_F(TerminalPageTest, TypedKeysGoOutAtOnce) {
   EXPECT_EQ(Shown(), "") << "echoed keys are not received bytes";
 }
 
+// A macro sends its text in the Char\ notation whatever the mode; a right
+// click stores the send box in it, and an empty one shows the help.
 TEST_F(TerminalPageTest, MacrosSendTheirTextAndRightClickStoresTheSendBox) {
-  OpenRaw();
+  Open();
   EXPECT_EQ(ui().bMacro1->toolTip().toStdString(), "\\x0d\\x0a");
-  EXPECT_TRUE(ui().bMacro2->toolTip().startsWith("LeftClick to sent the macro"));
-  Mode(TSendMode::Nr);  // macros ignore the mode
+  Mode(TSendMode::Nr);
   QTest::mouseClick(ui().bMacro1, Qt::LeftButton);
   EXPECT_EQ(line_.Sent(2), "\r\n");
-
   SetSendText("go\\x21");
   emit ui().bMacro2->customContextMenuRequested({1, 1});
-  EXPECT_EQ(form_->MacroStrings()[1], "go\\x21");
   EXPECT_EQ(ui().bMacro2->toolTip(), "go\\x21");
-  form_->SendMacro(2);
+  QTest::mouseClick(ui().bMacro2, Qt::LeftButton);
   EXPECT_EQ(line_.Sent(3), "go!");
-
   SetSendText("");
-  form_->StoreMacro(1);
-  EXPECT_EQ(form_->MacroStrings()[0], "");
+  emit ui().bMacro1->customContextMenuRequested({1, 1});
   EXPECT_TRUE(ui().bMacro1->toolTip().startsWith("LeftClick to sent the macro"));
-
   SetSendText("bad\\q");
-  form_->StoreMacro(3);
-  EXPECT_EQ(Thrown([&] { form_->SendMacro(3); }), "Invalid input string");
+  emit ui().bMacro3->customContextMenuRequested({1, 1});
+  EXPECT_THROW(form_->SendMacro(3), ENotationError);
   EXPECT_EQ(line_.Sent(0), "");
 }
 
-TEST_F(TerminalPageTest, BadTranslationRowStopsTheRebuildAndIsEmptied) {
-  SetGrid({{"00", "250"}, {"1 2", "5"}, {"41h", "\"a\""}});
-  EXPECT_EQ(Thrown([&] { form_->TranslateListEditorExit(); }), kTranslateAssertion);
-  EXPECT_EQ(ui().TranslateListEditor->item(1, 0)->text(), "");
-  EXPECT_EQ(form_->TranslateTable()[0], "\xFA");
-  EXPECT_EQ(form_->TranslateTable()['A'], "");
-  form_->TranslateListEditorExit();  // the emptied row is skipped now
+// A bad row stops the rebuild with its reason and is emptied, so the next
+// rebuild skips it; a second row for a code is emptied too. Only the Char
+// view translates.
+TEST_F(TerminalPageTest, BadTranslationRowIsEmptiedAndOnlyTheCharViewTranslates) {
+  Grid().setRowCount(3);
+  const char* cells[] = {"00", "250", "1 2", "5", "41h", "\"a\""};
+  for (int i = 0; i < 6; ++i)
+    Grid().setItem(i / 2, i % 2, new QTableWidgetItem(cells[i]));
+  try {
+    form_->TranslateListEditorExit();
+    ADD_FAILURE() << "a bad row is refused";
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), kTranslateAssertion);
+  }
+  EXPECT_EQ(Grid().item(1, 0)->text(), "");
+  form_->TranslateListEditorExit();
   EXPECT_EQ(form_->TranslateTable()['A'], "a");
-  // Codes are unique: a second row for 00 is refused and emptied.
-  EXPECT_THROW(ui().TranslateListEditor->item(1, 0)->setText("00"), std::exception);
-  EXPECT_EQ(ui().TranslateListEditor->item(1, 0)->text(), "");
+  EXPECT_THROW(Grid().item(1, 0)->setText("00"), std::exception);
+  EXPECT_EQ(Grid().item(1, 0)->text(), "");
 
-  // Only the Char view translates.
-  OpenRaw();
+  Open();
   Put("A\0"s);
   PollUntil(2);
   EXPECT_EQ(Shown(), "a\xFA");
   View(TReceiveView::Hex);
   EXPECT_EQ(Shown(), "41 00 ");
-}
-
-TEST_F(TerminalPageTest, DumpViewersOpenTheRawFileOrItsHexForm) {
-  form_->bShowFileBinClick();
-  EXPECT_THROW(form_->bShowFileHexClick(), std::exception);
-  EXPECT_TRUE(opened_.isEmpty()) << "no dump yet: nothing to show";
-
-  std::ofstream(Path("dump.bin").toStdString(), std::ios::binary) << "A\r\nB";
-  QTest::mouseClick(ui().bShowFileBin, Qt::LeftButton);
-  QTest::mouseClick(ui().bShowFileHex, Qt::LeftButton);
-  EXPECT_EQ(opened_, (QStringList{Path("dump.bin"), Path("dump.binh")}));
-  EXPECT_EQ(Dumped("dump.binh"), "41 42 ");
-  // No program for the file: the log says so.
-  opens_ = false;
-  QTest::mouseClick(ui().bShowFileBin, Qt::LeftButton);
-  EXPECT_TRUE(Logged("   No program could open \"" + Path("dump.bin").toStdString() + "\""));
 }
 
 // "Add row" opens the new row's first cell: what the person types next
@@ -380,17 +379,33 @@ TEST_F(TerminalPageTest, AddRowOpensTheNewCellForTyping) {
   form_->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
   ui().PageControl1->setCurrentWidget(ui().TabSheetTermOpt);
-  QTableWidget& grid = *ui().TranslateListEditor;
-  const int rows = grid.rowCount();
+  const int rows = Grid().rowCount();
   QTest::mouseClick(ui().bTranslateAdd, Qt::LeftButton);
-  ASSERT_EQ(grid.rowCount(), rows + 1);
+  ASSERT_EQ(Grid().rowCount(), rows + 1);
   QTest::keyClicks(QApplication::focusWidget(), "41");
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   QCoreApplication::processEvents();  // the cell takes the text from the loop
-  ASSERT_NE(grid.item(rows, 0), nullptr);
-  EXPECT_EQ(grid.item(rows, 0)->text(), "41");
+  ASSERT_NE(Grid().item(rows, 0), nullptr);
+  EXPECT_EQ(Grid().item(rows, 0)->text(), "41");
 }
 
+TEST_F(TerminalPageTest, DumpViewersOpenTheRawFileOrItsHexForm) {
+  QTest::mouseClick(ui().bShowFileBin, Qt::LeftButton);
+  EXPECT_THROW(form_->bShowFileHexClick(), std::exception);
+  EXPECT_TRUE(opened_.isEmpty()) << "no dump yet: nothing to show";
+  std::ofstream(Path("dump.bin").toStdString(), std::ios::binary) << "A\r\nB";
+  QTest::mouseClick(ui().bShowFileBin, Qt::LeftButton);
+  QTest::mouseClick(ui().bShowFileHex, Qt::LeftButton);
+  EXPECT_EQ(opened_, (QStringList{Path("dump.bin"), Path("dump.binh")}));
+  EXPECT_EQ(Dumped("dump.binh"), "41 42 ");
+  opens_ = false;  // no program for the file: the log says so
+  QTest::mouseClick(ui().bShowFileBin, Qt::LeftButton);
+  EXPECT_TRUE(Logged("   No program could open \"" + Path("dump.bin").toStdString() + "\""));
+}
+
+// After a write with "switch to terminal" the terminal takes the open link
+// and shows the program's lines; the next job takes the link back (the
+// program on the PIC does not answer a search without a reset).
 TEST_F(TerminalPageTest, WriteSwitchesToTheTerminalOnTheOpenLink) {
   TSimLine sim(TSimOptions{.RunAfterWrite = true, .StreamRate = 20000});
   ui().cbSwitchToTerminal->setChecked(true);
@@ -398,13 +413,9 @@ TEST_F(TerminalPageTest, WriteSwitchesToTheTerminalOnTheOpenLink) {
   Run(true, sim.path);
   EXPECT_TRUE(LoggedStart("   WRITE OK"));
   EXPECT_EQ(ui().PageControl1->currentIndex(), 1);
-  ASSERT_TRUE(form_->TerminalOpen());
-  EXPECT_TRUE(form_->Engine().Port->Active());
+  ASSERT_TRUE(form_->TerminalOpen() && form_->Engine().Port->Active());
   PollUntil(200);
   EXPECT_NE(Shown().find("\r\n"), std::string::npos) << "the program's text lines arrive";
-
-  // The next job takes the link back from the terminal (the program on
-  // the PIC does not answer a search without a reset).
   ui().cbSwitchToTerminal->setChecked(false);
   Run(false, sim.path);
   EXPECT_FALSE(form_->TerminalOpen() || form_->Engine().Port->Active());

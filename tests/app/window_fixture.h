@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -20,7 +21,6 @@ namespace vantlebld {
 namespace {
 
 using test::TLine;
-using test::TServedPic;
 using Images = std::vector<TStatusImage>;
 
 const QString kHex = VANTLEBLD_SOURCE_DIR "/examples/pic18f252_blink.hex";
@@ -36,7 +36,7 @@ std::string FileContent(const std::string& name) {
 
 // A PIC18F252 with the bootloader on a pseudo-terminal, serving one job
 // (and, with a program to run, the terminal after it).
-struct TSimLine : TServedPic {
+struct TSimLine : test::TServedPic {
   static TPICInfo Info() {
     static const bool read = ReadPicCodes(test::kTable, {});
     TPICInfo info = PicTable()[0x41];
@@ -82,13 +82,15 @@ class MainWindowTest : public testing::Test {
     return *form_;
   }
   Ui::TForm1& ui() { return form_->Controls(); }
-  void Offline() {
+  void Offline(const char* code = "$41") {
     ui().cbOperatingMode->setCurrentIndex(1);
-    ui().cbOfflineCode->setCurrentText("$41");
+    ui().cbOfflineCode->setCurrentText(code);
   }
+  // A click on Write Flash or Check PIC with the port named; the job runs
+  // within the click.
   void Run(bool write, const std::string& port) {
     ui().comboPortName->setCurrentText(QString::fromStdString(port));
-    write ? form_->bWriteFlashClick() : form_->bJustCheckPICClick();
+    QTest::mouseClick(write ? ui().bWriteFlash : ui().bJustCheckPIC, Qt::LeftButton);
   }
   // The job must have closed the link; the virtual PIC then ends too.
   void Finish(TSimLine& sim) {

@@ -4,32 +4,22 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <utility>
-#include <vector>
-
 namespace vantlebld {
 namespace {
 
 using namespace std::string_literals;
 
-// 00h, TAB and LF would break the layout and show as the middle dot; other
-// control bytes (CR too) are shown as themselves.
-TEST(FormatReceivedTest, NrLinesHaveFixedColumns) {
-  const std::pair<char, std::string> cases[] = {
-      {'\x0A', "\xFA    10   0A  00001010\r\n"}, {'\x00', "\xFA     0   00  00000000\r\n"},
-      {'\x09', "\xFA     9   09  00001001\r\n"}, {'\x0D', "\x0D    13   0D  00001101\r\n"},
-      {'\x01', "\x01     1   01  00000001\r\n"}, {'A', "A    65   41  01000001\r\n"},
-      {'\xFF', "\xFF   255   FF  11111111\r\n"}};
-  std::string bytes, lines;
-  for (const auto& [byte, line] : cases) {
-    bytes += byte;
-    lines += line;
-  }
-  EXPECT_EQ(FormatReceived(bytes, int(TReceiveView::Nr)), lines);
-}
-
-TEST(FormatReceivedTest, HexCharAndGraphViews) {
+// Nr: 00h, TAB and LF would break the layout and show as the middle dot;
+// other control bytes (CR too) are shown as themselves.
+TEST(FormatReceivedTest, NrHexCharAndGraphViews) {
+  EXPECT_EQ(FormatReceived("\n\0\t\r\x01\x41\xFF"s, int(TReceiveView::Nr)),
+            "\xFA    10   0A  00001010\r\n"
+            "\xFA     0   00  00000000\r\n"
+            "\xFA     9   09  00001001\r\n"
+            "\x0D    13   0D  00001101\r\n"
+            "\x01     1   01  00000001\r\n"
+            "A    65   41  01000001\r\n"
+            "\xFF   255   FF  11111111\r\n");
   EXPECT_EQ(FormatReceived("A\r\xAB", int(TReceiveView::Hex)), "41 0D AB ");
   for (int view : {int(TReceiveView::Gra1), int(TReceiveView::Gra2), -1, 7})
     EXPECT_EQ(FormatReceived("abc", view), "") << view;
@@ -65,28 +55,10 @@ TEST(TranslateTableTest, RowsApplyInOrderOverAnEmptyTable) {
   }
 }
 
-TEST(ReceiveBufferTest, KeepsOnlyTheLastBytes) {
-  TReceiveBuffer buffer;
-  buffer.SetLimit(10);
-  const TReceived got = buffer.Take("abcdefghijklmnopqrstuvwxy");
-  EXPECT_EQ(got.New, "abcdefghijklmnopqrstuvwxy");  // the view shows all that came
-  EXPECT_FALSE(got.Cleared);
-  buffer.Take("z");
-  EXPECT_EQ(buffer.Buffer(), "qrstuvwxyz");
-  buffer.SetLimit(2);
-  EXPECT_EQ(buffer.Buffer(), "yz");
-  // A limit of 0 or less would empty every view.
-  for (int32_t limit : {0, -1}) {
-    buffer.SetLimit(limit);
-    EXPECT_EQ(buffer.Limit(), size_t(kDefaultTermBufferLength)) << limit;
-  }
-  buffer.Take(std::string(12000, 'x'));
-  EXPECT_EQ(buffer.Buffer().size(), size_t(kDefaultTermBufferLength));
-}
-
-// Chunks arrive poll by poll: what each poll brings and the buffer after
-// the last one. The code is written in Mix2; an empty text switches it off.
-TEST(ReceiveBufferTest, ClearCodeEmptiesAtTheCodeAndKeepsWhatFollows) {
+// Chunks arrive poll by poll: what each poll brings (all of it when no
+// code came) and the bounded buffer after the last one. The code is
+// written in Mix2; an empty text switches it off.
+TEST(ReceiveBufferTest, KeepsTheLastBytesAndEmptiesAtTheClearCode) {
   const struct {
     std::string Code;
     int32_t Limit;
@@ -104,7 +76,7 @@ TEST(ReceiveBufferTest, ClearCodeEmptiesAtTheCodeAndKeepsWhatFollows) {
       // carried bytes come from what the buffer holds.
       {"XY", 3, {"abcdX", "Ye"}, {{false, "abcdX"}, {true, "e"}}, "e"},
       {"X", 4, {"aX123456"}, {{true, "123456"}}, "3456"},
-      {"", 100, {"a\fb"}, {{false, "a\fb"}}, "a\fb"},  // no code, no clear
+      {"", 4, {"a\fbcde", "f"}, {{false, "a\fbcde"}, {false, "f"}}, "cdef"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.Chunks));
@@ -121,16 +93,24 @@ TEST(ReceiveBufferTest, ClearCodeEmptiesAtTheCodeAndKeepsWhatFollows) {
   }
   EXPECT_EQ(ParseClearCode("  "), "");
   EXPECT_THROW(ParseClearCode("zz"), std::exception);
+  // A smaller limit cuts what is held; a limit of 0 or less would empty
+  // every view.
+  TReceiveBuffer buffer;
+  buffer.Take("xyz");
+  buffer.SetLimit(2);
+  EXPECT_EQ(buffer.Buffer(), "yz");
+  for (int32_t limit : {0, -1}) {
+    buffer.SetLimit(limit);
+    EXPECT_EQ(buffer.Limit(), size_t(kDefaultTermBufferLength)) << limit;
+  }
 }
 
+// A CR is dropped; 1Ah at the start of a line ends the file, elsewhere it
+// is data.
 TEST(DumpToHexViewTest, LinesWithoutTheirBreaksJoined) {
   const std::pair<std::string, std::string> cases[] = {
-      {"A\r\nB", "41 42 "},
-      {"A\nB\n", "41 42 "},
-      {"A\rB\n", "41 42 "},     // a lone CR is dropped
-      {"A\n\032B", "41 "},      // 1Ah at the start of a line ends the file
-      {"A\032B", "41 1A 42 "},  // ...elsewhere it is data
-      {"\n\n", ""}};
+      {"A\r\nB", "41 42 "}, {"A\nB\n", "41 42 "},    {"A\rB\n", "41 42 "},
+      {"A\n\032B", "41 "},  {"A\032B", "41 1A 42 "}, {"\n\n", ""}};
   for (const auto& [dump, hex] : cases)
     EXPECT_EQ(DumpToHexView(dump), hex) << testing::PrintToString(dump);
 }
