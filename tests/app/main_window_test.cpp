@@ -84,7 +84,7 @@ TEST_F(MainWindowTest, FailedJobsLogTheirErrorAndRestoreTheButtons) {
     Run(c.write, c.port != nullptr ? c.port : sim.path);
     EXPECT_TRUE(Logged("      ERROR!") && Logged(std::string(9, ' ') + c.message));
     EXPECT_EQ(f.TrayHistory(), (Images{Idle, Searching, Error}));
-    EXPECT_FALSE(f.Engine().Port->Active());
+    EXPECT_FALSE(f.Engine().Link->IsOpen());
     EXPECT_TRUE(ui().bWriteFlash->isEnabled() && ui().bAbortSearch->isHidden());
     EXPECT_EQ(f.ExitCode(), 0);
   }
@@ -242,7 +242,7 @@ TEST_F(MainWindowTest, ConsoleCommandsWithoutALink) {
   EXPECT_TRUE(f.LogDetails());
   EXPECT_TRUE(MemoHas("logdetails,  ok"));
   Type(f, "offline_code 41h");
-  EXPECT_EQ(f.Engine().OperatingMode, 1);
+  EXPECT_EQ(f.OperatingMode(), 1);
   EXPECT_TRUE(Logged("Working offline, Assuming PIC code = 41h "));
   QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);       // no link needed now
   EXPECT_TRUE(Logged(kFound) && !LoggedStart("   WRITE OK"));  // a check, without the file
@@ -290,7 +290,7 @@ TEST_F(MainWindowTest, OneJobAtATime) {
   EXPECT_EQ(std::ranges::count(f.LogList(), "   Busy: wait until the running job has ended"), 8);
   EXPECT_EQ(std::ranges::count(f.LogList(), std::string(kFound)), 1);
   EXPECT_TRUE(LoggedStart("   WRITE OK  at "));
-  EXPECT_EQ(f.Engine().OperatingMode, kModeSerial);
+  EXPECT_EQ(f.OperatingMode(), kModeSerial);
   EXPECT_TRUE(JudgeBootPath(sim.pic.Pic(), sim.pic.Flash()).Ok);
   EXPECT_TRUE(ui().bJustCheckPIC->isEnabled() && ui().comboPortName->isEnabled() &&
               ui().bAbortSearch->isHidden());

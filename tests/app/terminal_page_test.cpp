@@ -137,7 +137,7 @@ TEST_F(TerminalPageTest, ShowsWhatArrivesInEveryViewAndDumpsEveryByte) {
   EXPECT_EQ(Shown(), bytes + "xyz");
 
   QTest::mouseClick(ui().bTermClose, Qt::LeftButton);
-  EXPECT_FALSE(form_->TerminalOpen() || form_->Engine().Port->Active());
+  EXPECT_FALSE(form_->TerminalOpen() || form_->Engine().Link->IsOpen());
   EXPECT_TRUE(ui().bTermOpen->isEnabled() && ui().bShowFileHex->isEnabled());
   EXPECT_FALSE(ui().bTermSend->isEnabled() || ui().bRemoteReset->isEnabled());
   EXPECT_EQ(Dumped(), bytes + "xyz");
@@ -413,12 +413,12 @@ TEST_F(TerminalPageTest, WriteSwitchesToTheTerminalOnTheOpenLink) {
   Run(true, sim.path);
   EXPECT_TRUE(LoggedStart("   WRITE OK"));
   EXPECT_EQ(ui().PageControl1->currentIndex(), 1);
-  ASSERT_TRUE(form_->TerminalOpen() && form_->Engine().Port->Active());
+  ASSERT_TRUE(form_->TerminalOpen() && form_->Engine().Link->IsOpen());
   PollUntil(200);
   EXPECT_NE(Shown().find("\r\n"), std::string::npos) << "the program's text lines arrive";
   ui().cbSwitchToTerminal->setChecked(false);
   Run(false, sim.path);
-  EXPECT_FALSE(form_->TerminalOpen() || form_->Engine().Port->Active());
+  EXPECT_FALSE(form_->TerminalOpen() || form_->Engine().Link->IsOpen());
   sim.server.Stop();
 }
 

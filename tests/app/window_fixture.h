@@ -15,6 +15,7 @@
 
 #include "app/main_window.h"
 #include "tests/engine/engine_fixture.h"
+#include "tests/support/lines.h"
 #include "ui_main_window.h"
 
 namespace vantlebld {
@@ -94,7 +95,7 @@ class MainWindowTest : public testing::Test {
   }
   // The job must have closed the link; the virtual PIC then ends too.
   void Finish(TSimLine& sim) {
-    ASSERT_FALSE(form_->Engine().Port->Active()) << "the job left the link open";
+    ASSERT_FALSE(form_->Engine().Link->IsOpen()) << "the job left the link open";
     sim.server.WaitFinished();
   }
   bool Logged(const std::string& line) const {
