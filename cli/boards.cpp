@@ -12,6 +12,10 @@
 
 namespace vantlebld {
 
+std::string BoardName(const TBoardPlan& board) {
+  return board.Port.empty() ? "offline" : board.Port;
+}
+
 namespace {
 
 constexpr char kCursorUp[] = "\x1b[%zuA";
@@ -34,7 +38,7 @@ std::string BarText(const std::string& drawn) {
 
 void RunOneBoard(const CliOptions& o, const TJobOptions& options, TBoardPlan& board, size_t index,
                  TBoardLines& lines, TBoardOutcome& out) {
-  const std::string name = board.Port.empty() ? "offline" : board.Port;
+  const std::string name = BoardName(board);
   const std::string prefix = "[" + name + "] ";
   out.Port = name;
   // The job's blank separator line carries nothing once lines are marked
@@ -86,8 +90,11 @@ void RunOneBoard(const CliOptions& o, const TJobOptions& options, TBoardPlan& bo
 
 }  // namespace
 
-TBoardLines::TBoardLines(TSink log, TSink screen, size_t boards, bool inPlace)
-    : log_(std::move(log)), screen_(std::move(screen)), lines_(boards), inPlace_(inPlace) {}
+TBoardLines::TBoardLines(TSink log, TSink screen, std::vector<std::string> lines, bool inPlace)
+    : log_(std::move(log)),
+      screen_(std::move(screen)),
+      lines_(std::move(lines)),
+      inPlace_(inPlace) {}
 
 void TBoardLines::Erase() {
   if (!drawn_) return;
@@ -121,7 +128,10 @@ void TBoardLines::SetLine(size_t board, const std::string& text) {
 
 void TBoardLines::Finish() {
   const std::lock_guard<std::mutex> lock(mutex_);
-  drawn_ = false;  // the lines stay on the screen
+  // The lines stay on the screen as they stand; what follows is printed
+  // below them.
+  drawn_ = false;
+  inPlace_ = false;
 }
 
 std::vector<std::string> BoardTableLines(const std::vector<TBoardOutcome>& outcomes) {
@@ -140,8 +150,6 @@ int RunBoards(const CliOptions& o, std::vector<TBoardPlan>& boards, TBoardLines&
               const std::function<void(const std::string&)>& err) {
   const TJobOptions options = JobOptionsFrom(o);
   std::vector<TBoardOutcome> outcomes(boards.size());
-  for (size_t i = 0; i < boards.size(); ++i)
-    lines.SetLine(i, (boards[i].Port.empty() ? "offline" : boards[i].Port) + "  searching");
   // Qt threads: the serial port's socket notifiers need a thread Qt knows;
   // no event loop runs in them.
   std::vector<std::unique_ptr<QThread>> threads;

@@ -19,8 +19,8 @@ class TBoardLines {
  public:
   using TSink = std::function<void(const std::string& text)>;
   // log receives log lines (with their newline), screen the board lines
-  // and the cursor movements that redraw them.
-  TBoardLines(TSink log, TSink screen, size_t boards, bool inPlace);
+  // (first as given) and the cursor movements that redraw them.
+  TBoardLines(TSink log, TSink screen, std::vector<std::string> lines, bool inPlace);
   void Print(const std::string& line);
   void SetLine(size_t board, const std::string& text);
   // Leaves the board lines as they stand.
@@ -35,6 +35,9 @@ class TBoardLines {
   bool inPlace_;
   bool drawn_ = false;
 };
+
+// The board's name in its log lines and the table: its port.
+std::string BoardName(const TBoardPlan& board);
 
 // What one board's job came to.
 struct TBoardOutcome {

@@ -52,9 +52,12 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJ
     // Every usage error shows before any board is touched.
     InstallLink(engine, o);
     out.Flush();
+    std::vector<std::string> start;
+    for (const auto& board : boards)
+      start.push_back(BoardName(board) + "  searching");
     TBoardLines lines([](const std::string& text) { std::cout << text << std::flush; },
-                      [](const std::string& text) { std::cerr << text << std::flush; },
-                      boards.size(), isatty(STDERR_FILENO) != 0);
+                      [](const std::string& text) { std::cerr << text << std::flush; }, start,
+                      isatty(STDERR_FILENO) != 0);
     return RunBoards(o, boards, lines, [](const std::string& text) {
       std::cerr << "vantlebld-cli: " << text << '\n';
     });
