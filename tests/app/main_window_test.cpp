@@ -139,9 +139,11 @@ TEST_F(MainWindowTest, DumpReplacesTheFileWithTheWholeLogAndThePaneShowsDetailsW
 // -a with -x ends the program (the program's test shows the 3 of a failed
 // write).
 TEST_F(MainWindowTest, CommandLineStandsFirstInThePaneAndSetsTheExitCode) {
-  // The command line stands first in the pane, above the banner (the
-  // program's test shows its values reaching the boxes).
-  Create({"-b9600", "-com3", "my.hex"});
+  // The command line stands first in the pane, above the banner; its
+  // values stand in their boxes.
+  EXPECT_EQ(Create({"-b9600", "-com3", "my.hex"}).Engine().BaudRate, 9600);
+  EXPECT_EQ((QStringList{ui().comboPortName->currentText(), ui().edHexName->currentText()}),
+            (QStringList{"COM3", "my.hex"}));
   const QStringList memo = ui().Memo1->toPlainText().split('\n');
   EXPECT_EQ(memo.at(0), QCoreApplication::arguments().join(' '));
   EXPECT_TRUE(Logged(memo.at(0).toStdString()));
