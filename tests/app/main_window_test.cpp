@@ -1,7 +1,7 @@
-// The main window driven as its user drives it: the start-up state, write
-// and check jobs against a virtual PIC on a pseudo-terminal, the ways a job
-// fails, the abort button, the log dump, the command line, the console and
-// one job at a time.
+// The main window driven as its user drives it: the start-up state, a
+// write into a virtual PIC on a pseudo-terminal, a failed job, the abort
+// button, the log dump, the command line, the console and one job at a
+// time.
 #include <QApplication>
 #include <QMessageBox>
 #include <QProcess>
