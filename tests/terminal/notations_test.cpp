@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <tuple>
 
 namespace vantlebld {
 namespace {
@@ -23,22 +24,24 @@ void ExpectAll(std::string (*convert)(const std::string&), const TCases& cases) 
   }
 }
 
+// Leading blanks and the 32-bit range; the number forms are the engine's.
 TEST(ParseIntLiteral, SignedRangeAndHexAsTwosComplement) {
   const std::pair<std::string, int32_t> good[] = {
       {"071", 71},       {"  -5", -5}, {"2147483647", INT_MAX}, {"-2147483648", INT_MIN},
       {"$FFFFFFFF", -1}, {"X1a", 26},  {"0x80000000", INT_MIN}, {"$000000000041", 65}};
   for (const auto& [text, value] : good)
     EXPECT_EQ(ParseIntLiteral(text), value) << text;
-  for (const char* bad : {"2147483648", "-2147483649", "99999999999999999999", "$100000000", "-$10",
-                          "$-1", "0x", "", "5 ", "1a"})
+  for (const char* bad : {"2147483648", "-2147483649", "$100000000", "-$10", "5 "})
     EXPECT_EQ(ParseIntLiteral(bad), std::nullopt) << bad;
 }
 
 // Char\: bytes other than a backslash go out as typed; too little after
 // the backslash (also at the very end), no x or no hex digit is a fault.
 // Mix2: empty items are skipped; a quoted word is never read as hex; a byte
-// from 80h up is no control character, so it is an item of its own. Nr: a
-// number out of the byte range ends the list before a bad item does.
+// from 80h up is no control character, so it is an item of its own. Nr: the
+// list reader's items end at a blank, "," or ";" (a tab is none, an empty
+// item is bad); a number out of the byte range ends the list before a bad
+// item does.
 TEST(Notations, BytesOfCharEscMix2AndNr) {
   TCases charEsc = {{"Message\\x0D\\x0A", "Message\r\n"},
                     {"A\\x41\\X4a", "AAJ"},
@@ -55,8 +58,10 @@ TEST(Notations, BytesOfCharEscMix2AndNr) {
       {"abc", "!abc is not an int value"},      {"0x", "!$ is not an int value"},
       {"\"a b\"", "!\"a is not an int value"}};
   ExpectAll(Mix2ToBytes, mix2);
-  const TCases nr = {{"254 $fe FEh", "\xfe\xfe\xfe"},
+  const TCases nr = {{"254   $fe, FEh", "\xfe\xfe\xfe"},
                      {"0,255;10 ", "\0\xff\n"s},
+                     {"1 ,2", "!not an int"},
+                     {"1\t2", "!not an int"},
                      {"1 2 256", ""},
                      {"-1", ""},
                      {"1 300 x", ""},
@@ -64,36 +69,15 @@ TEST(Notations, BytesOfCharEscMix2AndNr) {
   ExpectAll(NrToBytes, nr);
 }
 
-// Reads every number from start, then checks how the list ended: pos and
-// value after the final false. (NrToBytes reads in the strict form, which
-// throws at a bad item instead.)
-TEST(ReadNextInt, ListsPositionsAndEndings) {
-  const struct {
-    std::string Text;
-    size_t Start;
-    std::vector<std::pair<int32_t, size_t>> Reads;  // value and pos after each read
-    size_t EndPos;  // the text's length at its end; a bad item leaves pos alone
-  } cases[] = {{"C1h", 1, {{193, 5}}, 3},
-               {"", 1, {}, 0},
-               {"10   20", 1, {{10, 4}, {20, 9}}, 7},
-               {"254, $fe;FEh", 1, {{254, 5}, {254, 10}, {254, 14}}, 12},
-               {"writeeeprom 0 b6h", 13, {{0, 15}, {182, 19}}, 17},
-               {"7", 0, {{7, 3}}, 1},
-               {"5", 10, {}, 1},
-               {"1 ,2", 1, {{1, 3}}, 3},
-               {"1\t2", 1, {}, 1}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE("text: " + c.Text);
-    size_t pos = c.Start;
-    int32_t value = 0;
-    for (const auto& [readValue, readPos] : c.Reads) {
-      ASSERT_TRUE(ReadNextInt(c.Text, pos, value, false));
-      EXPECT_EQ(value, readValue);
-      EXPECT_EQ(pos, readPos);
-    }
-    EXPECT_FALSE(ReadNextInt(c.Text, pos, value, false));
-    EXPECT_EQ(pos, c.EndPos);
-    EXPECT_EQ(value, -1);
+// Positions are 1-based: below 1 the reader starts at the text's start,
+// past its end it reads nothing and gives -1.
+TEST(ReadNextInt, StartsAtThePositionGiven) {
+  for (const auto& [text, start, value] :
+       {std::tuple{"writeeeprom 0 b6h", 13, 0}, {"7", 0, 7}, {"5", 10, -1}}) {
+    size_t pos = start;
+    int32_t read = 0;
+    EXPECT_EQ(ReadNextInt(text, pos, read, false), value >= 0) << text;
+    EXPECT_EQ(read, value) << text;
   }
 }
 

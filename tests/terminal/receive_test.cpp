@@ -10,9 +10,14 @@ namespace {
 using namespace std::string_literals;
 
 // Nr: 00h, TAB and LF would break the layout and show as the middle dot;
-// other control bytes (CR too) are shown as themselves.
+// other control bytes (CR too) are shown as themselves. Only the Char view
+// translates.
 TEST(FormatReceivedTest, NrHexCharAndGraphViews) {
-  EXPECT_EQ(FormatReceived("\n\0\t\r\x01\x41\xFF"s, int(TReceiveView::Nr)),
+  TTranslateTable table;
+  table[0x00] = "\xFA";
+  table['x'] = "<x>";
+  table['A'] = "<A>";
+  EXPECT_EQ(FormatReceived("\n\0\t\r\x01\x41\xFF"s, int(TReceiveView::Nr), table),
             "\xFA    10   0A  00001010\r\n"
             "\xFA     0   00  00000000\r\n"
             "\xFA     9   09  00001001\r\n"
@@ -20,12 +25,9 @@ TEST(FormatReceivedTest, NrHexCharAndGraphViews) {
             "\x01     1   01  00000001\r\n"
             "A    65   41  01000001\r\n"
             "\xFF   255   FF  11111111\r\n");
-  EXPECT_EQ(FormatReceived("A\r\xAB", int(TReceiveView::Hex)), "41 0D AB ");
+  EXPECT_EQ(FormatReceived("A\r\x00x"s, int(TReceiveView::Hex), table), "41 0D 00 78 ");
   for (int view : {int(TReceiveView::Gra1), int(TReceiveView::Gra2), -1, 7})
     EXPECT_EQ(FormatReceived("abc", view), "") << view;
-  TTranslateTable table;
-  table[0x00] = "\xFA";
-  table['x'] = "<x>";
   EXPECT_EQ(FormatReceived("a\0x\r\n"s, int(TReceiveView::Char), table), "a\xFA<x>\r\n");
 }
 
