@@ -1,7 +1,8 @@
 // vantlebld-cli as a user runs it: a child process, checked by exit code
 // and output, against the in-process virtual PIC of --simulate or the
 // virtual PIC program vantlebld-sim on a pseudo-terminal. The parsing of
-// the command line itself: cli_options_test.cpp.
+// the command line itself: cli_options_test.cpp; every model and job over a
+// virtual PIC without a process: tests/engine/jobs_test.cpp.
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
@@ -81,6 +82,9 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
                                       "$4B, C, MY18F, 32768, 256, 32, 16, 2, 6, 4, 1\n"
                                       "$31, B, MY16F, 16384, 256, 4, 4, 8, 56, 32, 0\n");
   const std::string missing = (dir.Path() / "missing").string();
+  // A fourth byte of a group set: no dsPIC code, written only with --force.
+  const std::string phantom = dir.Write(
+      "phantom.hex", JoinLines({HexRecord(0, 0, {0x00, 0x01, 0x04, 0, 0, 0, 0, 0x55}), kHexEnd}));
   TUdpReceiver receiver;
   const std::string udp = "127.0.0.1:" + std::to_string(receiver.port);
   // Exit code 1 is a usage error: the error output ends with the usage.
@@ -108,7 +112,6 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
       {{"devices", "--piccodes", missing}, 3, "   Error: piccodes.ini  not found\n"},
       {{"devices", "--piccodes", missing, "--verbose"}, 3, "...cannot open " + missing + ": "},
       {{"check", "--offline", "41h"}, 0, "...\n   Found:PIC18F252\n"},
-      {{"check", "--offline", "7Eh"}, 3, "...unknown pic type: 7Eh", "unsupported pic type"},
       {{"check", "--udp", udp, "--offline", "41h"}, 0, "...\n   Found:PIC18F252\n"},
       {{"check", "--simulate", "41h", "--baud", "57600", "--stop-bits", "2", "--verbose"},
        0,
@@ -126,6 +129,16 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
       {{"clear-all", Example("pic18f46k22_blink"), "--simulate", "61h"},
        3,
        "...      ERROR!\n         unknown family\n"},
+      // A write into the virtual PIC of --simulate is judged by the PIC's
+      // decoders; one refused before any block has no link report.
+      {{"write", Example("pic18f252_blink"), "--simulate", "41h"},
+       0,
+       "...\nvirtual PIC: EEPROM holds the HEX file (8 bytes compared)\n"},
+      {{"write", phantom, "--simulate", "71h", "--force"}, 0, "...\n   WRITE OK  at "},
+      {{"write", Example("dspic30f3014_blink8m"), "--simulate", "71h"},
+       3,
+       "...\n      HEX file has code past the end of flash, at 06000h\n",
+       "vantlebld-cli: HEX file has code past the end of flash, at 06000h\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -138,7 +151,14 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
     }
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     EXPECT_EQ(r.err.ends_with("\n\n" + CliUsage()), c.exitCode == 1) << r.err;
+    const bool writes = !c.args.empty() && (c.args[0] == "write" || c.args[0] == "clear-all");
+    EXPECT_EQ(r.Says("\nlink: "), writes && c.exitCode == 0) << r.out;
   }
+  // Without the EEPROM pass: the flash alone.
+  const RunResult r =
+      Cli({"write", Example("pic18f252_blink"), "--simulate", "41h", "--no-eeprom"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(r.Says("\nvirtual PIC: flash holds") && !r.Says("eeprom addr:")) << r.out;
   // The two UDP checks sent one reset datagram each.
   EXPECT_EQ(receiver.Next(), "R");
   EXPECT_EQ(receiver.Next(50), std::nullopt);
@@ -152,7 +172,6 @@ TEST_F(CliTest, CheckFindsTheVirtualPicProgram) {
     std::string shown;  // a part of the output
     int probes;         // the activation bytes the virtual PIC saw
   } cases[] = {
-      {{}, {}, 0, "\n  Searching for PIC ...\n   Found:PIC18F252\n", 1},
       {{"--no-answer"}, {}, 3, "\n  Searching for PIC ..., Not found\n", 21},
       {{"--echo"}, {"--ignore-until-k", "--verbose"}, 0, " Ignoring some garbage: \"\xC1\"\n", 1},
   };
@@ -215,112 +234,6 @@ TEST_F(CliTest, SeveralBoardsAtOnce) {
     }
     EXPECT_EQ(r.err, faulted ? "vantlebld-cli: failed on " + ports[2] + "\n" : "") << r.err;
   }
-}
-
-// Every write ends in one of two ways: the virtual PIC starts the program
-// through its bootloader (judged by the PIC's own decoders, its memory
-// compared with the file read a second way), or the host refuses the file
-// before any block goes out (no "link:" report). Every model of the table
-// takes an example of its family; then the files that once gave a PIC that
-// could not start or be written again. All writes run at once.
-TEST_F(CliTest, EveryWriteBootsOrIsRefused) {
-  const auto file = [this](const std::string& name, const std::vector<std::string>& records) {
-    std::vector<std::string> lines = records;
-    lines.push_back(kHexEnd);
-    return dir.Write(name, JoinLines(lines));
-  };
-  // PIC18: GOTO 400h (EF00h F002h) alone in the first block, main at 400h
-  // (MOVLW 1, BRA $).
-  const std::string goto18 = file("goto18", {HexRecord(0, 0, {0x00, 0xEF, 0x02, 0xF0}),
-                                             HexRecord(0x400, 0, {0x01, 0x0E, 0xFF, 0xD7})});
-  // The same program started with BRA 400h (D1FFh).
-  const std::string bra18 =
-      file("bra18", {HexRecord(0, 0, {0xFF, 0xD1}), HexRecord(0x400, 0, {0x01, 0x0E, 0xFF, 0xD7})});
-  // A constant table up to 7E00h: its last 8 bytes are the PIC18F252's slot.
-  const std::string table18 =
-      file("table18", {HexRecord(0, 0, {0x00, 0xEF, 0x02, 0xF0}),
-                       HexRecord(0x7DF0, 0,
-                                 std::initializer_list<uint8_t>(
-                                     {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}))});
-  // dsPIC: GOTO 200h in the first block alone, BRA $ (37FFFFh) at 200h.
-  const std::string gotoDs = file("gotods", {HexRecord(0, 0, {0x00, 0x02, 0x04, 0, 0, 0, 0, 0}),
-                                             HexRecord(0x400, 0, {0xFF, 0xFF, 0x37, 0})});
-  // 16F: CLRF PCLATH, GOTO 5; a word at 1F00h, in the PIC16F88's zone.
-  const std::string zone16 = file(
-      "zone16", {HexRecord(0, 0, {0x8A, 0x01, 0x05, 0x28}), HexRecord(0x1F00, 0, {0x00, 0x00})});
-  // A fourth byte of a group set: not dsPIC code, written only with --force.
-  const std::string phantom =
-      file("phantom", {HexRecord(0, 0, {0x00, 0x01, 0x04, 0x00, 0x00, 0x00, 0x00, 0x55})});
-  const std::string kBoots = "\nvirtual PIC: boot path: 000000 -> ";
-  const std::string kDenied = "\n      Overwriting bootloader denied\n";
-  const struct {
-    std::vector<std::string> args;
-    int exitCode;
-    std::vector<std::string> says;
-  } cases[] = {
-      // clang-format off
-      {{Example("pic16f876a_blink32"), "31h"}, 0, {kBoots}},
-      {{Example("pic16f877a_blink"), "32h"}, 0, {kBoots, "EEPROM holds the HEX file"}},
-      {{Example("pic16f877a_blink"), "33h"}, 0, {kBoots}},
-      {{Example("pic16f877a_blink"), "34h"}, 0, {kBoots}},
-      {{Example("pic16f88_blink"), "35h"}, 0, {"\nvirtual PIC: boot path: 000000 -> 000200\n"}},
-      {{Example("pic18f252_blink"), "41h"}, 0,
-       {"\nvirtual PIC: boot path: 000000 -> 007E00 (bootloader) -> 007DF8 (slot) -> 000100\n",
-        "\n   eeprom addr:"}},
-      {{Example("pic18f452_blink8m"), "42h"}, 0, {kBoots}},
-      {{Example("pic18f252_blink"), "43h"}, 0, {kBoots}},
-      {{Example("pic18f452_blink8m"), "44h"}, 0, {kBoots}},
-      {{Example("pic18f252_blink"), "45h"}, 0, {kBoots}},
-      {{Example("pic18f452_blink8m"), "46h"}, 0, {kBoots}},
-      {{Example("pic18f46j50_blink"), "51h"}, 0, {kBoots}},
-      {{Example("pic18f46j50_blink"), "52h"}, 0, {kBoots}},
-      {{Example("pic18f46k22_blink"), "61h", "--no-eeprom"}, 0, {kBoots}},
-      {{Example("pic18f46k22_blink"), "62h", "--no-eeprom"}, 0, {kBoots}},
-      {{gotoDs, "71h"}, 0, {kBoots}},
-      {{Example("dspic30f3014_blink8m"), "72h"}, 0, {kBoots}},
-      {{Example("dspic30f4013_blink"), "73h"}, 0, {kBoots, "\n   eeprom addr:7FFC00h <- 5642h\n",
-                                                 "EEPROM holds the HEX file"}},
-      {{Example("dspic30f4013_blink"), "74h"}, 0, {kBoots}},
-      {{Example("dspic33fj128gp706_blink"), "81h"}, 0, {kBoots}},
-      {{Example("dspic33fj32mc202_blink"), "82h"}, 0, {kBoots}},
-      {{Example("dspic33fj128gp706_blink"), "83h"}, 0, {kBoots}},
-      {{Example("pic18f252_blink"), "41h", "--no-eeprom"}, 0, {kBoots}},
-      // The erase pass took the jump at 0: it is sent again.
-      {{goto18, "51h"}, 0, {kBoots, "-> 000400\n"}},
-      {{gotoDs, "81h"}, 0, {kBoots, "-> 000200\n"}},
-      {{gotoDs, "83h"}, 0, {kBoots, "-> 000200\n"}},
-      {{bra18, "41h"}, 0, {kBoots, "-> 000400\n", "starts at 000400h"}},
-      {{table18, "41h", "--verbose"}, 3, {kDenied, "Address: 07DF8h. Protected=[07DF8h..07FFFh]"}},
-      {{zone16, "35h", "--verbose"}, 3, {kDenied, "Address: 01F00h. Protected=[01E00h..01FFFh]"}},
-      {{goto18, "31h"}, 3, {"\n         HEX file holds PIC18 code, the PIC is a PIC16F876A\n"}},
-      {{Example("pic16f877a_blink"), "73h"}, 3,
-       {"\n         HEX file holds PIC16F or PIC18 code, the PIC is a dsPIC30F4013\n"}},
-      // Code of a larger PIC: part of it would be lost.
-      {{Example("dspic30f3014_blink8m"), "71h"}, 3,
-       {"\n      HEX file has code past the end of flash, at 06000h\n"}},
-      {{phantom, "71h", "--force"}, 0, {kBoots, "\nvirtual PIC: flash holds the HEX file"}},
-      // clang-format on
-  };
-  std::vector<std::unique_ptr<QProcess>> runs;
-  for (const auto& c : cases) {
-    std::vector<std::string> args = {"write", c.args[0], "--simulate", c.args[1]};
-    args.insert(args.end(), c.args.begin() + 2, c.args.end());
-    Start(*runs.emplace_back(std::make_unique<QProcess>()), VANTLEBLD_CLI_PATH, args);
-  }
-  for (size_t i = 0; i < runs.size(); ++i) {
-    SCOPED_TRACE(testing::PrintToString(cases[i].args));
-    const RunResult r = Finish(*runs[i]);
-    EXPECT_EQ(r.exitCode, cases[i].exitCode) << r.out << r.err;
-    for (const auto& text : cases[i].says)
-      EXPECT_TRUE(r.Says(text)) << text << "\n" << r.out;
-    // Refused before any block: no link report.
-    EXPECT_EQ(r.Says("\nlink: "), cases[i].exitCode == 0) << r.out;
-    EXPECT_EQ(r.Says("\n   WRITE OK  at "), cases[i].exitCode == 0) << r.out;
-  }
-  // The EEPROM ends before its size: 128 on a 128-byte EEPROM is refused.
-  const RunResult r = Cli({"eeprom", "128", "1", "--simulate", "33h"});
-  EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.err, "vantlebld-cli: Address bigger than 255\n");
 }
 
 }  // namespace
