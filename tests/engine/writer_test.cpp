@@ -65,8 +65,7 @@ class WriterTest : public EngineFixture {
 
 TEST_F(WriterTest, ResetCodeMovesToTheSlotAndZeroJumpsToTheEntry) {
   const std::string kJ = B({0x1F, 0x30, 0x8A, 0, 0x20, 0x2F});  // MOVLW 1Fh, MOVWF, GOTO 1F20h
-  const std::string k18FGoto = B({0x80, 0xEF, 0, 0xF0, 0, 0, 0, 0});
-  const std::string kZero18F = B({0x00, 0xEF, 0x3F, 0xF0});  // GOTO 7E00h
+  const std::string kZero18F = B({0x00, 0xEF, 0x3F, 0xF0});     // GOTO 7E00h
   const LogLine kFixed{LogAppend, "... sucessfully repaired."};
   const LogLine kNotFixed{LogAppend, "... could not repair !!!"};
   const struct {
@@ -78,8 +77,6 @@ TEST_F(WriterTest, ResetCodeMovesToTheSlotAndZeroJumpsToTheEntry) {
     std::optional<LogLine> outcome;  // of the 16F repair, when one was needed
   } cases[] = {
       // clang-format off
-      {0x33, W({0x018A, 0x2900, 0, 0}), W({0x018A, 0x2900, 0, 0}),
-       B({0x0F, 0x30, 0x8A, 0, 0x20, 0x2F}), 0, {}},
       {0x31, W({0x158A, 0x120A, 0x2900, 0}), W({0x158A, 0x120A, 0x2900, 0}), kJ, 0, {}},
       // PCLATH unset: CLRF PCLATH goes first, in place of word 1 when that
       // is harmless (NOP in any form, or not in the file) and words 2..3
@@ -91,15 +88,9 @@ TEST_F(WriterTest, ResetCodeMovesToTheSlotAndZeroJumpsToTheEntry) {
       {0x31, W({0x3012, 0x00A0, 0x2100, 0x2900}), W({0x3012, 0x00A0, 0x2100, 0x2900}), kJ, 1,
        kNotFixed},
       {0x31, W({0x3012, 0x00A0, 0, 0}), W({0x018A, 0x3012, 0x00A0, 0}), kJ, 2, kFixed},
-      {0x41, k18FGoto, k18FGoto, B({0x00, 0xEF, 0x3F, 0xF0}), 0, {}},  // GOTO 7E00h
-      {0x71, B({0x00, 0x01, 4, 0, 0, 0, 0, 0}), B({0x00, 0x01, 4, 0, 0, 0, 0, 0}),
-       B({0x00, 0x1E, 4, 0, 0, 0, 0, 0}), 0, {}},
-      {0x81, B({0x00, 0x02, 4, 0, 0, 0, 0, 0}), B({0x00, 0x02, 4, 0, 0, 0, 0, 0}),
-       B({0x00, 0x54, 4, 0, 0x01, 0, 0, 0}), 0, {}},  // GOTO 15400h
-      // A relative reset branch would count from the slot: BRA 400h becomes
-      // GOTO 400h (EF00h F002h; dsPIC 000200h); what cannot be made
-      // absolute is named.
-      {0x41, W({0xD1FF, 0x1234}), W({0xEF00, 0xF002, 0xFFFF, 0xFFFF}), kZero18F, 0, {}},
+      // A relative reset branch would count from the slot: one that cannot
+      // be made absolute is named; dsPIC BRA 200h becomes GOTO 200h. The
+      // plain jumps of every family and PIC18 BRA: jobs_test.
       {0x41, W({0, 0, 0, 0xD1FF}), W({0, 0, 0, 0xD1FF}), kZero18F, 2, {}},
       {0x41, W({0xD9FF, 0xEF00, 0xF002}), W({0xD9FF, 0xEF00, 0xF002, 0xFFFF}), kZero18F, 1, {}},
       {0x71, B({0xFF, 0x00, 0x37, 0, 0, 0, 0, 0}), B({0x00, 0x02, 4, 0, 0, 0, 0, 0}),
