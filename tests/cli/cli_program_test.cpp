@@ -3,13 +3,15 @@
 // virtual PIC program vantlebld-sim on a pseudo-terminal. The parsing of
 // the command line itself: cli_options_test.cpp; every model and job over a
 // virtual PIC without a process: tests/engine/jobs_test.cpp.
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
 
 #include "cli/cli_options.h"
 #include "engine/format.h"
-#include "tests/engine/engine_fixture.h"
+#include "tests/support/files.h"
 #include "tests/support/lines.h"
 #include "vantlebld_version.h"
 
@@ -24,10 +26,6 @@ struct RunResult {
   std::string out, err;
   bool Says(const std::string& text) const { return out.find(text) != std::string::npos; }
 };
-
-std::string Example(const std::string& name) {
-  return kSourceDir + "/examples/" + name + ".hex";
-}
 
 class CliTest : public ::testing::Test {
  protected:

@@ -4,8 +4,6 @@
 // judged by the PIC's own decoders with its memory compared with the file
 // read a second way; the options on the wire; how a job fails; and the
 // block exchange under line faults.
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <regex>
 
@@ -168,12 +166,7 @@ TEST_F(JobsTest, EveryModelAndJobOverAVirtualPic) {
   for (const auto& c : kJobs) {
     SCOPED_TRACE(Format("code %02Xh %s %s", c.code, c.file.substr(0, 30).c_str(), c.error.c_str()));
     TInProcessLink& link = Attach(c.code, {.Faults = {.NoAnswer = c.silent}});
-    if (c.file.starts_with(":")) {
-      text = c.file;
-    } else {
-      std::ifstream in(kSourceDir + "/examples/" + c.file + ".hex", std::ios::binary);
-      text.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    text = c.file.starts_with(":") ? c.file : ReadText(Example(c.file));
     engine.RTSDTRonConnect = 1;
     TJobOptions o = Options();
     o.PreCodes = "5, 12h";
