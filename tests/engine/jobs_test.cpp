@@ -48,11 +48,13 @@ struct JobCase {
   std::string file = {};              // an example's name, or a HEX text made here
   std::string error = {};             // empty: the job succeeds
   int flashBlocks = -1;               // flash writes and erases the PIC took; -1: not counted
+  int estimate = -1;                  // the blocks the progress counts with; -1: not checked
   bool eeprom = true;                 // the EEPROM pass runs
   bool force = false;                 // a file of another family is written all the same
   int32_t address = 0, value = 0;     // of the EEPROM and configuration writes
   std::map<uint32_t, uint8_t> lands;  // where they land: EEPROM offset or configuration byte
   bool silent = false;                // the PIC never answers the activation byte
+  LogLine logged = {};                // a line of the EEPROM or configuration write
 };
 
 // Flash blocks counted: the units with file bytes and the slot's; unit 0
@@ -74,14 +76,17 @@ const JobCase kJobs[] = {
     {kWrite, 0x46, "pic18f452_blink8m"},
     {kWrite, 0x51, "pic18f46j50_blink"},
     {kWrite, 0x52, "pic18f46j50_blink"},
-    // K: every unit below the zone (FDF8h) goes out; it has no EEPROM
-    // pass, so a file with EEPROM data is written only without one.
-    {kWrite, 0x61, "pic18f46k22_blink", "", 0xFE00 / 64},
-    {kWrite, 0x62, "pic18f252_blink", "", 0xFE00 / 64, false},
+    // K: every unit below the zone (FDF8h) goes out, under a warning; it has
+    // no EEPROM pass, so a file with EEPROM data is written only without one.
+    {.job = kWrite, .code = 0x61, .file = "pic18f46k22_blink", .flashBlocks = 0xFE00 / 64,
+     .estimate = 0x10000 / 64, .logged = {LogIndent3, "Not Implemented"}},
+    {kWrite, 0x62, "pic18f252_blink", "", 0xFE00 / 64, 0x10000 / 64, false},
     {kWrite, 0x61, "pic18f252_blink", "Impossible", 0xFE00 / 64},
     {kWrite, 0x71, kGotoDs},
     {kWrite, 0x72, "dspic30f3014_blink8m"},
-    {kWrite, 0x73, "dspic30f4013_blink"},
+    // Its first EEPROM word, 42h 56h at HEX FFF800h, goes to 7FFC00h.
+    {.job = kWrite, .code = 0x73, .file = "dspic30f4013_blink",
+     .logged = {LogIndent3, "eeprom addr:7FFC00h <- 5642h"}},
     {kWrite, 0x74, "dspic30f4013_blink"},
     {kWrite, 0x81, "dspic33fj128gp706_blink"},
     {kWrite, 0x82, "dspic33fj32mc202_blink"},
@@ -91,25 +96,32 @@ const JobCase kJobs[] = {
     {kWrite, 0x41, kBra18},
     // The erase pass, pages of the zone's start down to 0 (J: F800h / 400h
     // + 1; dsPIC33: 2A000h / 800h + 1), takes the jump at 0 too: it is sent
-    // again with the two units and the slot's.
-    {kWrite, 0x51, kGoto18, "", 0xF800 / 0x400 + 1 + 3},
-    {kWrite, 0x81, kGotoDs, "", 0x2A000 / 0x800 + 1 + 3},
+    // again with the two units and the slot's. The progress counts the
+    // pages (and K every unit) of the whole flash, the zone's too.
+    {kWrite, 0x51, kGoto18, "", 0xF800 / 0x400 + 1 + 3, 0x10000 / 0x400 + 3},
+    {kWrite, 0x81, kGotoDs, "", 0x2A000 / 0x800 + 1 + 3, 0x2B000 / 0x800 + 3},
     {kWrite, 0x83, kGotoDs},
     // Every unit below the zone (3E00h / 64 of them), then the slot's.
     {kClear, 0x31, kWrite16F, "", 0x3E00 / 64 + 1},
-    {kWrite, 0x31, kForeign16F, "", 3, true, true},
+    {kWrite, 0x31, kForeign16F, "", 3, -1, true, true},
     {kWrite, 0x31, kForeign16F, kForeign},
     {kWrite, 0x73, "pic16f877a_blink", "HEX file holds PIC16F or PIC18 code, the PIC is a dsPIC30F4013"},
-    {kWrite, 0x71, kPhantom, "", -1, true, true},
+    {kWrite, 0x71, kPhantom, "", -1, -1, true, true},
     // Code of a larger PIC: part of it would be lost.
     {kWrite, 0x71, "dspic30f3014_blink8m", "HEX file has code past the end of flash, at 06000h"},
     // Single locations: a dsPIC configuration word keeps all 16 bits at
     // program address F80000h, HEX 1F00000h; 33h has 128 EEPROM bytes.
-    {.job = kEE, .code = 0x31, .address = 5, .value = 0xA5, .lands = {{5, 0xA5}}},
-    {.job = kEE, .code = 0x41, .address = 0, .value = 0xB6, .lands = {{0, 0xB6}}},
-    {.job = kCfg, .code = 0x41, .address = 0x300003, .value = 0x0F, .lands = {{0x300003, 0x0F}}},
-    {.job = kEE, .code = 0x71, .address = 0x7FFC00, .value = 0x12, .lands = {{0, 0x12}, {1, 0}}},
-    {.job = kCfg, .code = 0x71, .address = 0xF80000, .value = 0x1234, .lands = {{0x1F00000, 0x34}, {0x1F00001, 0x12}, {0x1F00002, 0}, {0x1F00003, 0}}},
+    {.job = kEE, .code = 0x31, .address = 5, .value = 0xA5, .lands = {{5, 0xA5}},
+     .logged = {LogDetail, "EEPROM16F Location:[005h] <- A5h"}},
+    {.job = kEE, .code = 0x41, .address = 0, .value = 0xB6, .lands = {{0, 0xB6}},
+     .logged = {LogIndent3, "eeprom addr:000h <- B6h"}},
+    {.job = kCfg, .code = 0x41, .address = 0x300003, .value = 0x0F, .lands = {{0x300003, 0x0F}},
+     .logged = {LogIndent3, "cfg addr:300003h <- 0Fh"}},
+    {.job = kEE, .code = 0x71, .address = 0x7FFC00, .value = 0x12, .lands = {{0, 0x12}, {1, 0}},
+     .logged = {LogIndent3, "eeprom addr:7FFC00h <- 12h"}},
+    {.job = kCfg, .code = 0x71, .address = 0xF80000, .value = 0x1234,
+     .lands = {{0x1F00000, 0x34}, {0x1F00001, 0x12}, {0x1F00002, 0}, {0x1F00003, 0}},
+     .logged = {LogIndent3, "eeprom addr:F80000h <- 1234h"}},
     {.job = kEE, .code = 0x33, .address = 127, .value = 1, .lands = {{127, 1}}},
     {.job = kEE, .code = 0x33, .error = kBigger, .address = 128},
     {.job = kEE, .code = 0x41, .error = kBigger, .address = 256},
@@ -180,6 +192,7 @@ TEST_F(JobsTest, EveryModelAndJobOverAVirtualPic) {
     std::vector<bool> found;
     o.SearchEnded = [&](bool f) { found.push_back(f); };
     log.clear();
+    progress.clear();
     const TJobResult r = Run(c, o);
     EXPECT_EQ(r.Error, c.error);
     EXPECT_EQ(r.Ok, c.error.empty());
@@ -197,14 +210,19 @@ TEST_F(JobsTest, EveryModelAndJobOverAVirtualPic) {
     EXPECT_EQ(InOrder(log, failed), !r.Ok) << testing::PrintToString(log);
     EXPECT_EQ(pic->Stats().HostErrors, std::vector<std::string>{});
     if (c.flashBlocks >= 0) EXPECT_EQ(pic->Stats().FlashBlocks, c.flashBlocks);
+    if (c.estimate >= 0) EXPECT_EQ(engine.BlocksToWrite, c.estimate);
     // A job refused before its blocks leaves the PIC as it was.
     if (!r.Ok && c.flashBlocks < 0) EXPECT_EQ(pic->Stats().BlocksAccepted, 0);
     if (r.Ok && (c.job == kWrite || c.job == kClear)) {
+      // The progress counts the blocks up to 100 and not beyond.
+      EXPECT_EQ(progress.back(), 100);
+      EXPECT_LE(*std::ranges::max_element(progress), 100);
       const TWrittenFileCheck check =
           CheckWrittenFile(info, text, pic->Flash(), pic->EEPROM(), c.eeprom, c.job == kClear);
       EXPECT_TRUE(check.Ok) << testing::PrintToString(check.Lines);
     }
     if (c.job == kCfg) EXPECT_EQ(pic->Config(), c.lands);
+    if (!c.logged.text.empty()) EXPECT_TRUE(Logged(c.logged)) << testing::PrintToString(log);
     for (const auto& [a, v] : c.job == kEE ? c.lands : std::map<uint32_t, uint8_t>{})
       EXPECT_EQ(pic->EEPROM().at(a), v) << a;
   }
