@@ -74,6 +74,7 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
     std::string out = "";  // the whole output, or "..." and a part of it
     std::string err = "";  // a part of the error output
   } cases[] = {
+      // clang-format off
       {{"--version"}, 0, std::string("vantlebld-cli ") + VANTLEBLD_VERSION + "\n"},
       {{"--help"}, 0, "...Usage: vantlebld-cli [options] COMMAND [ARGS]\n"},
       {{}, 1, "", "vantlebld-cli: no command given\n"},
@@ -85,39 +86,32 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
       {{"eeprom", "zz", "1", "--simulate", "31h"}, 1},
       {{"config", "300000h", "10000h", "--simulate", "41h"}, 1},
       {{"analyze", hex}, 0, "   HEX: 3 hours old, INHX32,18Fcode+cfg, total=6 bytes. \n"},
-      {{"analyze", missing},
-       3,
+      {{"analyze", missing}, 3,
        "      File not found: " + missing + "\n      ERROR!\n         File not found\n"},
       {{"devices", "--piccodes", table}, 0, "$31  MY16F\n$4B  MY18F\n"},
       {{"devices", "--piccodes", missing}, 3, "   Error: piccodes.ini  not found\n"},
       {{"devices", "--piccodes", missing, "--verbose"}, 3, "...cannot open " + missing + ": "},
       {{"check", "--offline", "41h"}, 0, "...\n   Found:PIC18F252\n"},
       {{"check", "--udp", udp, "--offline", "41h"}, 0, "...\n   Found:PIC18F252\n"},
-      {{"check", "--simulate", "41h", "--baud", "57600", "--stop-bits", "2", "--verbose"},
-       0,
+      {{"check", "--simulate", "41h", "--baud", "57600", "--stop-bits", "2", "--verbose"}, 0,
        "...\nCom parameters: 8 N 2 False False\n"},
-      {{"eeprom", "0", "b6h", "--simulate", "31h", "--verbose"},
-       0,
+      {{"eeprom", "0", "b6h", "--simulate", "31h", "--verbose"}, 0,
        "...\nperformed: eeprom[000000h]<-B6h \n"},
-      {{"config", "300003h", "FFh", "--simulate", "41h", "--verbose"},
-       0,
+      {{"config", "300003h", "FFh", "--simulate", "41h", "--verbose"}, 0,
        "...\nperformed: CFG[300003h]<-FFh \n"},
-      {{"clear-all", Example("pic18f46k22_blink"), "--simulate", "61h"},
-       3,
+      {{"clear-all", Example("pic18f46k22_blink"), "--simulate", "61h"}, 3,
        "...      ERROR!\n         unknown family\n"},
       // A write into the virtual PIC of --simulate is judged by the PIC's
-      // decoders; one refused before any block has no link report.
-      {{"write", Example("pic18f252_blink"), "--simulate", "41h"},
-       0,
+      // decoders, without the EEPROM pass not for the EEPROM; one refused
+      // before any block has no link report.
+      {{"write", Example("pic18f252_blink"), "--simulate", "41h"}, 0,
        "...\nvirtual PIC: EEPROM holds the HEX file (8 bytes compared)\n"},
-      // Without the EEPROM pass the virtual PIC is not asked for the file's EEPROM.
-      {{"write", Example("pic18f252_blink"), "--simulate", "41h", "--no-eeprom"},
-       0,
+      {{"write", Example("pic18f252_blink"), "--simulate", "41h", "--no-eeprom"}, 0,
        "...\n   WRITE OK  at "},
-      {{"write", Example("dspic30f3014_blink8m"), "--simulate", "71h"},
-       3,
+      {{"write", Example("dspic30f3014_blink8m"), "--simulate", "71h"}, 3,
        "...\n      HEX file has code past the end of flash, at 06000h\n",
        "vantlebld-cli: HEX file has code past the end of flash, at 06000h\n"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
