@@ -175,16 +175,6 @@ TEST_F(HexLoadTest, BytesLandInTheirAreaAndNothingStaleStays) {
   }
 }
 
-TEST_F(HexLoadTest, LoadingUpdatesOnlyTheMarksItSees) {
-  engine.HexHasEEPROM = engine.HexHasConfig = engine.HexDsPIC = true;
-  engine.HexINHX32 = engine.Hex18FCode = false;
-  ASSERT_TRUE(Load(kFamily18F, 0x100, JoinLines({HexBase(0), k18FCode})));
-  EXPECT_TRUE(engine.HexINHX32 && engine.Hex18FCode && engine.HexHasEEPROM && engine.HexHasConfig);
-  EXPECT_FALSE(engine.HexDsPIC);
-  EXPECT_EQ(CatchVantle([&] { Load(0, 0x100, kOneByte); }).message, "unknown family");
-  EXPECT_EQ(log.back(), kNotUnderstood);
-}
-
 // A file rewritten between the analysis and the load (a build finishing
 // during the search) is loaded as it was analysed; the next job reads it
 // anew.
