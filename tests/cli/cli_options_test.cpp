@@ -1,10 +1,12 @@
-// The command line of vantlebld-cli.
+// The command line of vantlebld-cli, and the job options it gives every board.
 #include "cli/cli_options.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "cli/link_job.h"
 
 namespace vantlebld {
 namespace {
@@ -66,6 +68,24 @@ TEST(ParseCli, NumbersAreCheckedAgainstTheirRange) {
   EXPECT_THROW(o.Number("port", 0, 0, 255), CliUsageError);
   EXPECT_EQ(o.Value("port", "none"), "x");
   EXPECT_EQ(o.Value("udp", "none"), "none");
+}
+
+TEST(JobOptions, EveryLinkAndJobOptionReachesTheJob) {
+  const TJobOptions j =
+      JobOptionsFrom(ParseCli({"check", "--baud", "57600", "--search-seconds", "2", "--timeout-ms",
+                               "50", "--id", "155h", "--precodes", "1 2", "--reset-signals", "dR",
+                               "--ignore-until-k", "--no-eeprom", "--force"}));
+  EXPECT_EQ(j.Baud, 57600);
+  EXPECT_EQ(j.SearchSeconds, 2);
+  EXPECT_EQ(j.WaitMs, 50);
+  EXPECT_EQ(j.IDCode, 0x55);  // the low eight bits
+  EXPECT_EQ(j.PreCodes + "|" + j.ResetSignals, "1 2|dR");
+  EXPECT_TRUE(j.IgnoreUntilK && !j.WriteEEPROM && j.WriteForeignHex("other family"));
+  // Without them: the defaults, and a file of another family refused.
+  const TJobOptions d = JobOptionsFrom(ParseCli({"check"}));
+  EXPECT_EQ(std::tuple(d.Baud, d.SearchSeconds, d.WaitMs, d.IDCode),
+            std::tuple(kDefaultBaudRate, kDefaultSearchSeconds, kDefaultTimeoutMs, kDefaultIDCode));
+  EXPECT_TRUE(!d.IgnoreUntilK && d.WriteEEPROM && !d.WriteForeignHex("other family"));
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
 // vantlebld-cli as a user runs it: a child process, checked by exit code
 // and output, against the in-process virtual PIC of --simulate or the
 // virtual PIC program vantlebld-sim on a pseudo-terminal. The parsing of
-// the command line itself: cli_options_test.cpp.
+// the command line itself: cli_options_test.cpp; every model and job over a
+// virtual PIC without a process: tests/engine/jobs_test.cpp.
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
 
 #include "cli/cli_options.h"
 #include "engine/format.h"
-#include "tests/engine/engine_fixture.h"
+#include "tests/support/files.h"
 #include "tests/support/lines.h"
 #include "vantlebld_version.h"
 
@@ -24,16 +27,8 @@ struct RunResult {
   bool Says(const std::string& text) const { return out.find(text) != std::string::npos; }
 };
 
-std::string Example(const std::string& name) {
-  return kSourceDir + "/examples/" + name + ".hex";
-}
-
 class CliTest : public ::testing::Test {
  protected:
-  ~CliTest() override {
-    sim.kill();
-    sim.waitForFinished();
-  }
   // Starts a program in the scratch directory, so no piccodes.ini of the
   // caller's directory takes part; the project's table comes first, a
   // later --piccodes in args wins.
@@ -57,18 +52,7 @@ class CliTest : public ::testing::Test {
     Start(p, VANTLEBLD_CLI_PATH, args);
     return Finish(p);
   }
-  // Starts vantlebld-sim; returns the line it serves, "" when it did not
-  // come up.
-  std::string StartSim(const std::vector<std::string>& args) {
-    Start(sim, VANTLEBLD_SIM_PATH, args);
-    while (!sim.canReadLine() && sim.waitForReadyRead(kChildGuardMs)) {
-    }
-    const std::string line = sim.readLine().trimmed().toStdString();
-    return line.rfind("PTY ", 0) == 0 ? line.substr(4) : "";
-  }
-
   TempDir dir;
-  QProcess sim;
 };
 
 TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
@@ -90,6 +74,7 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
     std::string out = "";  // the whole output, or "..." and a part of it
     std::string err = "";  // a part of the error output
   } cases[] = {
+      // clang-format off
       {{"--version"}, 0, std::string("vantlebld-cli ") + VANTLEBLD_VERSION + "\n"},
       {{"--help"}, 0, "...Usage: vantlebld-cli [options] COMMAND [ARGS]\n"},
       {{}, 1, "", "vantlebld-cli: no command given\n"},
@@ -101,31 +86,32 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
       {{"eeprom", "zz", "1", "--simulate", "31h"}, 1},
       {{"config", "300000h", "10000h", "--simulate", "41h"}, 1},
       {{"analyze", hex}, 0, "   HEX: 3 hours old, INHX32,18Fcode+cfg, total=6 bytes. \n"},
-      {{"analyze", missing},
-       3,
+      {{"analyze", missing}, 3,
        "      File not found: " + missing + "\n      ERROR!\n         File not found\n"},
       {{"devices", "--piccodes", table}, 0, "$31  MY16F\n$4B  MY18F\n"},
       {{"devices", "--piccodes", missing}, 3, "   Error: piccodes.ini  not found\n"},
       {{"devices", "--piccodes", missing, "--verbose"}, 3, "...cannot open " + missing + ": "},
       {{"check", "--offline", "41h"}, 0, "...\n   Found:PIC18F252\n"},
-      {{"check", "--offline", "7Eh"}, 3, "...unknown pic type: 7Eh", "unsupported pic type"},
       {{"check", "--udp", udp, "--offline", "41h"}, 0, "...\n   Found:PIC18F252\n"},
-      {{"check", "--simulate", "41h", "--baud", "57600", "--stop-bits", "2", "--verbose"},
-       0,
+      {{"check", "--simulate", "41h", "--baud", "57600", "--stop-bits", "2", "--verbose"}, 0,
        "...\nCom parameters: 8 N 2 False False\n"},
-      {{"eeprom", "0", "b6h", "--simulate", "31h", "--verbose"},
-       0,
+      {{"eeprom", "0", "b6h", "--simulate", "31h", "--verbose"}, 0,
        "...\nperformed: eeprom[000000h]<-B6h \n"},
-      {{"config", "300003h", "FFh", "--simulate", "41h", "--verbose"},
-       0,
+      {{"config", "300003h", "FFh", "--simulate", "41h", "--verbose"}, 0,
        "...\nperformed: CFG[300003h]<-FFh \n"},
-      {{"config", "2FFFFFh", "1", "--simulate", "41h"},
-       3,
-       "...      ERROR!\n",
-       "vantlebld-cli: Address should be above 300000h\n"},
-      {{"clear-all", Example("pic18f46k22_blink"), "--simulate", "61h"},
-       3,
+      {{"clear-all", Example("pic18f46k22_blink"), "--simulate", "61h"}, 3,
        "...      ERROR!\n         unknown family\n"},
+      // A write into the virtual PIC of --simulate is judged by the PIC's
+      // decoders, without the EEPROM pass not for the EEPROM; one refused
+      // before any block has no link report.
+      {{"write", Example("pic18f252_blink"), "--simulate", "41h"}, 0,
+       "...\nvirtual PIC: EEPROM holds the HEX file (8 bytes compared)\n"},
+      {{"write", Example("pic18f252_blink"), "--simulate", "41h", "--no-eeprom"}, 0,
+       "...\n   WRITE OK  at "},
+      {{"write", Example("dspic30f3014_blink8m"), "--simulate", "71h"}, 3,
+       "...\n      HEX file has code past the end of flash, at 06000h\n",
+       "vantlebld-cli: HEX file has code past the end of flash, at 06000h\n"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -138,41 +124,12 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
     }
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     EXPECT_EQ(r.err.ends_with("\n\n" + CliUsage()), c.exitCode == 1) << r.err;
+    const bool writes = !c.args.empty() && (c.args[0] == "write" || c.args[0] == "clear-all");
+    EXPECT_EQ(r.Says("\nlink: "), writes && c.exitCode == 0) << r.out;
   }
   // The two UDP checks sent one reset datagram each.
   EXPECT_EQ(receiver.Next(), "R");
   EXPECT_EQ(receiver.Next(50), std::nullopt);
-}
-
-// check against vantlebld-sim: 1 s of search at 50 ms is 21 probes.
-TEST_F(CliTest, CheckFindsTheVirtualPicProgram) {
-  const struct {
-    std::vector<std::string> simArgs, checkArgs;
-    int exitCode;
-    std::string shown;  // a part of the output
-    int probes;         // the activation bytes the virtual PIC saw
-  } cases[] = {
-      {{}, {}, 0, "\n  Searching for PIC ...\n   Found:PIC18F252\n", 1},
-      {{"--no-answer"}, {}, 3, "\n  Searching for PIC ..., Not found\n", 21},
-      {{"--echo"}, {"--ignore-until-k", "--verbose"}, 0, " Ignoring some garbage: \"\xC1\"\n", 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.simArgs) + testing::PrintToString(c.checkArgs));
-    std::vector<std::string> simArgs = {"--code", "41h"};
-    simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
-    const std::string port = StartSim(simArgs);
-    ASSERT_FALSE(port.empty());
-    std::vector<std::string> args = {"check", "--port",       port, "--search-seconds",
-                                     "1",     "--timeout-ms", "50"};
-    args.insert(args.end(), c.checkArgs.begin(), c.checkArgs.end());
-    const RunResult r = Cli(args);
-    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
-    EXPECT_TRUE(r.Says(c.shown)) << r.out;
-    EXPECT_TRUE(r.Says("\nConnected to " + port + " at 115200\n")) << r.out;
-    EXPECT_EQ(r.err.find("vantlebld-cli: Not found!\n") != std::string::npos, c.exitCode == 3);
-    const RunResult s = Finish(sim);
-    EXPECT_NE(s.err.find(Format("activation bytes: %d\n", c.probes)), std::string::npos) << s.err;
-  }
 }
 
 // Several boards at once: each virtual PIC is written and judged by its own
@@ -188,7 +145,7 @@ TEST_F(CliTest, SeveralBoardsAtOnce) {
       std::vector<std::string> simArgs = {"--code", "41h"};
       if (faulted && i == 2) simArgs.insert(simArgs.end(), {"--silent-from", "3"});
       Start(*sims.emplace_back(std::make_unique<QProcess>()), VANTLEBLD_SIM_PATH, simArgs);
-      QProcess& p = *sims.back();
+      QProcess& p = *sims.back();  // its first line: "PTY /dev/pts/N"
       while (!p.canReadLine() && p.waitForReadyRead(kChildGuardMs)) {
       }
       ports.push_back(p.readLine().trimmed().toStdString().substr(4));
@@ -215,112 +172,6 @@ TEST_F(CliTest, SeveralBoardsAtOnce) {
     }
     EXPECT_EQ(r.err, faulted ? "vantlebld-cli: failed on " + ports[2] + "\n" : "") << r.err;
   }
-}
-
-// Every write ends in one of two ways: the virtual PIC starts the program
-// through its bootloader (judged by the PIC's own decoders, its memory
-// compared with the file read a second way), or the host refuses the file
-// before any block goes out (no "link:" report). Every model of the table
-// takes an example of its family; then the files that once gave a PIC that
-// could not start or be written again. All writes run at once.
-TEST_F(CliTest, EveryWriteBootsOrIsRefused) {
-  const auto file = [this](const std::string& name, const std::vector<std::string>& records) {
-    std::vector<std::string> lines = records;
-    lines.push_back(kHexEnd);
-    return dir.Write(name, JoinLines(lines));
-  };
-  // PIC18: GOTO 400h (EF00h F002h) alone in the first block, main at 400h
-  // (MOVLW 1, BRA $).
-  const std::string goto18 = file("goto18", {HexRecord(0, 0, {0x00, 0xEF, 0x02, 0xF0}),
-                                             HexRecord(0x400, 0, {0x01, 0x0E, 0xFF, 0xD7})});
-  // The same program started with BRA 400h (D1FFh).
-  const std::string bra18 =
-      file("bra18", {HexRecord(0, 0, {0xFF, 0xD1}), HexRecord(0x400, 0, {0x01, 0x0E, 0xFF, 0xD7})});
-  // A constant table up to 7E00h: its last 8 bytes are the PIC18F252's slot.
-  const std::string table18 =
-      file("table18", {HexRecord(0, 0, {0x00, 0xEF, 0x02, 0xF0}),
-                       HexRecord(0x7DF0, 0,
-                                 std::initializer_list<uint8_t>(
-                                     {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}))});
-  // dsPIC: GOTO 200h in the first block alone, BRA $ (37FFFFh) at 200h.
-  const std::string gotoDs = file("gotods", {HexRecord(0, 0, {0x00, 0x02, 0x04, 0, 0, 0, 0, 0}),
-                                             HexRecord(0x400, 0, {0xFF, 0xFF, 0x37, 0})});
-  // 16F: CLRF PCLATH, GOTO 5; a word at 1F00h, in the PIC16F88's zone.
-  const std::string zone16 = file(
-      "zone16", {HexRecord(0, 0, {0x8A, 0x01, 0x05, 0x28}), HexRecord(0x1F00, 0, {0x00, 0x00})});
-  // A fourth byte of a group set: not dsPIC code, written only with --force.
-  const std::string phantom =
-      file("phantom", {HexRecord(0, 0, {0x00, 0x01, 0x04, 0x00, 0x00, 0x00, 0x00, 0x55})});
-  const std::string kBoots = "\nvirtual PIC: boot path: 000000 -> ";
-  const std::string kDenied = "\n      Overwriting bootloader denied\n";
-  const struct {
-    std::vector<std::string> args;
-    int exitCode;
-    std::vector<std::string> says;
-  } cases[] = {
-      // clang-format off
-      {{Example("pic16f876a_blink32"), "31h"}, 0, {kBoots}},
-      {{Example("pic16f877a_blink"), "32h"}, 0, {kBoots, "EEPROM holds the HEX file"}},
-      {{Example("pic16f877a_blink"), "33h"}, 0, {kBoots}},
-      {{Example("pic16f877a_blink"), "34h"}, 0, {kBoots}},
-      {{Example("pic16f88_blink"), "35h"}, 0, {"\nvirtual PIC: boot path: 000000 -> 000200\n"}},
-      {{Example("pic18f252_blink"), "41h"}, 0,
-       {"\nvirtual PIC: boot path: 000000 -> 007E00 (bootloader) -> 007DF8 (slot) -> 000100\n",
-        "\n   eeprom addr:"}},
-      {{Example("pic18f452_blink8m"), "42h"}, 0, {kBoots}},
-      {{Example("pic18f252_blink"), "43h"}, 0, {kBoots}},
-      {{Example("pic18f452_blink8m"), "44h"}, 0, {kBoots}},
-      {{Example("pic18f252_blink"), "45h"}, 0, {kBoots}},
-      {{Example("pic18f452_blink8m"), "46h"}, 0, {kBoots}},
-      {{Example("pic18f46j50_blink"), "51h"}, 0, {kBoots}},
-      {{Example("pic18f46j50_blink"), "52h"}, 0, {kBoots}},
-      {{Example("pic18f46k22_blink"), "61h", "--no-eeprom"}, 0, {kBoots}},
-      {{Example("pic18f46k22_blink"), "62h", "--no-eeprom"}, 0, {kBoots}},
-      {{gotoDs, "71h"}, 0, {kBoots}},
-      {{Example("dspic30f3014_blink8m"), "72h"}, 0, {kBoots}},
-      {{Example("dspic30f4013_blink"), "73h"}, 0, {kBoots, "\n   eeprom addr:7FFC00h <- 5642h\n",
-                                                 "EEPROM holds the HEX file"}},
-      {{Example("dspic30f4013_blink"), "74h"}, 0, {kBoots}},
-      {{Example("dspic33fj128gp706_blink"), "81h"}, 0, {kBoots}},
-      {{Example("dspic33fj32mc202_blink"), "82h"}, 0, {kBoots}},
-      {{Example("dspic33fj128gp706_blink"), "83h"}, 0, {kBoots}},
-      {{Example("pic18f252_blink"), "41h", "--no-eeprom"}, 0, {kBoots}},
-      // The erase pass took the jump at 0: it is sent again.
-      {{goto18, "51h"}, 0, {kBoots, "-> 000400\n"}},
-      {{gotoDs, "81h"}, 0, {kBoots, "-> 000200\n"}},
-      {{gotoDs, "83h"}, 0, {kBoots, "-> 000200\n"}},
-      {{bra18, "41h"}, 0, {kBoots, "-> 000400\n", "starts at 000400h"}},
-      {{table18, "41h", "--verbose"}, 3, {kDenied, "Address: 07DF8h. Protected=[07DF8h..07FFFh]"}},
-      {{zone16, "35h", "--verbose"}, 3, {kDenied, "Address: 01F00h. Protected=[01E00h..01FFFh]"}},
-      {{goto18, "31h"}, 3, {"\n         HEX file holds PIC18 code, the PIC is a PIC16F876A\n"}},
-      {{Example("pic16f877a_blink"), "73h"}, 3,
-       {"\n         HEX file holds PIC16F or PIC18 code, the PIC is a dsPIC30F4013\n"}},
-      // Code of a larger PIC: part of it would be lost.
-      {{Example("dspic30f3014_blink8m"), "71h"}, 3,
-       {"\n      HEX file has code past the end of flash, at 06000h\n"}},
-      {{phantom, "71h", "--force"}, 0, {kBoots, "\nvirtual PIC: flash holds the HEX file"}},
-      // clang-format on
-  };
-  std::vector<std::unique_ptr<QProcess>> runs;
-  for (const auto& c : cases) {
-    std::vector<std::string> args = {"write", c.args[0], "--simulate", c.args[1]};
-    args.insert(args.end(), c.args.begin() + 2, c.args.end());
-    Start(*runs.emplace_back(std::make_unique<QProcess>()), VANTLEBLD_CLI_PATH, args);
-  }
-  for (size_t i = 0; i < runs.size(); ++i) {
-    SCOPED_TRACE(testing::PrintToString(cases[i].args));
-    const RunResult r = Finish(*runs[i]);
-    EXPECT_EQ(r.exitCode, cases[i].exitCode) << r.out << r.err;
-    for (const auto& text : cases[i].says)
-      EXPECT_TRUE(r.Says(text)) << text << "\n" << r.out;
-    // Refused before any block: no link report.
-    EXPECT_EQ(r.Says("\nlink: "), cases[i].exitCode == 0) << r.out;
-    EXPECT_EQ(r.Says("\n   WRITE OK  at "), cases[i].exitCode == 0) << r.out;
-  }
-  // The EEPROM ends before its size: 128 on a 128-byte EEPROM is refused.
-  const RunResult r = Cli({"eeprom", "128", "1", "--simulate", "33h"});
-  EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.err, "vantlebld-cli: Address bigger than 255\n");
 }
 
 }  // namespace

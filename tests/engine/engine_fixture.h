@@ -1,6 +1,6 @@
 // The engine tests' fixture: an engine with its log and progress captured,
 // the project's device table, and a link whose far end the test plays.
-// Plain helpers: test_support.h.
+// Plain helpers: tests/support/files.h.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,12 +14,9 @@
 
 #include "engine/format.h"
 #include "engine/vantlebld_comm.h"
-#include "tests/engine/test_support.h"
+#include "tests/support/files.h"
 
 namespace vantlebld::test {
-
-inline const std::string kSourceDir = VANTLEBLD_SOURCE_DIR;
-inline const std::string kTable = kSourceDir + "/data/piccodes.ini";
 
 // Bytes as a block string.
 inline std::string B(std::initializer_list<int> bytes) {

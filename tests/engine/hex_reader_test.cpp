@@ -1,7 +1,7 @@
 // The Intel HEX reader (syntax errors and their line numbers, record
 // types, the analysis summary, what the loading pass stores) and the image
-// it fills: flag accessors, the area of each address by family, and the
-// report of the EEPROM and configuration areas.
+// it fills: the area of each address by family, and the report of the
+// EEPROM and configuration areas.
 #include <map>
 
 #include "tests/engine/engine_fixture.h"
@@ -50,6 +50,12 @@ TEST_F(HexReaderTest, SyntaxErrorsNameTheLineCountingEmptyLines) {
       EXPECT_EQ(log, LogLines{kNotUnderstood});
     }
   }
+  // A file that cannot be opened has no syntax to blame. The analysis of a
+  // missing file prints as the CLI's analyze shows it.
+  log.clear();
+  const Raised r = CatchVantle([&] { engine.ReadHex((dir.Path() / "missing").string(), true); });
+  EXPECT_EQ(r.kind, EVantleError::Kind::FileIO);
+  EXPECT_EQ(log, LogLines{kReading});
 }
 
 TEST_F(HexReaderTest, BadChecksumOnlyWarnsAndTheEndRecordStopsReading) {
@@ -96,24 +102,6 @@ TEST_F(HexReaderTest, AnalysisSummaryText) {
     EXPECT_TRUE(engine.ReadHex(WriteHex(JoinLines(lines)), false));
     EXPECT_EQ(engine.HexSummaryText(), summary);
   }
-}
-
-TEST_F(HexReaderTest, AnalyzeLogsTheSummaryOrWhyNot) {
-  const std::string path =
-      WriteHex(JoinLines({k18FCode, HexBase(0x0030), HexRecord(0, 0, {0x00, 0x22}), kHexEnd}));
-  std::filesystem::last_write_time(
-      path, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(150));
-  EXPECT_TRUE(engine.AnalyzeHex(path));
-  EXPECT_EQ(log, (LogLines{{LogIndent3, "HEX: 2 hours old, INHX32,18Fcode+cfg, total=6 bytes. "}}));
-  log.clear();
-  const std::string missing = (dir.Path() / "missing.hex").string();
-  const Raised r = CatchVantle([&] { engine.AnalyzeHex(missing); });
-  EXPECT_EQ(r.message, "File not found");
-  EXPECT_EQ(r.kind, EVantleError::Kind::FileIO);
-  EXPECT_EQ(log, (LogLines{{LogIndent6, "File not found: " + missing}}));
-  // A file that cannot be opened fails without the HEX message.
-  EXPECT_EQ(CatchVantle([&] { engine.ReadHex(missing, true); }).kind, EVantleError::Kind::FileIO);
-  EXPECT_FALSE(Logged(kNotUnderstood));
 }
 
 TEST(HexAgeText, WholeUnitsEitherSideOfNow) {
@@ -187,16 +175,6 @@ TEST_F(HexLoadTest, BytesLandInTheirAreaAndNothingStaleStays) {
   }
 }
 
-TEST_F(HexLoadTest, LoadingUpdatesOnlyTheMarksItSees) {
-  engine.HexHasEEPROM = engine.HexHasConfig = engine.HexDsPIC = true;
-  engine.HexINHX32 = engine.Hex18FCode = false;
-  ASSERT_TRUE(Load(kFamily18F, 0x100, JoinLines({HexBase(0), k18FCode})));
-  EXPECT_TRUE(engine.HexINHX32 && engine.Hex18FCode && engine.HexHasEEPROM && engine.HexHasConfig);
-  EXPECT_FALSE(engine.HexDsPIC);
-  EXPECT_EQ(CatchVantle([&] { Load(0, 0x100, kOneByte); }).message, "unknown family");
-  EXPECT_EQ(log.back(), kNotUnderstood);
-}
-
 // A file rewritten between the analysis and the load (a build finishing
 // during the search) is loaded as it was analysed; the next job reads it
 // anew.
@@ -212,33 +190,7 @@ TEST_F(HexLoadTest, TheLoadTakesTheBytesTheAnalysisRead) {
 
 // --- The image ---
 
-constexpr int kData = 0;
-constexpr int kFlag = 1;
 using ImageTest = EngineFixture;
-
-// Data words are pinned by the relocation tests; here the flags.
-TEST_F(ImageTest, FlagAccessorsAndPresenceKeepToTheirBytes) {
-  engine.ResizeFlashImage(16);
-  for (int32_t a : {4, 5}) {
-    engine.SetByte(a, kFlag, kPresent);
-    EXPECT_EQ(engine.GetWord(2, kFlag), kPresent) << a;  // either byte alone
-    engine.SetByte(a, kFlag, 0);
-  }
-  engine.SetWord(3, kFlag, 0x1280);  // both flag bytes take the low byte
-  EXPECT_EQ(engine.GetByte(6, kFlag) + engine.GetByte(7, kFlag), 0x100);
-  EXPECT_EQ(engine.GetByte(6, kData), 0);
-  engine.SetByte(3, kFlag, 0x01);
-  engine.MarkPresent(3);
-  EXPECT_EQ(engine.GetByte(3, kFlag), 0x81);
-  EXPECT_FALSE(engine.IsPresent(2) || engine.IsPresent(4));
-  engine.ClearPresent(3);
-  EXPECT_EQ(engine.GetByte(3, kFlag), 0x01);
-  engine.SetByte(15, kData, 0x5A);
-  engine.ResizeFlashImage(32);
-  EXPECT_EQ(engine.GetByte(15, kData), 0x5A);
-  EXPECT_EQ(engine.GetByte(31, kData), 0);
-  EXPECT_EQ(engine.FlashFlag.size(), 32u);
-}
 
 TEST_F(ImageTest, ClassifyAddressAreaBoundaries) {
   using A = TArea;

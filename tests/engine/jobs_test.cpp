@@ -1,73 +1,155 @@
 // The jobs (check, write, clear-all, EEPROM and configuration writes) over
-// an in-process link into a virtual PIC: what the PIC holds afterwards,
-// the options on the wire, and how a job fails.
+// an in-process link into a virtual PIC: every model of the device table
+// takes a file of its family and must start it through its bootloader,
+// judged by the PIC's own decoders with its memory compared with the file
+// read a second way; the options on the wire; how a job fails; and the
+// block exchange under line faults.
 #include <map>
-#include <optional>
+#include <regex>
 
 #include "engine/jobs.h"
-#include "sim/boot_path.h"
 #include "sim/in_process_link.h"
+#include "sim/written_file_check.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace vantlebld::test {
 namespace {
 
 enum class TJob { Check, Write, ClearAll, EEPROM, Config };
+constexpr TJob kCheck = TJob::Check, kWrite = TJob::Write, kClear = TJob::ClearAll,
+               kEE = TJob::EEPROM, kCfg = TJob::Config;
 
-const std::string k16FReset = HexRecord(0, 0, {0x8A, 0x01, 0x00, 0x29});  // CLRF PCLATH, GOTO 100h
-const std::string k18FReset = HexRecord(0, 0, {0x20, 0xEF, 0x00, 0xF0});  // GOTO 40h
-const std::string kPic18Word = HexRecord(0x200, 0, {0x12, 0xEF});  // no 14-bit word: PIC18 code
+std::string Hex(const std::vector<std::string>& records) {
+  return JoinLines(records) + kHexEnd + "\n";
+}
+// PIC18: GOTO 400h (EF00h F002h) alone in the first block, main at 400h
+// (MOVLW 1, BRA $); the same started with BRA 400h (D1FFh).
+const std::string kGoto18 =
+    Hex({HexRecord(0, 0, {0x00, 0xEF, 0x02, 0xF0}), HexRecord(0x400, 0, {0x01, 0x0E, 0xFF, 0xD7})});
+const std::string kBra18 =
+    Hex({HexRecord(0, 0, {0xFF, 0xD1}), HexRecord(0x400, 0, {0x01, 0x0E, 0xFF, 0xD7})});
+// dsPIC: GOTO 200h in the first block alone, BRA $ (37FFFFh) at 200h.
+const std::string kGotoDs = Hex({HexRecord(0, 0, {0x00, 0x02, 0x04, 0, 0, 0, 0, 0}),
+                                 HexRecord(0x400, 0, {0xFF, 0xFF, 0x37, 0})});
+// A fourth byte of a group set: no dsPIC code, written only when the user says so.
+const std::string kPhantom = Hex({HexRecord(0, 0, {0x00, 0x01, 0x04, 0, 0, 0, 0, 0x55})});
+// 16F: CLRF PCLATH, GOTO 100h; EEPROM offset 5 at 4200h + 2 * 5; a word
+// whose high byte uses bits 6-7, so PIC18 code.
+const std::string k16FReset = HexRecord(0, 0, {0x8A, 0x01, 0x00, 0x29});
+const std::string kWrite16F = Hex({k16FReset, HexRecord(0x420A, 0, {0xA5, 0})});
+const std::string kForeign16F = Hex({k16FReset, HexRecord(0x200, 0, {0x12, 0xEF})});
 const std::string kForeign = "HEX file holds PIC18 code, the PIC is a PIC16F876A";
+const std::string kBigger = "Address bigger than 255";
+const std::string kDsEEPROM = "Address outside the EEPROM [7FFC00h..7FFFFFh]";
 
-// A job, and what the PIC holds after it: the program its boot path leads
-// to (followed by the boot-path judge), bytes of its memories, and the
-// flash blocks it took.
 struct JobCase {
-  const char* name;
   TJob job;
   uint8_t code;
-  std::vector<std::string> file;  // HEX records before the end record
-  int64_t bootsTo = -1;           // -1: no program written
-  std::map<uint32_t, uint8_t> flash = {}, eeprom = {}, config = {};
-  int flashBlocks = 0;
-  std::string error = {};            // empty: the job succeeds
-  std::optional<bool> foreign = {};  // the answer when asked about the file
-  bool silent = false;               // the PIC never answers the activation byte
+  std::string file = {};              // an example's name, or a HEX text made here
+  std::string error = {};             // empty: the job succeeds
+  int flashBlocks = -1;               // flash writes and erases the PIC took; -1: not counted
+  int estimate = -1;                  // the blocks the progress counts with; -1: not checked
+  bool eeprom = true;                 // the EEPROM pass runs
+  bool force = false;                 // a file of another family is written all the same
+  int32_t address = 0, value = 0;     // of the EEPROM and configuration writes
+  std::map<uint32_t, uint8_t> lands;  // where they land: EEPROM offset or configuration byte
+  bool silent = false;                // the PIC never answers the activation byte
+  LogLine logged = {};                // a line of the EEPROM or configuration write
 };
 
+// Flash blocks counted: the units with file bytes and the slot's; unit 0
+// goes out on 16F for the jump, on PIC18 only for more than the reset code.
 // clang-format off
 const JobCase kJobs[] = {
-    {.name = "Check", .job = TJob::Check, .code = 0x41},
-    // Flash blocks: the units with file bytes and the slot's. Unit 0 goes out
-    // on 16F for the jump to the bootloader, on PIC18 only for more bytes
-    // than the reset code. EEPROM offset 5 sits at 4200h + 2 * 5.
-    {.name = "Write16F", .job = TJob::Write, .code = 0x31,
-     .file = {k16FReset, HexRecord(0x420A, 0, {0xA5, 0})}, .bootsTo = 0x100, .eeprom = {{5, 0xA5}},
-     .flashBlocks = 2},
-    {.name = "Write18F", .job = TJob::Write, .code = 0x41,
-     .file = {k18FReset, HexRecord(0x40, 0, {0x12, 0x34})}, .bootsTo = 0x40,
-     .flash = {{0x40, 0x12}, {0x41, 0x34}}, .flashBlocks = 2},
+    {kCheck, 0x41},
+    {.job = kCheck, .code = 0x41, .error = "Not found!", .silent = true},
+    {kWrite, 0x31, "pic16f876a_blink32"},
+    {kWrite, 0x32, "pic16f877a_blink"},
+    {kWrite, 0x33, "pic16f877a_blink"},
+    {kWrite, 0x34, "pic16f877a_blink"},
+    {kWrite, 0x35, "pic16f88_blink"},
+    {kWrite, 0x41, "pic18f252_blink"},
+    {kWrite, 0x42, "pic18f452_blink8m"},
+    {kWrite, 0x43, "pic18f252_blink"},
+    {kWrite, 0x44, "pic18f452_blink8m"},
+    {kWrite, 0x45, "pic18f252_blink"},
+    {kWrite, 0x46, "pic18f452_blink8m"},
+    {kWrite, 0x51, "pic18f46j50_blink"},
+    {kWrite, 0x52, "pic18f46j50_blink"},
+    // K: every unit below the zone (FDF8h) goes out, under a warning; it has
+    // no EEPROM pass, so a file with EEPROM data is written only without one.
+    {.job = kWrite, .code = 0x61, .file = "pic18f46k22_blink", .flashBlocks = 0xFE00 / 64,
+     .estimate = 0x10000 / 64, .logged = {LogIndent3, "Not Implemented"}},
+    {kWrite, 0x62, "pic18f252_blink", "", 0xFE00 / 64, 0x10000 / 64, false},
+    {kWrite, 0x61, "pic18f252_blink", "Impossible", 0xFE00 / 64},
+    {kWrite, 0x71, kGotoDs},
+    {kWrite, 0x72, "dspic30f3014_blink8m"},
+    // Its first EEPROM word, 42h 56h at HEX FFF800h, goes to 7FFC00h.
+    {.job = kWrite, .code = 0x73, .file = "dspic30f4013_blink",
+     .logged = {LogIndent3, "eeprom addr:7FFC00h <- 5642h"}},
+    {kWrite, 0x74, "dspic30f4013_blink"},
+    {kWrite, 0x81, "dspic33fj128gp706_blink"},
+    {kWrite, 0x82, "dspic33fj32mc202_blink"},
+    {kWrite, 0x83, "dspic33fj128gp706_blink"},
+    {kWrite, 0x31, kWrite16F, "", 2},
+    {kWrite, 0x41, kGoto18, "", 2},
+    {kWrite, 0x41, kBra18},
+    // The erase pass, pages of the zone's start down to 0 (J: F800h / 400h
+    // + 1; dsPIC33: 2A000h / 800h + 1), takes the jump at 0 too: it is sent
+    // again with the two units and the slot's. The progress counts the
+    // pages (and K every unit) of the whole flash, the zone's too.
+    {kWrite, 0x51, kGoto18, "", 0xF800 / 0x400 + 1 + 3, 0x10000 / 0x400 + 3},
+    {kWrite, 0x81, kGotoDs, "", 0x2A000 / 0x800 + 1 + 3, 0x2B000 / 0x800 + 3},
+    {kWrite, 0x83, kGotoDs},
     // Every unit below the zone (3E00h / 64 of them), then the slot's.
-    {.name = "ClearAll", .job = TJob::ClearAll, .code = 0x31, .file = {k16FReset}, .bootsTo = 0x100,
-     .flashBlocks = 0x3E00 / 64 + 1},
-    {.name = "EEPROM", .job = TJob::EEPROM, .code = 0x31, .eeprom = {{5, 0xA5}}},
-    {.name = "Config", .job = TJob::Config, .code = 0x41, .config = {{0x300003, 0x0F}}},
-    {.name = "ForeignWritten", .job = TJob::Write, .code = 0x31, .file = {k16FReset, kPic18Word},
-     .bootsTo = 0x100, .flash = {{0x200, 0x12}, {0x201, 0xEF}}, .flashBlocks = 3, .foreign = true},
-    {.name = "ForeignRefused", .job = TJob::Write, .code = 0x31, .file = {k16FReset, kPic18Word},
-     .error = kForeign, .foreign = false},
-    // The reset slot of the PIC18F252: 32768 - 2 * (32 * 8 + 4) = 7DF8h.
-    {.name = "IntoTheZone", .job = TJob::Write, .code = 0x41,
-     .file = {k18FReset, HexRecord(0x7DF8, 0, {0})}, .error = "Overwriting bootloader denied"},
-    {.name = "SilentPic", .job = TJob::Check, .code = 0x41, .error = "Not found!", .silent = true},
+    {kClear, 0x31, kWrite16F, "", 0x3E00 / 64 + 1},
+    {kWrite, 0x31, kForeign16F, "", 3, -1, true, true},
+    {kWrite, 0x31, kForeign16F, kForeign},
+    {kWrite, 0x73, "pic16f877a_blink", "HEX file holds PIC16F or PIC18 code, the PIC is a dsPIC30F4013"},
+    {kWrite, 0x71, kPhantom, "", -1, -1, true, true},
+    // Code of a larger PIC: part of it would be lost.
+    {kWrite, 0x71, "dspic30f3014_blink8m", "HEX file has code past the end of flash, at 06000h"},
+    // Single locations: a dsPIC configuration word keeps all 16 bits at
+    // program address F80000h, HEX 1F00000h; 33h has 128 EEPROM bytes.
+    {.job = kEE, .code = 0x31, .address = 5, .value = 0xA5, .lands = {{5, 0xA5}},
+     .logged = {LogDetail, "EEPROM16F Location:[005h] <- A5h"}},
+    {.job = kEE, .code = 0x41, .address = 0, .value = 0xB6, .lands = {{0, 0xB6}},
+     .logged = {LogIndent3, "eeprom addr:000h <- B6h"}},
+    {.job = kCfg, .code = 0x41, .address = 0x300003, .value = 0x0F, .lands = {{0x300003, 0x0F}},
+     .logged = {LogIndent3, "cfg addr:300003h <- 0Fh"}},
+    {.job = kEE, .code = 0x71, .address = 0x7FFC00, .value = 0x12, .lands = {{0, 0x12}, {1, 0}},
+     .logged = {LogIndent3, "eeprom addr:7FFC00h <- 12h"}},
+    {.job = kCfg, .code = 0x71, .address = 0xF80000, .value = 0x1234,
+     .lands = {{0x1F00000, 0x34}, {0x1F00001, 0x12}, {0x1F00002, 0}, {0x1F00003, 0}},
+     .logged = {LogIndent3, "eeprom addr:F80000h <- 1234h"}},
+    {.job = kEE, .code = 0x33, .address = 127, .value = 1, .lands = {{127, 1}}},
+    {.job = kEE, .code = 0x33, .error = kBigger, .address = 128},
+    {.job = kEE, .code = 0x41, .error = kBigger, .address = 256},
+    {.job = kCfg, .code = 0x41, .error = "Address should be above 300000h", .address = 0x2FFFFF},
+    {.job = kEE, .code = 0x71, .error = kDsEEPROM},
+    {.job = kEE, .code = 0x71, .error = kDsEEPROM, .address = 0x800000},
+    {.job = kEE, .code = 0x51, .error = "Impossible"},
+    {.job = kEE, .code = 0x61, .error = "Impossible"},
+    {.job = kEE, .code = 0x81, .error = "Impossible"},
+    {.job = kCfg, .code = 0x31, .error = "Impossible", .address = 0x300000},
+    {.job = kCfg, .code = 0x61, .error = "Impossible", .address = 0x300000},
+    {.job = kCfg, .code = 0x81, .error = "Impossible", .address = 0xF80000},
 };
 // clang-format on
 
 class JobsTest : public EngineFixture {
  protected:
   void SetUp() override { LoadTable(); }
+  // A virtual PIC of the table on the engine's link, activated by 55h.
+  TInProcessLink& Attach(uint8_t code, TSimOptions options) {
+    info = PicTable()[code];
+    EXPECT_TRUE(DerivePicGeometry(info));
+    options.ActivationByte = 0x55;
+    pic = std::make_unique<TVirtualPic>(code, info, options);
+    return Install<TInProcessLink>(*pic);
+  }
   TJobResult Run(const JobCase& c, const TJobOptions& o) {
-    const std::string file = dir.Write("job.hex", JoinLines(c.file) + kHexEnd + "\n");
+    const std::string file = dir.Write("job.hex", text);
     switch (c.job) {
       case TJob::Check:
         return CheckJob(engine, o);
@@ -76,60 +158,137 @@ class JobsTest : public EngineFixture {
       case TJob::ClearAll:
         return ClearAllJob(engine, o, file);
       case TJob::EEPROM:
-        return WriteEEPROMJob(engine, o, 5, 0xA5);
+        return WriteEEPROMJob(engine, o, c.address, static_cast<uint8_t>(c.value));
       case TJob::Config:
-        return WriteConfigJob(engine, o, 0x300003, 0x0F);
+        return WriteConfigJob(engine, o, c.address, c.value);
     }
     return {};
   }
+  TJobOptions Options() const {
+    return {.Port = "sim", .IDCode = 0x55, .SearchSeconds = 1, .WaitMs = 100};
+  }
+  ~JobsTest() override { engine.Link = std::make_unique<TOfflineLink>(); }  // before the PIC
+
+  TPICInfo info;
+  std::unique_ptr<TVirtualPic> pic;
+  std::string text;  // the HEX file of the job
 };
 
-TEST_F(JobsTest, JobsOverAVirtualPic) {
+TEST_F(JobsTest, EveryModelAndJobOverAVirtualPic) {
   for (const auto& c : kJobs) {
-    SCOPED_TRACE(c.name);
-    TPICInfo info = PicTable()[c.code];
-    ASSERT_TRUE(DerivePicGeometry(info));
-    TVirtualPic pic(c.code, info, {.ActivationByte = 0x55, .Faults = {.NoAnswer = c.silent}});
-    TInProcessLink& link = Install<TInProcessLink>(pic);
+    SCOPED_TRACE(Format("code %02Xh %s %s", c.code, c.file.substr(0, 30).c_str(), c.error.c_str()));
+    TInProcessLink& link = Attach(c.code, {.Faults = {.NoAnswer = c.silent}});
+    text = c.file.starts_with(":") ? c.file : ReadText(Example(c.file));
     engine.RTSDTRonConnect = 1;
-    TJobOptions o{.Port = "sim",
-                  .IDCode = 0x55,
-                  .SearchSeconds = 1,
-                  .WaitMs = 100,
-                  .PreCodes = "5, 12h",
-                  .ResetSignals = "rR"};
+    TJobOptions o = Options();
+    o.PreCodes = "5, 12h";
+    o.ResetSignals = "rR";
+    o.WriteEEPROM = c.eeprom;
     std::string asked;
     o.WriteForeignHex = [&](const std::string& reason) {
       asked = reason;
-      return c.foreign.value_or(false);
+      return c.force;
     };
     std::vector<bool> found;
     o.SearchEnded = [&](bool f) { found.push_back(f); };
     log.clear();
+    progress.clear();
     const TJobResult r = Run(c, o);
     EXPECT_EQ(r.Error, c.error);
     EXPECT_EQ(r.Ok, c.error.empty());
     // The pre-codes, then the activation byte until answered: 1000 ms / 100
-    // ms, and one more. Nothing more goes out when the job fails.
+    // ms, and one more, when it never is.
     const std::string wire = "\x05\x12" + std::string(c.silent ? 11 : 1, '\x55');
-    EXPECT_EQ(link.Sent().substr(0, r.Ok ? wire.size() : std::string::npos), wire);
+    EXPECT_EQ(link.Sent().substr(0, wire.size() + c.silent), wire);
     // Both lines on as the port opens, then the reset signals.
     EXPECT_EQ(link.ControlChanges(), "R1 D1 R0 R1");
     EXPECT_EQ(found, std::vector<bool>{!c.silent});
-    EXPECT_EQ(asked, c.foreign ? kForeign : "");
+    // Only a file of another family asks; a refusal gives the question's reason.
+    EXPECT_TRUE(c.force ? !asked.empty() : asked.empty() || asked == r.Error) << asked;
     EXPECT_EQ(link.IsOpen(), r.Ok);
     const LogLines failed = {{LogIndent6, "ERROR!"}, {LogIndent3 | LogIndent6, c.error}};
     EXPECT_EQ(InOrder(log, failed), !r.Ok) << testing::PrintToString(log);
-    const TBootPath path = JudgeBootPath(info, pic.Flash());
-    EXPECT_EQ(path.Target, c.bootsTo) << path.Line;
-    for (const auto& [a, v] : c.flash)
-      EXPECT_EQ(pic.Flash()[a], v) << a;
-    for (const auto& [a, v] : c.eeprom)
-      EXPECT_EQ(pic.EEPROM()[a], v) << a;
-    EXPECT_EQ(pic.Config(), c.config);
-    EXPECT_EQ(pic.Stats().FlashBlocks, c.flashBlocks);
-    EXPECT_TRUE(pic.Stats().HostErrors.empty());
-    engine.Link = std::make_unique<TOfflineLink>();  // before the PIC goes
+    EXPECT_EQ(pic->Stats().HostErrors, std::vector<std::string>{});
+    if (c.flashBlocks >= 0) EXPECT_EQ(pic->Stats().FlashBlocks, c.flashBlocks);
+    if (c.estimate >= 0) EXPECT_EQ(engine.BlocksToWrite, c.estimate);
+    // A job refused before its blocks leaves the PIC as it was.
+    if (!r.Ok && c.flashBlocks < 0) EXPECT_EQ(pic->Stats().BlocksAccepted, 0);
+    if (r.Ok && (c.job == kWrite || c.job == kClear)) {
+      // The progress counts the blocks up to 100 and not beyond.
+      EXPECT_EQ(progress.back(), 100);
+      EXPECT_LE(*std::ranges::max_element(progress), 100);
+      const TWrittenFileCheck check =
+          CheckWrittenFile(info, text, pic->Flash(), pic->EEPROM(), c.eeprom, c.job == kClear);
+      EXPECT_TRUE(check.Ok) << testing::PrintToString(check.Lines);
+    }
+    if (c.job == kCfg) EXPECT_EQ(pic->Config(), c.lands);
+    if (!c.logged.text.empty()) EXPECT_TRUE(Logged(c.logged)) << testing::PrintToString(log);
+    for (const auto& [a, v] : c.job == kEE ? c.lands : std::map<uint32_t, uint8_t>{})
+      EXPECT_EQ(pic->EEPROM().at(a), v) << a;
+  }
+}
+
+// --- The block exchange ---
+
+constexpr uint8_t kBlockLine = LogIndent3 | LogDetail;
+const LogLine kAck{kBlockLine, "Received \"K\": Ok"};
+const LogLine kNak{kBlockLine, "Received \"N\": crc fail"};
+const LogLine kFailed{LogIndent6, "Could not write"};
+LogLine CatchUp(int attempt) {
+  return {kBlockLine, Format("timeout %d, trying to catch up", attempt)};
+}
+
+// A 16F program (CLRF PCLATH, GOTO 100h), a unit at 80h and an EEPROM
+// byte: three flash blocks, the slot's last, then the EEPROM block, against
+// a virtual PIC that takes 100 ms to write a block and answers N, rubbish,
+// nothing, or hangs up.
+TEST_F(JobsTest, WriteUnderLineFaults) {
+  const struct {
+    const char* name;
+    TSimFaults faults;
+    int sends;         // blocks put on the line, resends included
+    int accepted;      // by the virtual PIC; -1: not counted
+    LogLines lines;    // in this order, others between them
+    int fillers = -1;  // 00h bytes the PIC took as the host's catch-up; -1: not counted
+  } cases[] = {
+      // clang-format off
+      {"Clean", {}, 4, 4, {kAck, kAck, kAck, kAck}},
+      {"TwoNaksThenK", {.NakFirst = 2}, 6, 4, {kNak, kNak, kAck, kAck}},
+      {"ThreeNaks", {.NakFirst = 3}, 3, 0, {kNak, kNak, kNak, kFailed}},
+      {"Rubbish", {.RubbishAt = 1}, 1, 1,
+       {{kBlockLine, "Received rubbish, Hex: 41 58 59   Str: AXY"}, kFailed}},
+      {"CatchUp", {.DropBytes = 2, .DropBlock = 1}, 5, 4,
+       {CatchUp(1), {kBlockLine, "caught up after 2 bytes"}, kAck}, 2},
+      {"Silent", {.SilentFrom = 1}, 3, -1, {CatchUp(1), CatchUp(2), CatchUp(3), kFailed}},
+      {"HangUp", {.HangupAt = 2}, 2, 2, {kAck, {LogIndent6, "Communication error *"}, kFailed}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Attach(0x31, {.WriteMs = 100, .Faults = c.faults});
+    text = Hex({k16FReset, HexRecord(0x100, 0, {0x12, 0x34}), HexRecord(0x420A, 0, {0xA5, 0})});
+    log.clear();
+    progress.clear();
+    const TJobResult r = Run({kWrite, 0x31}, Options());
+    EXPECT_EQ(engine.LinkStats.BlocksSent, c.sends);
+    EXPECT_EQ(engine.LinkStats.NAnswers, std::count(c.lines.begin(), c.lines.end(), kNak));
+    EXPECT_TRUE(InOrder(log, c.lines)) << testing::PrintToString(log);
+    // No catch-up beyond the ones expected.
+    EXPECT_EQ(Count({kBlockLine, "timeout *"}),
+              std::count_if(c.lines.begin(), c.lines.end(),
+                            [](const LogLine& l) { return l.text.rfind("timeout ", 0) == 0; }));
+    const bool ok = c.lines.back() != kFailed;
+    const std::regex done(R"(WRITE OK  at \d{1,2}:\d\d,   time:\d+\.\d{3} sec)");
+    EXPECT_EQ(std::ranges::any_of(log, [&](auto& l) { return std::regex_match(l.text, done); }),
+              ok);
+    EXPECT_EQ(r.Error, ok ? "" : "Could not write");
+    if (c.accepted >= 0) EXPECT_EQ(pic->Stats().BlocksAccepted, c.accepted);
+    if (c.fillers >= 0) EXPECT_EQ(pic->Stats().FillerBytes, c.fillers);
+    if (!ok) continue;
+    EXPECT_EQ(std::vector(progress.end() - 3, progress.end()), (std::vector<int32_t>{33, 67, 100}));
+    const TWrittenFileCheck check =
+        CheckWrittenFile(info, text, pic->Flash(), pic->EEPROM(), true, false);
+    EXPECT_TRUE(check.Ok) << testing::PrintToString(check.Lines);
   }
 }
 

@@ -17,13 +17,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <utility>
 
 #include "sim/user_program.h"
-#include "tests/engine/test_support.h"
 #include "tests/sim/sim_test_support.h"
 
 namespace vantlebld::test {
@@ -95,10 +92,8 @@ class SimProgramTest : public ::testing::Test {
  protected:
   // Returns the program's first line.
   std::string Start(const std::string& args) {
-    out = ::popen(("echo $$; exec timeout -s KILL 10 " VANTLEBLD_SIM_PATH
-                   " --piccodes " VANTLEBLD_SOURCE_DIR "/data/piccodes.ini " +
-                   args + " 2>" + err)
-                      .c_str(),
+    const std::string sim = VANTLEBLD_SIM_PATH " --piccodes " + kTable;
+    out = ::popen(("echo $$; exec timeout -s KILL 10 " + sim + " " + args + " 2>" + err).c_str(),
                   "r");
     pid = std::atoi(Line().c_str());
     return Line();
@@ -116,11 +111,6 @@ class SimProgramTest : public ::testing::Test {
     if (!out) return;
     ::kill(pid, SIGTERM);
     Wait();
-  }
-  static std::string Slurp(const std::string& path) {
-    std::stringstream s;
-    s << std::ifstream(path).rdbuf();
-    return s.str();
   }
 
   TempDir dir;
@@ -170,16 +160,16 @@ TEST_F(SimProgramTest, ServesAJobThenStreamsAndOnSigtermWritesTheExportAndTheSum
     end = offset + got.size();
   }
   ::kill(pid, SIGTERM);
-  EXPECT_EQ(Wait(), 2) << Slurp(err);
-  EXPECT_NE(Slurp(err).find(
+  EXPECT_EQ(Wait(), 2) << ReadText(err);
+  EXPECT_NE(ReadText(err).find(
                 "blocks accepted: 2, N answers: 1, filler bytes seen: 0, activation bytes: 1\n"
                 "host error: host wrote into the bootloader's code at 003E40h (block 3)\n"
                 "boot path broken: the reset slot is empty\n"
                 "user program: ran, bytes echoed: 2, stream bytes sent: "),
             std::string::npos)
-      << Slurp(err);
+      << ReadText(err);
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
-  const auto bytes = ParseHex(Slurp(hex));
+  const auto bytes = ParseHex(ReadText(hex));
   EXPECT_EQ(bytes.at(0x13F), 0x3C);
   EXPECT_EQ(bytes.at(0x140), 0xFF);
 }
@@ -187,7 +177,7 @@ TEST_F(SimProgramTest, ServesAJobThenStreamsAndOnSigtermWritesTheExportAndTheSum
 TEST_F(SimProgramTest, UnknownCodeOrBadCommandLineExitsWithOne) {
   for (const char* args : {"--code 99h", "--code 41h --drop 3"}) {
     EXPECT_EQ(Start(args), "");
-    EXPECT_EQ(Wait(), 1) << Slurp(err);
+    EXPECT_EQ(Wait(), 1) << ReadText(err);
   }
 }
 

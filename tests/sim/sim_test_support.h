@@ -14,6 +14,7 @@
 
 #include "engine/vantlebld_comm.h"
 #include "sim/virtual_pic.h"
+#include "tests/support/files.h"
 
 namespace vantlebld::test {
 
@@ -21,8 +22,7 @@ using Bytes = std::vector<uint8_t>;
 
 // The model behind a type code of data/piccodes.ini, geometry derived.
 inline TPICInfo TablePic(uint8_t code) {
-  static const bool loaded =
-      ReadPicCodes(std::string(VANTLEBLD_SOURCE_DIR) + "/data/piccodes.ini", {});
+  static const bool loaded = ReadPicCodes(kTable, {});
   EXPECT_TRUE(loaded);
   TPICInfo info = PicTable()[code];
   EXPECT_EQ(info.Code, code);

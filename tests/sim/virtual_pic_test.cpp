@@ -146,41 +146,25 @@ Bytes Block(uint8_t n) {
   return FlashBlock(TablePic(0x41), 64u * n, data);
 }
 
-TEST(FaultTest, AnswersUnderEachFaultAndActivationVariant) {
+// The line faults (N, lost bytes, rubbish, silence, hang-up, no answer)
+// are played against the host's recovery in tests/engine/jobs_test.cpp.
+TEST(FaultTest, AnswersUnderEachActivationVariant) {
   struct TStep {
     Bytes bytes;
     int64_t ms;
     std::string answer;
   };
-  const Bytes id = {kId}, b1 = Block(1), b2 = Block(2), b3 = Block(3), zero = {0x00};
+  const Bytes id = {kId}, b1 = Block(1);
   const auto echo = [](const Bytes& b) { return std::string(b.begin(), b.end()); };
   const struct {
     const char* options;
     std::vector<TStep> steps;
-    // Activation bytes, bytes before listening, blocks accepted, N answers, filler bytes.
-    std::array<int, 5> stats;
+    // Activation bytes, bytes before listening, blocks accepted.
+    std::array<int, 3> stats;
   } cases[] = {
-      {"--garbage-before-id=xyz", {{id, 0, "xyzAK"}}, {1, 0, 0, 0, 0}},
-      {"--echo", {{id, 0, echo(id) + "AK"}, {b1, 10, echo(b1) + "K"}}, {1, 0, 1, 0, 0}},
-      {"--no-answer", {{id, 0, ""}, {id, 200, ""}, {id, 400, ""}}, {3, 0, 0, 0, 0}},
-      {"--listen-after=100", {{id, 0, ""}, {id, 99, ""}, {id, 100, "AK"}}, {1, 2, 0, 0, 0}},
-      {"--id=55h", {{id, 0, ""}, {{0x55}, 200, "AK"}}, {2, 0, 0, 0, 0}},
-      {"--nak=2", {{id, 0, "AK"}, {b1, 10, "N"}, {b1, 20, "N"}, {b1, 30, "K"}}, {1, 0, 1, 2, 0}},
-      // The host's catch-up: one 00h at a time after its answer time-out.
-      // The 00h data byte inside the blocks is no filler.
-      {"--drop=2@1",
-       {{id, 0, "AK"}, {b1, 10, ""}, {zero, 360, ""}, {zero, 560, "N"}, {b1, 570, "K"}},
-       {1, 0, 1, 1, 2}},
-      // The block itself is taken whatever the answer.
-      {"--rubbish-at=2",
-       {{id, 0, "AK"}, {b1, 10, "K"}, {b2, 20, "AXY"}, {b3, 30, "K"}},
-       {1, 0, 3, 0, 0}},
-      {"--silent-from=2",
-       {{id, 0, "AK"}, {b1, 10, "K"}, {b2, 20, ""}, {b3, 30, ""}},
-       {1, 0, 3, 0, 0}},
-      {"--hangup-at=2",
-       {{id, 0, "AK"}, {b1, 10, "K"}, {b2, 20, kHangUpMark}, {b3, 30, ""}},
-       {1, 0, 2, 0, 0}},
+      {"--garbage-before-id=xyz", {{id, 0, "xyzAK"}}, {1, 0, 0}},
+      {"--echo", {{id, 0, echo(id) + "AK"}, {b1, 10, echo(b1) + "K"}}, {1, 0, 1}},
+      {"--listen-after=100", {{id, 0, ""}, {id, 99, ""}, {id, 100, "AK"}}, {1, 2, 0}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.options);
@@ -188,9 +172,7 @@ TEST(FaultTest, AnswersUnderEachFaultAndActivationVariant) {
     for (const TStep& step : c.steps)
       EXPECT_EQ(Send(p, step.bytes, step.ms), step.answer) << "at " << step.ms << " ms";
     const TSimStats& s = p.Stats();
-    EXPECT_EQ((std::array{s.ActivationBytes, s.BytesBeforeListening, s.BlocksAccepted, s.NAnswers,
-                          s.FillerBytes}),
-              c.stats);
+    EXPECT_EQ((std::array{s.ActivationBytes, s.BytesBeforeListening, s.BlocksAccepted}), c.stats);
   }
 }
 
