@@ -2,7 +2,7 @@
 # Fault injection: does the test suite catch the faults of scripts/faults.tsv?
 #
 #   scripts/fault_check.sh [--build-dir DIR] [--scratch DIR] [--table FILE]
-#                          [--all-tests] [--no-baseline] [--only ID...]
+#                          [--fast] [--no-baseline] [--only ID...]
 #
 # Works on a scratch copy of this tree's sources (never on the tree itself):
 # the copy is brought up to date, configured once into the build folder and
@@ -14,11 +14,11 @@
 #   MISSED    every test passed
 #   no-build  the fault does not compile: a bad entry of the table
 #   n/a       the original text does not occur exactly once in the file
-# The file is put back after each fault. The suite stops at its first
-# failure, which settles "caught"; --all-tests runs it whole and lists every
-# test that fails. Before the first fault the suite runs once on the
-# unchanged copy; a failure there stops the check, since every fault would
-# then look caught.
+# The file is put back after each fault. The suite runs whole, so the
+# results name every test that catches a fault; --fast stops it at the
+# first failure, which settles "caught" as well. Before the first fault the
+# suite runs once on the unchanged copy; a failure there stops the check,
+# since every fault would then look caught.
 #
 # One line per fault on stdout, then the summary; the results also go to
 # BUILD_DIR/fault_results.tsv and each fault's build and test output to
@@ -32,7 +32,7 @@ BUILD_DIR=/tmp/fault_build
 SCRATCH=/tmp/fault_src
 TABLE=""
 BASELINE=1
-ALL_TESTS=0
+FAST=0
 ONLY=()
 
 die() {
@@ -53,7 +53,7 @@ while [ $# -gt 0 ]; do
     --table) [ $# -ge 2 ] || die "--table needs a file"; TABLE=$2; shift 2 ;;
     --table=*) TABLE=${1#*=}; shift ;;
     --no-baseline) BASELINE=0; shift ;;
-    --all-tests) ALL_TESTS=1; shift ;;
+    --fast) FAST=1; shift ;;
     --only)
       shift
       while [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; do ONLY+=("$1"); shift; done
@@ -82,6 +82,13 @@ NICE=(nice -n 10)
 # One run at a time per build folder: two would overwrite each other's faults.
 exec 9>"$BUILD_DIR/.fault_check.lock"
 flock -n 9 || die "another fault check is running on $BUILD_DIR"
+
+# A build folder configured from another copy would build that copy.
+if [ -f "$BUILD_DIR/CMakeCache.txt" ]; then
+  configured=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$BUILD_DIR/CMakeCache.txt")
+  [ "$configured" = "$SCRATCH" ] ||
+    die "$BUILD_DIR was configured from $configured, not $SCRATCH: name another build folder"
+fi
 
 # The table, checked whole before anything is built: one line per fault,
 # "id<TAB>file<TAB>original<TAB>replacement<TAB>what", # for comments.
@@ -195,13 +202,16 @@ build() {
   "${NICE[@]}" cmake --build "$BUILD_DIR" >"$1" 2>&1
 }
 
-# Runs the suite; its log in $1. Prints the names of the failed tests.
+# Runs the suite; its log in $1. Prints the failed tests, "; " between
+# them (a test's name may hold blanks), each timed-out one marked so.
 run_tests() {
-  local status=0 stop=(--stop-on-failure)
-  [ "$ALL_TESTS" = 0 ] || stop=()
+  local status=0 stop=()
+  [ "$FAST" = 0 ] || stop=(--stop-on-failure)
   "${NICE[@]}" ctest "${CTEST_ARGS[@]}" "${stop[@]}" >"$1" 2>&1 || status=$?
-  sed -n '/The following tests FAILED:/,$p' "$1" | sed -n 's/^[[:space:]]*[0-9]\{1,\} - \(.*\) (.*$/\1/p' |
-    tr '\n' ' ' | sed 's/ $//'
+  sed -n '/The following tests FAILED:/,$p' "$1" |
+    sed -n -e 's/^[[:space:]]*[0-9]\{1,\} - \(.*\) (Timeout)$/\1 (timeout)/p' \
+      -e 's/^[[:space:]]*[0-9]\{1,\} - \(.*\) ([^()]*)$/\1/p' |
+    awk 'NR > 1 { printf "; " } { printf "%s", $0 }'
   return $status
 }
 
