@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Fault injection: does the test suite catch the faults of scripts/faults.tsv?
 #
-#   scripts/fault_check.sh [--build-dir DIR] [--scratch DIR] [--table FILE]
-#                          [--fast] [--no-baseline] [--only ID...]
+#   scripts/fault_check.sh [--tree DIR] [--build-dir DIR] [--scratch DIR]
+#                          [--table FILE] [--fast] [--no-baseline] [--only ID...]
 #
-# Works on a scratch copy of this tree's sources (never on the tree itself):
+# Checks the tree this script lives in, or the one --tree names, with the
+# tree's own scripts/faults.tsv (this script's table when it has none, or
+# --table). Defaults: --build-dir /tmp/fault_build, --scratch /tmp/fault_src.
+#
+# Works on a scratch copy of the tree's sources (never on the tree itself):
 # the copy is brought up to date, configured once into the build folder and
 # built incrementally from then on, so a second run rebuilds only what the
 # faults touch. For each fault of the table, the file is put back as the
@@ -46,6 +50,8 @@ usage() {
 
 while [ $# -gt 0 ]; do
   case "$1" in
+    --tree) [ $# -ge 2 ] || die "--tree needs a folder"; TREE=$2; shift 2 ;;
+    --tree=*) TREE=${1#*=}; shift ;;
     --build-dir) [ $# -ge 2 ] || die "--build-dir needs a folder"; BUILD_DIR=$2; shift 2 ;;
     --build-dir=*) BUILD_DIR=${1#*=}; shift ;;
     --scratch) [ $# -ge 2 ] || die "--scratch needs a folder"; SCRATCH=$2; shift 2 ;;
@@ -64,7 +70,12 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-TABLE=${TABLE:-$TREE/scripts/faults.tsv}
+[ -d "$TREE" ] || die "no tree at $TREE"
+TREE=$(cd "$TREE" && pwd)
+if [ -z "$TABLE" ]; then
+  TABLE=$TREE/scripts/faults.tsv
+  [ -f "$TABLE" ] || TABLE=$SCRIPT_DIR/faults.tsv
+fi
 [ -f "$TABLE" ] || die "no fault table at $TABLE"
 TABLE=$(cd "$(dirname "$TABLE")" && pwd)/$(basename "$TABLE")
 for tool in python3 cmake ctest ninja; do
