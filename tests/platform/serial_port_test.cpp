@@ -1,11 +1,8 @@
 // SerialPort against a pseudo-terminal: the test holds the master side (the
 // "device"), the port under test opens the slave as it would a USB adapter.
-// The link always sets 8 data bits, no parity, one or two stop bits and no
-// flow control; only that is checked here.
 #include "platform/serial_port.h"
 
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -110,32 +107,6 @@ TEST_F(SerialPortPtyTest, ReceivePacketCollectsABurstAndPurgeDiscards) {
   EXPECT_EQ(port_.BytesWaiting(), 0);
   ASSERT_TRUE(pty_.Put("fresh"));
   EXPECT_EQ(port_.ReceiveByte(kArrivalLimitMs), 'f');
-}
-
-// Read back on the driver's side, through the master: the baud rate and
-// the stop bits the link sets, no flow control; a bad setting is refused.
-TEST_F(SerialPortPtyTest, DriverHoldsTheLinksSettings) {
-  for (const auto& [baud, stopCode] : {std::pair{12345, 2}, {250000, 0}}) {
-    port_.Configure(baud, 8, 'N', stopCode, false, false);
-    port_.ReadState();
-    EXPECT_EQ(port_.ActualBaud(), baud);
-    termios tio{};
-    ASSERT_EQ(::tcgetattr(pty_.master, &tio), 0);
-    EXPECT_EQ((tio.c_cflag & CSTOPB) != 0, stopCode == 2) << baud;
-    EXPECT_EQ(tio.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u);
-  }
-  EXPECT_THROW(port_.Configure(0, 8, 'N', 0, false, false), SerialPortError);
-}
-
-// With RaiseErrors off and on.
-TEST_F(SerialPortPtyTest, OperationsOnAClosedPortReportNotOpen) {
-  port_.Close();
-  port_.RaiseErrors = false;
-  port_.SendBuffer("x");
-  EXPECT_EQ(port_.LastError(), SerialPort::kErrNotOpen);
-  port_.RaiseErrors = true;
-  EXPECT_THROW(port_.ReceiveByte(10000), SerialPortError);
 }
 
 }  // namespace

@@ -10,21 +10,6 @@
 namespace vantlebld {
 namespace {
 
-// A name is looked up and every byte value goes out as one datagram;
-// sending activates the client, also after Deactivate().
-TEST(UdpClientTest, SendsAllByteValuesAsOneDatagramToAName) {
-  test::TUdpReceiver v4;
-  UdpClient client;
-  std::string all;
-  for (int i = 0; i < 256; ++i)
-    all.push_back(static_cast<char>(i));
-  client.Deactivate();
-  ASSERT_TRUE(client.Send("localhost", v4.port, all)) << client.LastErrorDesc();
-  EXPECT_TRUE(client.Active());
-  EXPECT_EQ(v4.Next(), all);
-  EXPECT_EQ(v4.Next(50), std::nullopt);
-}
-
 TEST(UdpClientTest, BadTargetFailsWithAReasonAndSendsNothing) {
   test::TUdpReceiver receiver;
   UdpClient client;

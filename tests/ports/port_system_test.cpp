@@ -1,6 +1,6 @@
 // What port discovery reads from the system: the busy probe over
-// pseudo-terminals, the driver and by-id lookups over fake sysfs and /dev
-// trees laid out as the kernel and udev lay them out, and the program's
+// pseudo-terminals, the driver lookup over a fake sysfs tree laid out as
+// the kernel lays it out, and the program's
 // `ports` command and --port as a user runs them.
 #include <gtest/gtest.h>
 
@@ -69,24 +69,6 @@ TEST(PortDriverTest, TheDriverServingThePortNamesIt) {
       {"ttyUSB0", "ftdi_sio"}, {"ttyS0", "serial"}, {"ttyNoSuch", ""}};
   for (const auto& [port, driver] : cases)
     EXPECT_EQ(PortDriverName(t.Path().string(), port), driver) << port;
-}
-
-TEST(PortByIdTest, TheByIdLinkLeadingToThePortNamesIt) {
-  const test::TempDir t;
-  Links(t.Path(), {{"serial/by-id/usb-FTDI_B-if00-port0", "../../ttyUSB0"},
-                   {"serial/by-id/usb-FTDI_A-if00-port0", "/ttyUSB0"},
-                   {"serial/by-id/usb-Prolific_C-if00-port0", "../../ttyUSB1"},
-                   {"serial/by-id/usb-Dangling-if00", "../../ttyGone"}});
-  for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyACM0"})
-    t.Write(name, "\n");
-  const std::string byId = (t.Path() / "serial/by-id").string();
-  const std::pair<std::string, std::string> cases[] = {
-      {"ttyUSB0", "usb-FTDI_A-if00-port0"},  // of two links, the first by name
-      {"ttyUSB1", "usb-Prolific_C-if00-port0"},
-      {"ttyACM0", ""},
-  };
-  for (const auto& [port, link] : cases)
-    EXPECT_EQ(ByIdLinkName(byId, (t.Path() / port).string()), link) << port;
 }
 
 // The program's exit code (-1: it did not end normally; the wait guards

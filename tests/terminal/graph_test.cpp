@@ -11,8 +11,7 @@ namespace vantlebld {
 namespace {
 
 using namespace std::string_literals;
-constexpr QRgb kWhite = kGraphBackgroundColour, kMinor = kGraphMinorGridColour,
-               kMajor = kGraphMajorGridColour, kDot1 = kGra1DotColour, kBar = kGra2BarColour;
+constexpr QRgb kDot1 = kGra1DotColour, kBar = kGra2BarColour;
 
 // Rows y1..y2 (inclusive) of a column in one colour; later runs win.
 using TRun = std::tuple<int, int, QRgb>;
@@ -29,26 +28,6 @@ void ExpectColumn(const QImage& image, int x, const std::vector<TRun>& runs) {
 QImage Draw(const std::string& data, TGraphKind kind, int height, TGraphSettings settings = {}) {
   std::string graphData;
   return DrawGraph(data, kind, QSize(10, height), settings, graphData);
-}
-
-// No samples, no grid. The grid spans columns 0 to the sample count (8
-// samples of value 8 stay clear of the rows checked), halved on a graph
-// lower than 256 like the values.
-TEST(DrawGraph, GridRunsFromColumnZeroToTheSampleCount) {
-  QImage white(10, 300, QImage::Format_RGB32);
-  white.fill(kWhite);
-  EXPECT_EQ(Draw("", TGraphKind::Gra2, 300), white);
-  const std::tuple<int, int, QRgb> rows[] = {// height, row, colour
-                                             {300, 16, kMinor},
-                                             {300, 128, kMajor},
-                                             {300, 100, kWhite},
-                                             {255, 64, kMajor}};
-  for (const auto& [height, y, colour] : rows) {
-    const QImage image = Draw(std::string(8, '\x08'), TGraphKind::Gra1, height);
-    for (int x = 0; x <= 8; ++x)
-      ASSERT_EQ(image.pixel(x, y), colour) << height << ": " << x << "," << y;
-    EXPECT_EQ(image.pixel(9, y), kWhite) << height << ": " << y;
-  }
 }
 
 // Dots of 255 and 0 (halved below 256 rows), then a stroke joins each dot

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
-#include <QScrollBar>
 #include <QTest>
 #include <cmath>
 
@@ -96,27 +95,6 @@ TEST_F(TermViewTest, AppendKeepsTheLastBytesAndTheSelectionOnThem) {
   EXPECT_EQ(view_.SelectedText(), "456");
   view_.AppendText("cdefgh", 10);  // the selected bytes are gone
   EXPECT_EQ(view_.SelectedText(), "");
-}
-
-// Rows that overflow the box bring the scroll bar, and the columns shrink
-// to the room it leaves; a new size wraps the text again.
-TEST_F(TermViewTest, LayoutFollowsTheScrollBarTheSizeAndTheFont) {
-  std::string nr;
-  for (int i = 0; i < 1000; ++i)
-    nr += "    65   41h  01000001\r\n";
-  view_.AppendText(nr, nr.size());
-  view_.ScrollToEnd();
-  ASSERT_EQ(view_.RowCount(), 1001);
-  EXPECT_EQ(view_.FirstVisibleRow(), view_.RowCount() - view_.viewport()->height() / Line());
-  QCoreApplication::processEvents();  // the event loop shows the bar
-  EXPECT_TRUE(view_.verticalScrollBar()->isVisible());
-  EXPECT_EQ(view_.ColumnCount(), static_cast<int>(view_.viewport()->width() / Cell()));
-
-  view_.SetText(std::string(100, 'x'));
-  EXPECT_EQ(view_.FirstVisibleRow(), 0);
-  EXPECT_EQ(view_.ColumnCount(), 40);  // the bar's width is back
-  ResizeTo(25, 20);
-  EXPECT_EQ(view_.RowCount(), 4);
 }
 
 // Keys that type give one byte each (the event's own text byte for byte,
