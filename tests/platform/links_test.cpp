@@ -87,15 +87,5 @@ TEST(UdpLink, DatagramsAndNoAnswers) {
   EXPECT_THROW(nowhere.Send("x"), std::runtime_error);
 }
 
-// Only the serial link answers and has control lines to reset the PIC.
-TEST(MakeLink, EachModeItsLink) {
-  for (uint8_t mode : {kModeSerial, kModeOffline, kModeUdp}) {
-    const auto link = MakeLink(mode);
-    EXPECT_EQ(link->Capabilities().Answers && link->Capabilities().ControlLines,
-              mode == kModeSerial)
-        << int(mode);
-  }
-}
-
 }  // namespace
 }  // namespace vantlebld

@@ -109,14 +109,5 @@ TEST(PortAdapterTest, AnAdapterNameOpensItsOnePort) {
     EXPECT_EQ(Resolved(text), port) << text;
 }
 
-TEST(PortAdapterTest, TheTableAlignsItsColumnsAndMarksBusyPorts) {
-  const std::vector<TComPortData> list = {{"ttyS0", "ttyS0", "serial", ""},
-                                          {"ttyUSB0", "ttyusb0", "ftdi_sio", "FT232R USB UART"}};
-  EXPECT_EQ(PortTableLines(list, {"ttyUSB0"}),
-            (std::vector<std::string>{"PORT     DESCRIPTION      DRIVER",
-                                      "ttyS0    -                serial",
-                                      "ttyUSB0  FT232R USB UART  ftdi_sio  busy"}));
-}
-
 }  // namespace
 }  // namespace vantlebld

@@ -62,18 +62,6 @@ TEST(Notations, BytesOfCharEscMix2AndNr) {
   ExpectAll(NrToBytes, nr);
 }
 
-// Positions are 1-based: below 1 the reader starts at the text's start,
-// past its end it reads nothing and gives -1.
-TEST(ReadNextInt, StartsAtThePositionGiven) {
-  for (const auto& [text, start, value] :
-       {std::tuple{"writeeeprom 0 b6h", 13, 0}, {"7", 0, 7}, {"5", 10, -1}}) {
-    size_t pos = start;
-    int32_t read = 0;
-    EXPECT_EQ(ReadNextInt(text, pos, read, false), value >= 0) << text;
-    EXPECT_EQ(read, value) << text;
-  }
-}
-
 // The history keeps a sent text once, newest first.
 TEST(SendModes, BytesListKeysAndHistory) {
   EXPECT_EQ(SendBytesForText(TSendMode::Char, "A\\x41"), "A\\x41");
@@ -81,12 +69,6 @@ TEST(SendModes, BytesListKeysAndHistory) {
   EXPECT_EQ(SendBytesForText(TSendMode::Nr, "65;66"), "AB");
   for (TSendMode keysOrFile : {TSendMode::Type, TSendMode::TypEcho, TSendMode::File})
     EXPECT_EQ(SendBytesForText(keysOrFile, "65"), std::nullopt);
-  // The list's items are the modes in index order.
-  std::string names;
-  for (int i = 0; i < kSendModeCount; ++i)
-    names += std::string(i ? "," : "") + SendModeTraits(*SendModeFromIndex(i)).Name;
-  EXPECT_EQ(names, kSendModeList);
-  EXPECT_EQ(SendModeFromIndex(kSendModeCount), std::nullopt);
   EXPECT_EQ(ModeAfterReceiveWindowKey(TSendMode::Char), TSendMode::Type);
   EXPECT_EQ(ModeAfterReceiveWindowKey(TSendMode::TypEcho), TSendMode::TypEcho);
   EXPECT_EQ(KeyPanelText('\xe9'), "> E9 <");

@@ -119,7 +119,7 @@ TEST_F(TermViewTest, KeysTypeBytesOrScroll) {
   EXPECT_EQ(view_.FirstVisibleRow(), 91);
 }
 
-TEST_F(TermViewTest, MouseSelectionCopiesTheGlyphsAndIsPainted) {
+TEST_F(TermViewTest, MouseSelectionCopiesTheGlyphs) {
   view_.SetText("ab\0\xFA\r\ncd\x01\x7F\xB0\xFF|"s);
   const QString copied = QString::fromUtf16(u"b \u00B7\r\ncd\u263A\u2302\u2591\u00A0");
   Drag(At(1, 6), At(0, 1));  // backwards
@@ -133,16 +133,6 @@ TEST_F(TermViewTest, MouseSelectionCopiesTheGlyphsAndIsPainted) {
   QTest::keyClick(&view_, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_EQ(QApplication::clipboard()->text(), "a" + copied + "|");
   EXPECT_EQ(typed_, "");
-
-  view_.SetText("          \nx");
-  view_.SetPaperColor(Qt::gray);
-  Drag(At(0, 2), At(0, 5));
-  const QImage image = view_.viewport()->grab().toImage();
-  const auto pixel = [&](int row, int column) {
-    return image.pixelColor(At(row, column) * view_.devicePixelRatioF());
-  };
-  EXPECT_EQ(pixel(0, 3), view_.palette().color(QPalette::Highlight));
-  EXPECT_EQ(pixel(0, 6), QColor(Qt::gray));
 }
 
 }  // namespace
