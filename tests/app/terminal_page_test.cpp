@@ -23,15 +23,8 @@ class TerminalPageTest : public MainWindowTest {
     Start();
     Prepare();
   }
-  // The dump goes to the test's directory; the program that shows a file
-  // is a stand-in.
-  void Prepare() {
-    ui().edTermDumpFilename->setText(Path("dump.bin"));
-    form_->OpenInEditor = [this](const QString& name) {
-      opened_ << name;
-      return true;
-    };
-  }
+  // The dump goes to the test's directory.
+  void Prepare() { ui().edTermDumpFilename->setText(Path("dump.bin")); }
   QString Path(const char* name) const { return dir_.filePath(name); }
   std::string Dumped(const char* name = "dump.bin") const {
     return FileContent(Path(name).toStdString());
@@ -65,7 +58,6 @@ class TerminalPageTest : public MainWindowTest {
 
   QTemporaryDir dir_;
   TLine line_;
-  QStringList opened_;
 };
 
 // Stored values away from their design values reach the boxes, the engine
@@ -261,16 +253,6 @@ TEST_F(TerminalPageTest, TypedKeysGoOutAtOnce) {
   View(TReceiveView::Hex);
   View(TReceiveView::Char);
   EXPECT_EQ(Shown(), "") << "echoed keys are not received bytes";
-}
-
-TEST_F(TerminalPageTest, DumpViewersOpenTheRawFileOrItsHexForm) {
-  QTest::mouseClick(ui().bShowFileBin, Qt::LeftButton);
-  EXPECT_TRUE(opened_.isEmpty()) << "no dump yet: nothing to show";
-  std::ofstream(Path("dump.bin").toStdString(), std::ios::binary) << "A\r\nB";
-  QTest::mouseClick(ui().bShowFileBin, Qt::LeftButton);
-  QTest::mouseClick(ui().bShowFileHex, Qt::LeftButton);
-  EXPECT_EQ(opened_, (QStringList{Path("dump.bin"), Path("dump.binh")}));
-  EXPECT_EQ(Dumped("dump.binh"), "41 42 ");
 }
 
 // After a write with "switch to terminal" the terminal takes the open link

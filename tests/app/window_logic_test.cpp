@@ -85,13 +85,6 @@ TEST(WindowText, OfflineCodeFromTheFirstThreeCharactersIDCodeFromAnyNotation) {
   EXPECT_THROW(IDCodeFromText("zz", 0x5A), ENotationError);
 }
 
-// The pane shows the text dump of a block readably; the full log keeps it.
-TEST(WindowText, PaneShowsUnprintableBytesOfTheTextDumpAsDots) {
-  EXPECT_EQ(PaneText(std::string("Hex: 41 0D 00 FF 7E   Str:A\r\0\xFF~", 31)),
-            "Hex: 41 0D 00 FF 7E   Str:A...~");
-  EXPECT_EQ(PaneText("  Found:\x01"), "  Found:\x01");  // no text dump: as it is
-}
-
 TEST(Console, CommandsMatchExactlyAndWriteCommandsByTheirFirstElevenCharacters) {
   using C = TConsoleCommand;
   const struct {
@@ -100,7 +93,6 @@ TEST(Console, CommandsMatchExactlyAndWriteCommandsByTheirFirstElevenCharacters) 
     const char* arguments;
   } cases[] = {
       {"?", C::Help, ""},
-      {"help ", C::None, ""},
       {"logdetailson", C::LogDetails, ""},
       {"writeeepromX5 7", C::WriteEEPROM, "5 7"},
       {"writeconfig 300003h FFh", C::WriteConfig, "300003h FFh"},

@@ -41,19 +41,6 @@ TEST(DrawGraph, Gra1DotsAndTheirConnectingStrokes) {
   }
 }
 
-// A 300-wide graph and 1000 bytes (the byte i is i * 7 % 256): one sample
-// a column shows the newest 300, the last of them in column 300 just
-// outside.
-TEST(DrawGraph, NewestSamplesFillTheColumns) {
-  std::string data;
-  for (int i = 0; i < 1000; ++i)
-    data += static_cast<char>(i * 7 % 256);
-  std::string graphData;
-  const QImage image = DrawGraph(data, TGraphKind::Gra1, QSize(300, 300), {1, 128}, graphData);
-  EXPECT_EQ(graphData, data.substr(700));
-  ExpectColumn(image, 299, {{183, 189, kGra1StrokeColour}, {182, 182, kDot1}});  // 67, 74
-}
-
 // Bars from the reference to the dot (none when they meet); two samples a
 // column (the last case) overlap and their dots take the bar's colour.
 TEST(DrawGraph, Gra2BarsStartAtTheReference) {
@@ -62,7 +49,6 @@ TEST(DrawGraph, Gra2BarsStartAtTheReference) {
     std::string Bytes;
     int BarFrom, BarTo, Dot;  // no bar when BarFrom is -1
   } cases[] = {{300, 256, "\x00"s, 0, 255, 256},
-               {200, 256, "\x00"s, 0, 127, 128},
                {300, 128, "\x32", 128, 205, 206},
                {300, 128, "\x80", -1, -1, 128},
                {300, 128, "\xC8\x32", 56, 206, 56}};
