@@ -10,8 +10,8 @@
 #include <QTest>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <memory>
-#include <sstream>
 
 #include "app/main_window.h"
 #include "tests/engine/engine_fixture.h"
@@ -30,9 +30,7 @@ constexpr char kFound[] = "   Found:PIC18F252";
 
 std::string FileContent(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A PIC18F252 with the bootloader on a pseudo-terminal, serving one job
