@@ -78,14 +78,14 @@ Raised CatchVantle(F&& f) {
 // (the blocks of a write without answers, the probes of a search), and so
 // are the settings, the control-line changes and the waits. Replies[n]
 // arrives with the (n+1)-th send; from send VanishAt on the device has
-// gone away, and send FailAt fails.
+// gone away.
 struct TFakeLink : TLink {
   static constexpr char kGone[] = "Communication error 6: Device disconnected";
   TCapabilities Caps{true, true};
   bool Opens = true;      // false: nothing to open, as offline
   std::string OpenError;  // Open fails with it
   std::vector<std::string> Replies;
-  int VanishAt = 0, FailAt = 0;
+  int VanishAt = 0;
   std::string Input;  // arrived, not yet read
   bool Opened = false;
   std::string OpenedAs;
@@ -93,7 +93,6 @@ struct TFakeLink : TLink {
   std::vector<TLineSettings> Settings;  // of every Open and Configure
   std::string Controls;                 // "R1 D0": RTS on, DTR off
   std::vector<int32_t> Waits;
-  int Announced = 0;
 
   TCapabilities Capabilities() const override { return Caps; }
   void Open(const std::string& name, const TLineSettings& line) override {
@@ -109,9 +108,7 @@ struct TFakeLink : TLink {
   int32_t ActualBaud() const override { return Settings.empty() ? 0 : Settings.back().Baud; }
   void Send(const std::string& bytes) override {
     Sends.push_back(bytes);
-    const size_t n = Sends.size();
-    if (int(n) == FailAt) throw std::runtime_error("Communication error 5: write failed");
-    if (n <= Replies.size()) Input += Replies[n - 1];
+    if (Sends.size() <= Replies.size()) Input += Replies[Sends.size() - 1];
   }
   TReceiveResult ReceiveByte(int32_t) override { return Receive(1); }
   TReceiveResult ReceivePacket(int32_t) override { return Receive(std::string::npos); }
@@ -121,7 +118,7 @@ struct TFakeLink : TLink {
                 (on ? '1' : '0');
   }
   void Wait(int32_t ms) override { Waits.push_back(ms); }
-  void AnnounceSearch() override { ++Announced; }
+  void AnnounceSearch() override {}
   TReceiveResult Receive(size_t n) {
     if (VanishAt > 0 && int(Sends.size()) >= VanishAt) return {TLinkStatus::Vanished, {}, kGone};
     if (Input.empty()) return {};

@@ -14,10 +14,8 @@ TEST(Format, HexConversionsPrintUpperCaseAndTheRestIsPrintf) {
       {Format("%x", 0xabcu), "ABC"},
       {Format("%.6xh", 0xabcdeu), "0ABCDEh"},
       {Format("%-4x|%#x", 0xau, 0xffu), "A   |0XFF"},
-      {Format("%lx %x", 0xdeadbeefUL, 0xbu), "DEADBEEF B"},
       {Format("100%% %%x %s=%x", "0xab", 0xabu), "100% %x 0xab=AB"},
       {Format("[%s]", std::string(5000, 'z').c_str()), "[" + std::string(5000, 'z') + "]"},
-      {HexDump(std::string("\x41\x4b\x00\xff", 4)), "41 4B 00 FF "},
   };
   for (const auto& [got, want] : cases)
     EXPECT_EQ(got, want);
@@ -25,25 +23,24 @@ TEST(Format, HexConversionsPrintUpperCaseAndTheRestIsPrintf) {
 
 TEST(UserText, NumbersAsUsersTypeThem) {
   const std::pair<const char*, std::optional<int64_t>> cases[] = {
-      // clang-format off
-      {"65", 65},       {"41h", 0x41},     {"41H", 0x41}, {"$4b", 0x4B},  {"0x4B", 0x4B},
-      {"0X10", 16},     {"x41", 0x41},     {"X41", 0x41}, {"-1", -1},     {"+65", 65},
-      {"-$10", -16},    {"-41h", -0x41},   {"", {}},      {"h", {}},      {"0x", {}},
-      {"$", {}},        {"-", {}},         {"+-1", {}},   {"$-5", {}},    {"12a", {}},
-      {" 65", {}},      {"65 ", {}},
-      // The signed 64-bit range, and no further.
-      {"9223372036854775807", INT64_MAX},  {"9223372036854775808", {}},
-      {"-9223372036854775808", INT64_MIN}, {"-9223372036854775809", {}},
-      {"$7FFFFFFFFFFFFFFF", INT64_MAX},    {"$8000000000000000", {}},
-      {"-$8000000000000000", INT64_MIN},   {"18446744073709551616", {}},
-      // clang-format on
+      {"65", 65},
+      {"41h", 0x41},
+      {"$4b", 0x4B},
+      {"0X10", 16},
+      {"x41", 0x41},
+      {"-$10", -16},
+      {"", {}},
+      {"0x", {}},
+      {"12a", {}},
+      {" 65", {}},
+      {"-9223372036854775808", INT64_MIN},
+      {"$8000000000000000", {}},
   };
   for (const auto& [text, value] : cases)
     EXPECT_EQ(ParseNumber(text), value) << text;
   // Decimal: digits and a sign, no hex form.
   EXPECT_EQ(ParseNumber("-65", TNumberForms::Decimal), -65);
-  for (const char* text : {"41h", "$41", "0x41", "x41", "1e3"})
-    EXPECT_EQ(ParseNumber(text, TNumberForms::Decimal), std::nullopt) << text;
+  EXPECT_EQ(ParseNumber("41h", TNumberForms::Decimal), std::nullopt);
 }
 
 TEST(LogRenderer, FlagsShapeTheLines) {
@@ -53,14 +50,10 @@ TEST(LogRenderer, FlagsShapeTheLines) {
     std::vector<std::string> lines;
   } cases[] = {
       {false, {{0, "a"}, {1, "b"}, {2, "c"}, {3, "d"}}, {"a", "   b", "      c", "         d"}},
-      {false, {{0, "a"}, {4, "d"}, {5, "e"}}, {"a"}},
       {true, {{4, "d"}, {5, "e"}}, {"d", "   e"}},
       {false, {{1, "S"}, {8, "found"}, {8, "done"}, {0, "next"}}, {"   S, found, done", "next"}},
-      {false, {{0, "a"}, {9, "b"}}, {"a,    b"}},             // indent after the comma
       {false, {{0, "a"}, {4, "d"}, {8, "b"}}, {"a, b"}},      // hidden detail: no break
       {true, {{0, "a"}, {4, "d"}, {8, "b"}}, {"a", "d, b"}},  // shown detail takes it
-      {false, {{0, "a"}, {12, "d"}, {0, "b"}}, {"a", "b"}},   // hidden appended detail
-      {true, {{0, "a"}, {12, "d"}}, {"a, d"}},
   };
   for (const auto& c : cases) {
     std::vector<std::string> lines;
@@ -71,18 +64,6 @@ TEST(LogRenderer, FlagsShapeTheLines) {
     }  // the last line, held back, goes out with the renderer
     EXPECT_EQ(lines, c.lines) << testing::PrintToString(c.input);
   }
-}
-
-// A line is held until the next one or a flush shows it is complete.
-TEST(LogRenderer, FlushSendsTheHeldLineOnce) {
-  std::vector<std::string> lines;
-  TLogRenderer r([&](const std::string& line) { lines.push_back(line); }, false);
-  r.Add(0, "a");
-  EXPECT_TRUE(lines.empty());
-  r.Add(0, "b");
-  r.Flush();
-  r.Flush();
-  EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
 }
 
 }  // namespace

@@ -100,7 +100,6 @@ const JobCase kJobs[] = {
     // pages (and K every unit) of the whole flash, the zone's too.
     {kWrite, 0x51, kGoto18, "", 0xF800 / 0x400 + 1 + 3, 0x10000 / 0x400 + 3},
     {kWrite, 0x81, kGotoDs, "", 0x2A000 / 0x800 + 1 + 3, 0x2B000 / 0x800 + 3},
-    {kWrite, 0x83, kGotoDs},
     // Every unit below the zone (3E00h / 64 of them), then the slot's.
     {kClear, 0x31, kWrite16F, "", 0x3E00 / 64 + 1},
     {kWrite, 0x31, kForeign16F, "", 3, -1, true, true},
@@ -124,15 +123,11 @@ const JobCase kJobs[] = {
      .logged = {LogIndent3, "eeprom addr:F80000h <- 1234h"}},
     {.job = kEE, .code = 0x33, .address = 127, .value = 1, .lands = {{127, 1}}},
     {.job = kEE, .code = 0x33, .error = kBigger, .address = 128},
-    {.job = kEE, .code = 0x41, .error = kBigger, .address = 256},
     {.job = kCfg, .code = 0x41, .error = "Address should be above 300000h", .address = 0x2FFFFF},
-    {.job = kEE, .code = 0x71, .error = kDsEEPROM},
     {.job = kEE, .code = 0x71, .error = kDsEEPROM, .address = 0x800000},
-    {.job = kEE, .code = 0x51, .error = "Impossible"},
     {.job = kEE, .code = 0x61, .error = "Impossible"},
     {.job = kEE, .code = 0x81, .error = "Impossible"},
     {.job = kCfg, .code = 0x31, .error = "Impossible", .address = 0x300000},
-    {.job = kCfg, .code = 0x61, .error = "Impossible", .address = 0x300000},
     {.job = kCfg, .code = 0x81, .error = "Impossible", .address = 0xF80000},
 };
 // clang-format on

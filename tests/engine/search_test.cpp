@@ -1,6 +1,6 @@
 // Finding the bootloader and identifying the PIC behind it: the search
-// over a link whose device end the test scripts probe by probe, the
-// search on a link without answers, and identification.
+// over a link whose device end the test scripts probe by probe, and the
+// search on a link without answers.
 #include "tests/engine/engine_fixture.h"
 
 namespace vantlebld::test {
@@ -39,7 +39,6 @@ struct SearchCase {
   uint8_t id = 0xC1;
   std::string before;                  // waiting on the line when the search starts
   int vanishAt = 0;                    // the device end goes away at this probe
-  int failAt = 0;                      // this probe cannot be sent
   int abortAt = 0;                     // the abort button is pressed at this probe
   std::vector<int32_t> progress = {};  // the reports, when given
 };
@@ -51,12 +50,8 @@ const SearchCase kSearches[] = {
     {"AnswerAfterSilentProbes", {"", "", "AK"}, {kSearching, kRcv41, kFound}, 3},
     // An answer may come in pieces over several probes.
     {"AnswerInPieces", {"A", "K"}, {kSearching, kRcv41, kFound}, 2},
-    {"EchoIsUnexpected", {"\xC1" "AK"},
-     {kSearching, {LogIndent3, " Unexpected chars found: \"\xC1" "AK\""}}, 1},
     {"EchoIgnored", {"\xC1" "AK"},
      {kSearching, {LogDetail, " Ignoring some garbage: \"\xC1\""}, kRcv41, kFound}, 1, true},
-    {"StrayByteIgnored", {"Z", "AK"},
-     {kSearching, {LogDetail, " Ignoring some garbage: \"Z\""}, kRcv41, kFound}, 2, true},
     {"NoKAborts", {"AN", "AK"},
      {kSearching, {LogIndent3, " \"*K\" not found, instead found:\"AN\". Abort."}}, 1},
     // 1000 div 300 = 3: four probes; 200 div 3 rounds down.
@@ -68,10 +63,7 @@ const SearchCase kSearches[] = {
      .probes = 1, .before = "\x7E" "K"},
     {"UndefinedCode", {"\x7E" "K"},
      {kSearching, {LogDetail, "Rcv:type=7Eh=\"\x7E\" "}, {LogAppend, "unknown pic type: 7Eh"}}, 1},
-    {.name = "IntervalLongerThanTheSearch", .log = {kSearching}, .probes = 0, .waitMs = 1500},
     {.name = "DeviceEndGoesAway", .log = {kSearching, kGone}, .probes = 2, .vanishAt = 2},
-    {.name = "ProbeCannotGoOut", .log = {kSearching, {LogIndent3, "Communication error 5: *"}},
-     .probes = 1, .failAt = 1},
     {.name = "Abort", .log = {kSearching}, .probes = 3, .abortAt = 3},
 };
 // clang-format on
@@ -83,7 +75,6 @@ TEST_F(SearchTest, SearchOnALinkThatAnswers) {
     link.Replies = c.replies;
     link.Input = c.before;
     link.VanishAt = c.vanishAt;
-    link.FailAt = c.failAt;
     engine.WaitMs = c.waitMs;
     engine.IDCode = c.id;
     engine.AbortRequested = false;
@@ -99,51 +90,12 @@ TEST_F(SearchTest, SearchOnALinkThatAnswers) {
     EXPECT_TRUE(shown.size() == c.log.size() && InOrder(shown, c.log))
         << testing::PrintToString(log);
     EXPECT_EQ(link.Sends, std::vector<std::string>(size_t(c.probes), std::string(1, char(c.id))));
-    const int waited = c.probes - (c.abortAt > 0 || c.failAt > 0);
+    const int waited = c.probes - (c.abortAt > 0);
     EXPECT_EQ(link.Waits, std::vector<int32_t>(size_t(waited), c.waitMs));
     EXPECT_EQ(int(progress.size()), c.probes);
     if (!c.progress.empty()) EXPECT_EQ(progress, c.progress);
     if (c.log.back() == kFound) EXPECT_EQ(engine.PICType, 0x41);
   }
-}
-
-TEST_F(SearchTest, NonPositiveIntervalIsRefusedBeforeAnythingIsSent) {
-  TFakeLink& link = Install<TFakeLink>();
-  for (int32_t waitMs : {0, -5}) {
-    engine.WaitMs = waitMs;
-    EXPECT_TRUE(CatchVantle([&] { engine.SearchPIC(false); }).thrown) << waitMs;
-  }
-  EXPECT_TRUE(progress.empty() && link.Sends.empty());
-}
-
-// Nobody answers on the link: OfflineCode stands for the answer, and the
-// link is told where the search starts; errors reach the caller.
-TEST_F(SearchTest, LinkWithoutAnswersTakesTheOfflineCode) {
-  TFakeLink& link = Install<TFakeLink>();
-  link.Caps = {};
-  engine.OfflineCode = 0x41;
-  EXPECT_TRUE(engine.SearchPIC(false));
-  EXPECT_EQ(engine.PICType, 0x41);
-  EXPECT_EQ(log.back(), kFound);
-  EXPECT_FALSE(Logged(kSearching));
-  EXPECT_EQ(link.Announced, 1);
-  EXPECT_TRUE(link.Sends.empty() && progress.empty());
-  engine.OfflineCode = 0x7E;
-  EXPECT_EQ(CatchVantle([&] { engine.SearchPIC(true); }).message, "unsupported pic type");
-}
-
-// The geometry derived on identification is what every job over a virtual
-// PIC relies on (jobs_test); a family outside the known ones is an
-// internal error and keeps the byte fields it had.
-TEST_F(SearchTest, IdentifyingAnUnknownFamilyIsAnInternalError) {
-  ASSERT_TRUE(engine.IdentifyPIC(0x71));  // 4 bytes an instruction
-  TPICInfo odd = PicTable()[0x41];
-  odd.Code = 0x90;
-  odd.Family = 9;
-  PicTable()[0x90] = odd;
-  EXPECT_TRUE(engine.IdentifyPIC(0x90));
-  EXPECT_TRUE(Logged({LogIndent3, "Internal Error 10"}));
-  EXPECT_EQ(engine.pic.BytesPerInstrPC, 4);
 }
 
 }  // namespace

@@ -82,9 +82,7 @@ TEST_F(WriterTest, ResetCodeMovesToTheSlotAndZeroJumpsToTheEntry) {
       // is harmless (NOP in any form, or not in the file) and words 2..3
       // are not both so, else pushing words 0..2 over a harmless word 3.
       {0x31, W({0x2900, 0, 0x0020, 0x0040}), W({0x018A, 0x2900, 0, 0x0020}), kJ, 1, kFixed},
-      {0x31, W({0x2900, 0, 0x3012, 0x00A0}), W({0x018A, 0x2900, 0x3012, 0x00A0}), kJ, 1, kFixed},
       {0x31, W({0x2900}), W({0x018A, 0x2900, 0xFFFF, 0xFFFF}), kJ, 1, kFixed},
-      {0x31, W({0x158A, 0x2900, 0, 0x0020}), W({0x018A, 0x158A, 0x2900, 0}), kJ, 1, kFixed},
       {0x31, W({0x3012, 0x00A0, 0x2100, 0x2900}), W({0x3012, 0x00A0, 0x2100, 0x2900}), kJ, 1,
        kNotFixed},
       {0x31, W({0x3012, 0x00A0, 0, 0}), W({0x018A, 0x3012, 0x00A0, 0}), kJ, 2, kFixed},
@@ -95,8 +93,6 @@ TEST_F(WriterTest, ResetCodeMovesToTheSlotAndZeroJumpsToTheEntry) {
       {0x41, W({0xD9FF, 0xEF00, 0xF002}), W({0xD9FF, 0xEF00, 0xF002, 0xFFFF}), kZero18F, 1, {}},
       {0x71, B({0xFF, 0x00, 0x37, 0, 0, 0, 0, 0}), B({0x00, 0x02, 4, 0, 0, 0, 0, 0}),
        B({0x00, 0x1E, 4, 0, 0, 0, 0, 0}), 0, {}},
-      // A file without flash data: no GOTO, and the slot gets erased bytes.
-      {0x41, "", std::string(8, '\xFF'), B({0x00, 0xEF, 0x3F, 0xF0}), 1, {}},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -123,7 +119,7 @@ TEST_F(WriterTest, ResetCodeMovesToTheSlotAndZeroJumpsToTheEntry) {
 // copy, with or without relocation; on dsPIC the two instructions after
 // the slot's first two may come from the file.
 TEST_F(WriterTest, FileBytesInTheZoneAreRefused) {
-  for (uint8_t code : {0x31, 0x35, 0x41, 0x51, 0x61, 0x71, 0x82}) {
+  for (uint8_t code : {0x31, 0x41, 0x61, 0x71, 0x82}) {
     SCOPED_TRACE(int{code});
     Offline(code);
     const int32_t zone = engine.pic.StartBldZone, last = engine.pic.FlashSize - 1;
@@ -149,16 +145,6 @@ TEST_F(WriterTest, FileBytesInTheZoneAreRefused) {
   Offline(0x71);
   engine.pic.BldSlotInstr = 33;
   EXPECT_EQ(CatchVantle([&] { engine.ReallocateReset(); }).kind, EVantleError::Kind::Assertion);
-}
-
-TEST_F(WriterTest, NoRelocationOptionChecksButMovesNothing) {
-  Offline(0x35);  // Options 4
-  Put(0, W({0x2900, 0, 0, 0}));
-  engine.ReallocateReset();
-  EXPECT_TRUE(Logged({LogDetail, "  NO Realloc "}));
-  EXPECT_TRUE(Logged({LogAppend, "... sucessfully repaired."}));
-  EXPECT_EQ(Image(0, 8), B({0x8A, 0x01, 0x00, 0x29, 0, 0, 0, 0}));
-  EXPECT_TRUE(engine.BlockIsEmpty(engine.pic.StartBldZone, 8));
 }
 
 // --- The EEPROM pass and clear-all ---
@@ -211,11 +197,9 @@ TEST_F(WriterTest, FillUserFlashSparesTheVectorsAndTheZone) {
       ASSERT_EQ(engine.FlashData[size_t(a)], a == zone + 20 ? 0x44 : 0xFF) << a;
     }
   }
-  for (uint8_t code : {0x51, 0x61}) {
-    Offline(code);
-    EXPECT_EQ(CatchVantle([&] { engine.FillUserFlash(); }).message, "unknown family");
-    EXPECT_TRUE(engine.BlockIsEmpty(0, engine.pic.FlashSize));
-  }
+  Offline(0x61);
+  EXPECT_EQ(CatchVantle([&] { engine.FillUserFlash(); }).message, "unknown family");
+  EXPECT_TRUE(engine.BlockIsEmpty(0, engine.pic.FlashSize));
 }
 
 }  // namespace
