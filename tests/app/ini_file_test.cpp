@@ -12,7 +12,7 @@
 #include <iterator>
 
 #include "app/ini_file.h"
-#include "tests/engine/test_support.h"
+#include "tests/support/files.h"
 
 namespace vantlebld {
 namespace {

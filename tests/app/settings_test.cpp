@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "app/settings.h"
-#include "tests/engine/test_support.h"
+#include "tests/support/files.h"
 
 namespace vantlebld {
 namespace {

@@ -14,7 +14,7 @@
 #include "engine/vantlebld_comm.h"
 #include "platform/links.h"
 #include "platform/port_enumerator.h"
-#include "tests/engine/test_support.h"
+#include "tests/support/files.h"
 #include "tests/support/lines.h"
 
 namespace vantlebld {
