@@ -26,6 +26,8 @@ constexpr int64_t kMaxFlashSize = 16 * 1024 * 1024;
 // The reset slot holds 8 HEX bytes; a zone smaller than that has no room
 // for it.
 constexpr int64_t kResetSlotBytes = 8;
+// The dsPIC33 block carries its byte count in 16 bits.
+constexpr int64_t kDsPIC33MaxBlockBytes = 0xFFFF;
 
 // A fault in one table line; the reader stops at the first.
 struct TableLineError {
@@ -116,6 +118,22 @@ void CheckGeometry(const TPICInfo& entry) {
   if (tableBlocks &&
       (entry.RowInstr <= 0 || entry.RowsPerBlock == 0 || entry.ErasePageInstr <= 0)) {
     throw TableLineError{"ErasePageInstr, RowInstr and RowsPerBlock must be positive"};
+  }
+  if (tableBlocks) {
+    // The writers multiply these in 32 bits: a block or an erase page no
+    // larger than the flash keeps every product far below the limit.
+    const int64_t block = FlashBlockBytes(derived);
+    const int64_t page = int64_t{entry.ErasePageInstr} * derived.BytesPerInstrPC;
+    if (block > entry.FlashSize)
+      throw TableLineError{
+          Format("a block of %lld bytes is larger than the flash", static_cast<long long>(block))};
+    if (page > entry.FlashSize)
+      throw TableLineError{Format("an erase page of %lld bytes is larger than the flash",
+                                  static_cast<long long>(page))};
+    const int64_t wireBytes = block / derived.BytesPerInstrPC * derived.BytesPerInstrPIC;
+    if (entry.Family == kFamilyDsPIC33 && wireBytes > kDsPIC33MaxBlockBytes)
+      throw TableLineError{Format("a dsPIC33 block of %lld bytes does not fit its count field",
+                                  static_cast<long long>(wireBytes))};
   }
   CheckSlotBlock(derived);
 }

@@ -143,7 +143,7 @@ bool TVantleBootloader::WriteFlash16F() {
 }
 
 void TVantleBootloader::ErasePass(bool dsPIC33) {
-  const int32_t page = pic.ErasePageInstr * pic.BytesPerInstrPC;
+  const int64_t page = int64_t{pic.ErasePageInstr} * pic.BytesPerInstrPC;
   for (int64_t a = int64_t{pic.FlashSize} - int64_t{pic.BldPages + 1} * page; a >= 0; a -= page) {
     std::string block;
     if (dsPIC33) {
@@ -169,7 +169,8 @@ void TVantleBootloader::ErasePass(bool dsPIC33) {
 
 int32_t TVantleBootloader::StartTableSizedWrite(bool dsPIC33) {
   const auto unit = static_cast<int32_t>(FlashBlockBytes(pic));
-  const int32_t page = pic.ErasePageInstr * pic.BytesPerInstrPC;
+  // The device table keeps both within the flash.
+  const auto page = static_cast<int32_t>(int64_t{pic.ErasePageInstr} * pic.BytesPerInstrPC);
   VANTLE_ASSERT(unit > 0 && page > 0, "Block or erase page size is zero");
   const bool everyBlock = (pic.Options & kOptionEveryBlock) != 0;
   const bool erasePass = (pic.Options & kOptionErasePass) != 0;
@@ -225,7 +226,8 @@ bool TVantleBootloader::WriteFlashDS() {
 
 bool TVantleBootloader::WriteFlashDSErase() {
   const int32_t unit = StartTableSizedWrite(true);
-  const int32_t count = pic.RowsPerBlock * pic.RowInstr * pic.BytesPerInstrPIC;
+  const auto count =
+      static_cast<int32_t>(int64_t{pic.RowsPerBlock} * pic.RowInstr * pic.BytesPerInstrPIC);
   const bool everyBlock = (pic.Options & kOptionEveryBlock) != 0;
   for (int32_t a = 0; a < pic.FlashSize; a += unit) {
     while (!everyBlock && a < pic.FlashSize && !SendsUnit(a, unit))

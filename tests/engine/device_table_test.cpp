@@ -91,6 +91,12 @@ TEST_F(DeviceTableTest, OneBadLineFailsTheWholeTable) {
       {"$50, C, X, 32768, 256, 0, 16, 2, 6, 4, 0", false},      // erase page 0
       {"$50, E, X, 45056, 0, 512, 64, 256, 1, 128, 0", false},  // 256 rows: 0 as a byte
       {"$50, D, X, 16384, 1024, 32, 0, 0, 8, 32, 0", true},     // dsPIC30 blocks are fixed
+      // Sizes the writers multiply: an erase page of 999999999 instructions
+      // (4 GB), a dsPIC33 block of 255 rows of 9999 instructions (7.6 MB of
+      // wire bytes, beyond its 16-bit count), a PIC18 erase page past the flash.
+      {"$50, E, X, 176128, 0, 999999999, 64, 1, 0, 64, 2", false},
+      {"$50, E, X, 16777216, 0, 512, 9999, 255, 1, 128, 0", false},
+      {"$50, C, X, 32768, 256, 20000, 16, 2, 0, 4, 0", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
