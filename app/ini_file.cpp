@@ -86,7 +86,7 @@ void TIniFile::Parse(std::string_view text) {
     text.remove_prefix(kByteOrderMark.size());
   }
   lineEnd_ = FirstLineEnd(text);
-  ForEachLine(text, [this](std::string_view line, int32_t) {
+  ForEachLine(text, [this](std::string_view line, int64_t) {
     const std::string_view trimmed = Trim(line);
     if (trimmed.starts_with('[')) {
       const size_t close = trimmed.find(']');

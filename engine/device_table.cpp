@@ -210,7 +210,7 @@ bool ReadPicCodes(const std::string& path,
     if (log) log(flags, text);
   };
   bool result = false;
-  int32_t lineNo = 0;
+  int64_t lineNo = 0;
   try {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw TableLineError{Format("cannot open %s: %s", path.c_str(), std::strerror(errno))};
@@ -219,7 +219,7 @@ bool ReadPicCodes(const std::string& path,
     // on the command line) starts from an empty table.
     auto& table = PicTable();
     table.fill(TPICInfo{});
-    ForEachLine(text, [&](std::string_view raw, int32_t n) {
+    ForEachLine(text, [&](std::string_view raw, int64_t n) {
       lineNo = n;
       if (TrimControls(raw).empty() || raw.front() == ';') return true;
       std::vector<std::string> fields;
@@ -259,8 +259,10 @@ bool ReadPicCodes(const std::string& path,
     });
     result = true;
   } catch (const TableLineError& e) {
-    Log(LogIndent3 | LogDetail,
-        lineNo > 0 ? Format("%s line %d: %s", path.c_str(), lineNo, e.reason.c_str()) : e.reason);
+    Log(LogIndent3 | LogDetail, lineNo > 0
+                                    ? Format("%s line %lld: %s", path.c_str(),
+                                             static_cast<long long>(lineNo), e.reason.c_str())
+                                    : e.reason);
     Log(LogIndent3, "Error: piccodes.ini  not found");
   } catch (const std::exception& e) {
     Log(LogIndent3 | LogDetail, e.what());

@@ -8,7 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <string>
+#include <vector>
 
 #include "engine/assert.h"
 #include "engine/format.h"
@@ -19,6 +20,9 @@ namespace vantlebld {
 
 namespace {
 
+// The largest HEX file read: a 16 MiB flash as INHX32 text is about 46 MiB.
+constexpr int64_t kMaxHexFileBytes = 64 * 1024 * 1024;
+constexpr size_t kReadPieceBytes = 64 * 1024;
 constexpr uint8_t kRecData = 0;
 constexpr uint8_t kRecEndOfFile = 1;
 constexpr uint8_t kRecExtendedLinear = 4;
@@ -62,21 +66,32 @@ std::string ReadWholeFile(const std::string& fileName) {
         EVantleError::Kind::FileIO);
   }
   // One read of the whole file: HEX files are a few MB at most, and the
-  // parser then walks memory instead of a stream.
+  // parser then walks memory instead of a stream. A file (or a pipe that
+  // never ends) past the bound is refused before it fills the memory.
+  const auto tooLarge = [](const std::string& size) {
+    return EVantleError("HEX file too large: " + size + " bytes", EVantleError::Kind::FileIO);
+  };
   std::string text;
   in.seekg(0, std::ios::end);
   const std::streamoff size = in.tellg();
   in.seekg(0, std::ios::beg);
+  if (size > kMaxHexFileBytes) throw tooLarge(std::to_string(size));
   if (size > 0) {
     text.resize(static_cast<size_t>(size));
     in.read(text.data(), size);
-  } else if (size < 0) {  // not seekable (a pipe): read it as a stream
+    if (in.gcount() != size) in.setstate(std::ios::badbit);
+  } else if (size < 0) {  // not seekable (a pipe): read it in pieces
     in.clear();
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
+    std::vector<char> piece(kReadPieceBytes);
+    while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
+      text.append(piece.data(), static_cast<size_t>(in.gcount()));
+      if (static_cast<int64_t>(text.size()) > kMaxHexFileBytes)
+        throw tooLarge("more than " + std::to_string(kMaxHexFileBytes));
+      if (!in) break;
+    }
   }
-  if (in.bad() || (size > 0 && in.gcount() != size)) {
+  // A read that failed is never taken for the whole file.
+  if (in.bad()) {
     throw EVantleError(Format("Cannot read file \"%s\"", fileName.c_str()),
                        EVantleError::Kind::FileIO);
   }
@@ -122,17 +137,18 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
     const size_t flashSize = pic.FlashSize > 0 ? static_cast<size_t>(pic.FlashSize) : 0;
     const size_t flashLimit = std::min({flashSize, FlashData.size(), FlashFlag.size()});
     int64_t base = 0;
-    ForEachLine(text, [&](std::string_view lineText, int32_t n) {
+    ForEachLine(text, [&](std::string_view lineText, int64_t lineNumber) {
+      const auto n = static_cast<long long>(lineNumber);
       const char* line = lineText.data();
       const size_t len = lineText.size();
       if (len == 0) return true;
 
       if (len < kMinRecordChars || line[0] != ':') {
-        throw EVantleError(Format("line %d not formatted properly", n));
+        throw EVantleError(Format("line %lld not formatted properly", n));
       }
       for (size_t i = 1; i < len; ++i) {
         if (kHexDigits.v[static_cast<unsigned char>(line[i])] < 0) {
-          throw EVantleError(Format("not a hex symbol on line %d", n));
+          throw EVantleError(Format("not a hex symbol on line %lld", n));
         }
       }
       size_t at = 1;
@@ -147,7 +163,7 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
       };
       const uint8_t count = next();
       if (len != 2u * count + kMinRecordChars)
-        throw EVantleError(Format("Line %d wrong length", n));
+        throw EVantleError(Format("Line %lld wrong length", n));
       const uint8_t addrHi = next();
       const uint32_t address = static_cast<uint32_t>(addrHi) << 8 | next();
 
@@ -199,7 +215,7 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
         VANTLE_ASSERT(false, kExtendedHexMessage);
       }
       next();  // checksum: the whole record now sums to 0
-      if (sum != 0) Log(LogIndent3, Format("Warning! CRC failed on line %d", n));
+      if (sum != 0) Log(LogIndent3, Format("Warning! CRC failed on line %lld", n));
       return true;
     });
   } catch (...) {

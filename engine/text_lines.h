@@ -12,7 +12,7 @@ namespace vantlebld {
 template <class F>
 void ForEachLine(std::string_view text, F&& f) {
   size_t pos = 0;
-  int32_t n = 0;
+  int64_t n = 0;  // a file of 2^31 lines still counts right
   const size_t end = text.size();
   while (pos < end) {
     size_t eol = pos;

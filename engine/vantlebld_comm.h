@@ -136,7 +136,7 @@ class TVantleBootloader {
   bool HexDsPIC = false;
   bool HexHasEEPROM = false;
   bool HexHasConfig = false;
-  int32_t HexByteCount = 0;
+  int64_t HexByteCount = 0;
   // The first flash byte of the loaded file past this PIC's flash, or -1.
   int64_t HexFlashPastEnd = -1;
   int32_t SizeOfBLD_W = 0;

@@ -1,7 +1,13 @@
 // The Intel HEX reader (syntax errors and their line numbers, record
 // types, the analysis summary, what the loading pass stores) and the area
 // of each address by family.
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <thread>
 
 #include "tests/engine/engine_fixture.h"
 
@@ -51,6 +57,28 @@ TEST_F(HexReaderTest, SyntaxErrorsNameTheLineCountingEmptyLines) {
   const Raised r = CatchVantle([&] { engine.ReadHex((dir.Path() / "missing").string(), true); });
   EXPECT_EQ(r.kind, EVantleError::Kind::FileIO);
   EXPECT_EQ(log, LogLines{kReading});
+}
+
+// A file past 64 MiB, or a pipe that never ends, is refused before it
+// fills the memory; nothing of it is parsed.
+TEST_F(HexReaderTest, FilesPast64MiBAreRefused) {
+  const std::string big = WriteHex(kOneByte + "\n");
+  std::filesystem::resize_file(big, 64 * 1024 * 1024 + 1);  // sparse: no disk used
+  EXPECT_EQ(CatchVantle([&] { engine.ReadHex(big, false); }).message,
+            "HEX file too large: 67108865 bytes");
+  const std::string fifo = (dir.Path() / "endless").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::signal(SIGPIPE, SIG_IGN);  // the writer learns of the reader's end by EPIPE
+  std::thread writer([&] {
+    std::ofstream out(fifo, std::ios::binary);
+    const std::string record = kOneByte + "\n";
+    while (out << record) {
+    }
+  });
+  EXPECT_EQ(CatchVantle([&] { engine.ReadHex(fifo, false); }).message,
+            "HEX file too large: more than 67108864 bytes");
+  writer.join();
+  EXPECT_EQ(engine.HexByteCount, 0);
 }
 
 TEST_F(HexReaderTest, BadChecksumOnlyWarnsAndTheEndRecordStopsReading) {
