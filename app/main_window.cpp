@@ -132,24 +132,27 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
     ui_->cbOfflineCode->addItem(ToQt(line));
   ui_->cbOfflineCode->setCurrentText("$00");
 
-  connect(ui_->bWriteFlash, &QPushButton::clicked, this, &TForm1::bWriteFlashClick);
-  connect(ui_->bJustCheckPIC, &QPushButton::clicked, this, &TForm1::bJustCheckPICClick);
-  connect(ui_->bAbortSearch, &QPushButton::clicked, this, &TForm1::bAbortSearchClick);
-  connect(ui_->bBrowse, &QPushButton::clicked, this, &TForm1::bBrowseClick);
-  connect(ui_->bDumpLogToFile, &QPushButton::clicked, this, &TForm1::bDumpLogToFileClick);
-  connect(ui_->cbLogDetails, &QCheckBox::clicked, this, &TForm1::cbLogDetailsClick);
-  connect(ui_->cbRTSDTRonConnect, &QCheckBox::stateChanged, this, &TForm1::cbRTSDTRonConnectClick);
-  connect(ui_->seSearchDelay, &QSpinBox::valueChanged, this, &TForm1::seSearchDelayChange);
-  connect(ui_->seTimeout, &QSpinBox::valueChanged, this, &TForm1::seTimeoutChange);
-  connect(ui_->ComboBaud, &QComboBox::currentTextChanged, this, &TForm1::ComboBaudChange);
+  connect(ui_->bWriteFlash, &QPushButton::clicked, this, Guarded(&TForm1::bWriteFlashClick));
+  connect(ui_->bJustCheckPIC, &QPushButton::clicked, this, Guarded(&TForm1::bJustCheckPICClick));
+  connect(ui_->bAbortSearch, &QPushButton::clicked, this, Guarded(&TForm1::bAbortSearchClick));
+  connect(ui_->bBrowse, &QPushButton::clicked, this, Guarded(&TForm1::bBrowseClick));
+  connect(ui_->bDumpLogToFile, &QPushButton::clicked, this, Guarded(&TForm1::bDumpLogToFileClick));
+  connect(ui_->cbLogDetails, &QCheckBox::clicked, this, Guarded(&TForm1::cbLogDetailsClick));
+  connect(ui_->cbRTSDTRonConnect, &QCheckBox::stateChanged, this,
+          Guarded(&TForm1::cbRTSDTRonConnectClick));
+  connect(ui_->seSearchDelay, &QSpinBox::valueChanged, this, Guarded(&TForm1::seSearchDelayChange));
+  connect(ui_->seTimeout, &QSpinBox::valueChanged, this, Guarded(&TForm1::seTimeoutChange));
+  connect(ui_->ComboBaud, &QComboBox::currentTextChanged, this, Guarded(&TForm1::ComboBaudChange));
   connect(ui_->cbOperatingMode, &QComboBox::currentIndexChanged, this,
-          &TForm1::cbOperatingModeChange);
-  connect(ui_->cbOfflineCode, &QComboBox::currentTextChanged, this, &TForm1::cbOperatingModeChange);
+          Guarded(&TForm1::cbOperatingModeChange));
+  connect(ui_->cbOfflineCode, &QComboBox::currentTextChanged, this,
+          Guarded(&TForm1::cbOperatingModeChange));
 
   ui_->Memo1->installEventFilter(this);
-  connect(ui_->cbSPBRGSelect, &QComboBox::currentIndexChanged, this, &TForm1::BrgCalculate);
+  connect(ui_->cbSPBRGSelect, &QComboBox::currentIndexChanged, this,
+          Guarded(&TForm1::BrgCalculate));
   for (QLineEdit* edit : {ui_->edQuartzMHz, ui_->edMultiplier, ui_->edQBaud}) {
-    connect(edit, &QLineEdit::textChanged, this, &TForm1::BrgCalculate);
+    connect(edit, &QLineEdit::textChanged, this, Guarded(&TForm1::BrgCalculate));
   }
   statusPanel_ = new QLabel(this);
   statusPanel_->setFixedWidth(kStatusPanelWidth);
@@ -158,13 +161,13 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
   ui_->cbDetectAlsoOpenComs->setToolTip(
       "Also checks for open coms and display in lowercase (slower)");
   ui_->cbSearchForCOMs->setToolTip("Search for available COMs and update the COM list");
-  connect(ui_->bSearchCOM, &QPushButton::clicked, this, &TForm1::bSearchCOMClick);
-  connect(ui_->cbSearchForCOMs, &QCheckBox::clicked, this, &TForm1::cbSearchForCOMsClick);
-  connect(ui_->comboPortName, &QComboBox::activated, this, &TForm1::comboPortNameSelect);
+  connect(ui_->bSearchCOM, &QPushButton::clicked, this, Guarded(&TForm1::bSearchCOMClick));
+  connect(ui_->cbSearchForCOMs, &QCheckBox::clicked, this, Guarded(&TForm1::cbSearchForCOMsClick));
+  connect(ui_->comboPortName, &QComboBox::activated, this, Guarded(&TForm1::comboPortNameSelect));
   // Only typing moves an open link; picking an entry or setting the text
   // from the program does not.
   connect(ui_->comboPortName->lineEdit(), &QLineEdit::textEdited, this,
-          &TForm1::comboPortNameChange);
+          Guarded(&TForm1::comboPortNameChange));
   SetUpTerminal();
   SetUpSending();
   LoadSettings();
@@ -178,7 +181,7 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
     connect(trayIcon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason why) {
               if (why == QSystemTrayIcon::DoubleClick) {
-                bWriteFlashClick();
+                Guard([this] { bWriteFlashClick(); });
               } else if (why == QSystemTrayIcon::Context) {
                 setVisible(!isVisible());
                 if (isVisible()) activateWindow();
@@ -193,10 +196,10 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
 
   setEnabled(false);
   timerStart_.setSingleShot(true);
-  connect(&timerStart_, &QTimer::timeout, this, &TForm1::TimerStartTimer);
+  connect(&timerStart_, &QTimer::timeout, this, Guarded(&TForm1::TimerStartTimer));
   timerStart_.start(kStartDelayMs);
   timerEndWait_.setInterval(kEndWaitMs);
-  connect(&timerEndWait_, &QTimer::timeout, this, &TForm1::TimerEndWaitTimer);
+  connect(&timerEndWait_, &QTimer::timeout, this, Guarded(&TForm1::TimerEndWaitTimer));
 }
 
 TForm1::~TForm1() {

@@ -179,6 +179,21 @@ class TForm1 : public QMainWindow {
   // Whether a HEX file of another family may be written: the user says so
   // (No by default); the automatic mode never writes one.
   bool WriteForeignHexAnyway(const std::string& reason);
+  // Runs f; an error it throws goes to the general error report, never
+  // through Qt's signal code (which does not carry exceptions).
+  template <class F>
+  void Guard(F&& f) {
+    try {
+      f();
+    } catch (const std::exception& e) {
+      ReportError(QString::fromLocal8Bit(e.what()));
+    }
+  }
+  // A member as a slot for connect, run under Guard.
+  template <class... Args>
+  auto Guarded(void (TForm1::*slot)(Args...)) {
+    return [this, slot](Args... args) { Guard([&] { (this->*slot)(args...); }); };
+  }
   // The link of an operating mode; the terminal lets go of the old one.
   void SwitchLink(uint8_t mode);
   // One job at a time: false, with a line in the log, while one runs.

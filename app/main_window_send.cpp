@@ -261,9 +261,11 @@ void TForm1::SetUpSending() {
   ui_->cbTermSelSend->setCurrentIndex(int(kDefaultSendMode));
   ui_->cbTermSelSend->setToolTip(HintText(kSendModeHint));
   ui_->bTermSend->setEnabled(false);  // until the terminal opens or a mode is chosen
-  connect(ui_->cbTermSelSend, &QComboBox::currentIndexChanged, this, &TForm1::cbTermSelSendChange);
-  connect(ui_->edTermSend, &QComboBox::currentTextChanged, this, &TForm1::edTermSendChange);
-  connect(ui_->bTermSend, &QPushButton::clicked, this, &TForm1::bTermSendClick);
+  connect(ui_->cbTermSelSend, &QComboBox::currentIndexChanged, this,
+          Guarded(&TForm1::cbTermSelSendChange));
+  connect(ui_->edTermSend, &QComboBox::currentTextChanged, this,
+          Guarded(&TForm1::edTermSendChange));
+  connect(ui_->bTermSend, &QPushButton::clicked, this, Guarded(&TForm1::bTermSendClick));
   // Keys and focus reach an editable box's line edit by direct calls from
   // the box, past any filter of the line edit: the box is where a person's
   // keys land. The line edit's own filter serves events sent to it.
@@ -271,9 +273,10 @@ void TForm1::SetUpSending() {
   ui_->edTermSend->lineEdit()->installEventFilter(this);
   QToolButton* buttons[] = {ui_->bMacro1, ui_->bMacro2, ui_->bMacro3};
   for (int n = 1; n <= 3; ++n) {
-    connect(buttons[n - 1], &QToolButton::clicked, this, [this, n] { SendMacro(n); });
+    connect(buttons[n - 1], &QToolButton::clicked, this,
+            [this, n] { Guard([&] { SendMacro(n); }); });
     connect(buttons[n - 1], &QWidget::customContextMenuRequested, this,
-            [this, n] { StoreMacro(n); });
+            [this, n] { Guard([&] { StoreMacro(n); }); });
     MacroHint(n);
   }
   ReportError = [this](const QString& message) {

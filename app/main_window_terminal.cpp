@@ -50,7 +50,7 @@ TReceiveView ViewOf(int index) {
 
 void TForm1::SetUpTerminal() {
   TimerTerminal.setInterval(kTerminalPollMs);
-  connect(&TimerTerminal, &QTimer::timeout, this, &TForm1::TimerTerminalTimer);
+  connect(&TimerTerminal, &QTimer::timeout, this, Guarded(&TForm1::TimerTerminalTimer));
 
   const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   ui_->TermWindow->setFont(fixed);
@@ -79,7 +79,7 @@ void TForm1::SetUpTerminal() {
   ui_->TranslateListEditor->horizontalHeader()->setStretchLastSection(true);
   ui_->TranslateListEditor->verticalHeader()->setVisible(false);
   connect(ui_->TranslateListEditor, &QTableWidget::cellChanged, this,
-          &TForm1::TranslateListEditorChanged);
+          Guarded(&TForm1::TranslateListEditorChanged));
   connect(ui_->bTranslateAdd, &QPushButton::clicked, this, [this] {
     QTableWidget& grid = *ui_->TranslateListEditor;
     grid.insertRow(grid.rowCount());
@@ -91,7 +91,7 @@ void TForm1::SetUpTerminal() {
   connect(ui_->bTranslateDelete, &QPushButton::clicked, this, [this] {
     QTableWidget& grid = *ui_->TranslateListEditor;
     if (grid.currentRow() >= 0) grid.removeRow(grid.currentRow());
-    TranslateListEditorExit();
+    Guard([this] { TranslateListEditorExit(); });
   });
   // The table is rebuilt when the focus leaves the grid (and its cell
   // editors) for another control.
@@ -99,20 +99,22 @@ void TForm1::SetUpTerminal() {
     QWidget* grid = ui_->TranslateListEditor;
     const bool wasIn = old != nullptr && (old == grid || grid->isAncestorOf(old));
     const bool isIn = now != nullptr && (now == grid || grid->isAncestorOf(now));
-    if (wasIn && !isIn && now != nullptr) TranslateListEditorExit();
+    if (wasIn && !isIn && now != nullptr) Guard([this] { TranslateListEditorExit(); });
   });
-  connect(ui_->edClearCode, &QLineEdit::editingFinished, this, &TForm1::edClearCodeExit);
-  connect(ui_->seGr2reference, &QSpinBox::valueChanged, this, &TForm1::seGr2referenceChange);
+  connect(ui_->edClearCode, &QLineEdit::editingFinished, this, Guarded(&TForm1::edClearCodeExit));
+  connect(ui_->seGr2reference, &QSpinBox::valueChanged, this,
+          Guarded(&TForm1::seGr2referenceChange));
   Gr2Reference = ui_->seGr2reference->value();
 
-  connect(ui_->bTermOpen, &QPushButton::clicked, this, &TForm1::bTermOpenClick);
-  connect(ui_->bTermClose, &QPushButton::clicked, this, &TForm1::bTermCloseClick);
-  connect(ui_->bClear, &QPushButton::clicked, this, &TForm1::bClearClick);
-  connect(ui_->cbTermSelRcv, &QComboBox::currentIndexChanged, this, &TForm1::cbTermSelRcvChange);
-  connect(ui_->bShowFileBin, &QToolButton::clicked, this, &TForm1::bShowFileBinClick);
-  connect(ui_->bShowFileHex, &QToolButton::clicked, this, &TForm1::bShowFileHexClick);
-  connect(ui_->bRemoteReset, &QToolButton::clicked, this, &TForm1::bRemoteResetClick);
-  connect(ui_->TermWindow, &TTermView::KeyTyped, this, &TForm1::TermWindowKeyPress);
+  connect(ui_->bTermOpen, &QPushButton::clicked, this, Guarded(&TForm1::bTermOpenClick));
+  connect(ui_->bTermClose, &QPushButton::clicked, this, Guarded(&TForm1::bTermCloseClick));
+  connect(ui_->bClear, &QPushButton::clicked, this, Guarded(&TForm1::bClearClick));
+  connect(ui_->cbTermSelRcv, &QComboBox::currentIndexChanged, this,
+          Guarded(&TForm1::cbTermSelRcvChange));
+  connect(ui_->bShowFileBin, &QToolButton::clicked, this, Guarded(&TForm1::bShowFileBinClick));
+  connect(ui_->bShowFileHex, &QToolButton::clicked, this, Guarded(&TForm1::bShowFileHexClick));
+  connect(ui_->bRemoteReset, &QToolButton::clicked, this, Guarded(&TForm1::bRemoteResetClick));
+  connect(ui_->TermWindow, &TTermView::KeyTyped, this, Guarded(&TForm1::TermWindowKeyPress));
   connect(ui_->PageControl1, &QTabWidget::currentChanged, this,
           [this](int index) { index == kTerminalPage ? TerminalShow() : TerminalHide(); });
 }

@@ -24,7 +24,7 @@ bool StartsWith(const std::string& text, const char* prefix) {
 
 std::optional<uint16_t> ParseUsbId(const std::string& text) {
   if (text.empty() || text.size() > kMaxIdDigits) return std::nullopt;
-  if (!std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(c) != 0; }))
+  if (!std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c) != 0; }))
     return std::nullopt;
   return static_cast<uint16_t>(std::stoul(text, nullptr, 16));
 }

@@ -274,5 +274,26 @@ TEST_F(TerminalPageTest, WriteSwitchesToTheTerminalOnTheOpenLink) {
   sim.server.Stop();
 }
 
+// A code typed again into the translation grid is reported and emptied;
+// the error never passes through Qt's signal code.
+TEST_F(TerminalPageTest, ADuplicateTranslationCodeIsReportedAndEmptied) {
+  std::vector<QString> reported;
+  form_->ReportError = [&](const QString& message) { reported.push_back(message); };
+  form_->show();
+  QApplication::setActiveWindow(form_.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  ui().PageControl1->setCurrentWidget(ui().TabSheetTermOpt);
+  ASSERT_GE(Grid().rowCount(), 1);
+  const QString taken = Grid().item(0, 0)->text();
+  QTest::mouseClick(ui().bTranslateAdd, Qt::LeftButton);
+  QTest::keyClicks(QApplication::focusWidget(), taken);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  QCoreApplication::processEvents();  // the cell takes the text from the loop
+  EXPECT_EQ(reported, std::vector<QString>{"Duplicate Code " + taken});
+  const int added = Grid().rowCount() - 1;
+  ASSERT_NE(Grid().item(added, 0), nullptr);
+  EXPECT_EQ(Grid().item(added, 0)->text(), "");
+}
+
 }  // namespace
 }  // namespace vantlebld
