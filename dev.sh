@@ -5,6 +5,8 @@
 #   ./dev.sh run     ... then write an example into a virtual PIC
 #   ./dev.sh bench   ... then run every benchmark
 #   ./dev.sh screenshots  ... then pictures of every page in build/screenshots
+#   ./dev.sh sanitize  every test again, built with AddressSanitizer and
+#                      UndefinedBehaviorSanitizer into build-sanitize/
 # A second call on a ready machine installs nothing and rebuilds only what
 # changed.
 set -euo pipefail
@@ -81,14 +83,35 @@ run_screenshots() {
     "$BUILD_DIR/bin/vantlebld-screenshots" "$BUILD_DIR/screenshots" "$ROOT/examples/pic18f252_blink.hex"
 }
 
+# The tests built with AddressSanitizer (LeakSanitizer on) and
+# UndefinedBehaviorSanitizer, in a build folder of their own; any finding
+# fails the test that made it. Leaks inside Qt and the X libraries
+# themselves are suppressed (tests/sanitizer/lsan.supp says why each one).
+run_sanitize() {
+  ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+  local dir=${SANITIZE_BUILD_DIR:-$ROOT/build-sanitize}
+  local flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
+  fi
+  cmake --build "$dir" --parallel "$(nproc)"
+  export QT_QPA_PLATFORM=offscreen
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS=suppressions=$ROOT/tests/sanitizer/lsan.supp:print_suppressions=0
+  ctest --test-dir "$dir" --output-on-failure --parallel "$(nproc)" --timeout 600
+}
+
 case "${1:-}" in
   build) build ;;
   test) run_tests ;;
   run) run_main ;;
   bench) run_bench ;;
   screenshots) run_screenshots ;;
+  sanitize) run_sanitize ;;
   *)
-    echo "usage: $0 build|test|run|bench|screenshots" >&2
+    echo "usage: $0 build|test|run|bench|screenshots|sanitize" >&2
     exit 1
     ;;
 esac

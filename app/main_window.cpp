@@ -203,6 +203,10 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
 }
 
 TForm1::~TForm1() {
+  // The application's signals reach this window through handlers that use
+  // its controls; the controls go before the window itself (whose hiding
+  // still moves the focus), so the handlers go first.
+  disconnect(qApp, nullptr, this, nullptr);
   SaveSettings();
 }
 
