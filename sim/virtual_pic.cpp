@@ -104,7 +104,7 @@ void TVirtualPic::CompleteBlock(std::vector<TSimAnswer>& out) {
   uint8_t sum = 0;
   for (uint8_t b : block_)
     sum = static_cast<uint8_t>(sum + b);
-  const bool nak = sum != 0 || number <= f.NakFirst;
+  const bool nak = sum != 0 || (number >= f.NakFrom && number < f.NakFrom + f.NakFirst);
   if (!nak) {
     ++stats_.BlocksAccepted;
     const TBlockAction action = DecodeBlock(pic_, block_);

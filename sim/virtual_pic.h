@@ -33,7 +33,8 @@ namespace vantlebld {
 // same block, a hang-up wins over silence, silence over rubbish, rubbish
 // over a forced 'N'.
 struct TSimFaults {
-  int NakFirst = 0;   // answer 'N' to the first N blocks whatever their checksum
+  int NakFirst = 0;  // answer 'N' to NakFirst blocks from block NakFrom, whatever their checksum
+  int NakFrom = 1;
   int DropBytes = 0;  // the last DropBytes bytes of block DropBlock are lost on the line
   int DropBlock = 0;
   int RubbishAt = 0;            // answer this block with "AXY"
