@@ -280,10 +280,8 @@ TEST_F(JobsTest, WriteUnderLineFaults) {
     if (c.accepted >= 0) EXPECT_EQ(pic->Stats().BlocksAccepted, c.accepted);
     if (c.fillers >= 0) EXPECT_EQ(pic->Stats().FillerBytes, c.fillers);
     if (!ok) continue;
+    // What the PIC holds afterwards is judged in fault_matrix_test.cpp.
     EXPECT_EQ(std::vector(progress.end() - 3, progress.end()), (std::vector<int32_t>{33, 67, 100}));
-    const TWrittenFileCheck check =
-        CheckWrittenFile(info, text, pic->Flash(), pic->EEPROM(), true, false);
-    EXPECT_TRUE(check.Ok) << testing::PrintToString(check.Lines);
   }
 }
 
