@@ -7,6 +7,8 @@
 #   ./dev.sh screenshots  ... then pictures of every page in build/screenshots
 #   ./dev.sh sanitize  every test again, built with AddressSanitizer and
 #                      UndefinedBehaviorSanitizer into build-sanitize/
+#   ./dev.sh fuzz [SECONDS]  every libFuzzer target (fuzz/) for SECONDS each
+#                      (default 60), built with clang into build-fuzz/
 # A second call on a ready machine installs nothing and rebuilds only what
 # changed.
 set -euo pipefail
@@ -103,6 +105,57 @@ run_sanitize() {
   ctest --test-dir "$dir" --output-on-failure --parallel "$(nproc)" --timeout 600
 }
 
+# The libFuzzer targets of fuzz/, built with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer into build-fuzz/ (tests and benchmarks left
+# out), each run for SECONDS. A target starts from its kept seeds
+# (fuzz/corpus/<target>/) copied into a working corpus in build-fuzz/, so
+# the tree stays clean; an input that crashes, trips a sanitizer, throws an
+# unexpected exception or breaks a property is kept in build-fuzz/findings/
+# and fails the run. One line per target: its runs and executions per
+# second; the whole output of each run is in build-fuzz/fuzz-logs/.
+run_fuzz() {
+  local seconds=${1:-60}
+  if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
+    echo "fuzz: SECONDS must be a positive whole number, not \"$seconds\"" >&2
+    exit 1
+  fi
+  ensure_packages cmake ninja-build clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev
+  local dir=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
+  if [ ! -f "$dir/build.ninja" ]; then
+    CC=clang CXX=clang++ cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DVANTLEBLD_BUILD_FUZZ=ON -DVANTLEBLD_BUILD_TESTS=OFF -DVANTLEBLD_BUILD_BENCH=OFF
+  fi
+  cmake --build "$dir" --target fuzz_all --parallel "$(nproc)"
+  # The longest input each target is given, in bytes.
+  local -A max_len=([fuzz_hex]=8192 [fuzz_device_table]=8192 [fuzz_ini]=4096
+    [fuzz_notations]=1024 [fuzz_command_lines]=1024 [fuzz_blocks]=4096)
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  mkdir -p "$dir/findings" "$dir/fuzz-logs"
+  local failed=() src t log done_line runs secs
+  for src in "$ROOT"/fuzz/fuzz_*.cpp; do
+    t=$(basename "$src" .cpp)
+    log="$dir/fuzz-logs/$t.log"
+    mkdir -p "$dir/corpus/$t"
+    cp "$ROOT/fuzz/corpus/$t/"* "$dir/corpus/$t/"
+    if ! "$dir/bin/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -max_len="${max_len[$t]:-4096}" -artifact_prefix="$dir/findings/$t-" \
+      "$dir/corpus/$t" >"$log" 2>&1; then
+      echo "fuzz $t: FINDING (input in $dir/findings/, log $log)"
+      tail -n 40 "$log"
+      failed+=("$t")
+      continue
+    fi
+    done_line=$(grep -E '^Done [0-9]+ runs in [0-9]+ second' "$log" | tail -n 1)
+    runs=$(echo "$done_line" | awk '{print $2}')
+    secs=$(echo "$done_line" | awk '{print $5}')
+    echo "fuzz $t: $runs runs in $secs s, $((runs / (secs > 0 ? secs : 1))) exec/s"
+  done
+  if [ ${#failed[@]} -gt 0 ]; then
+    echo "fuzz: findings in ${failed[*]}" >&2
+    exit 1
+  fi
+}
+
 case "${1:-}" in
   build) build ;;
   test) run_tests ;;
@@ -110,8 +163,9 @@ case "${1:-}" in
   bench) run_bench ;;
   screenshots) run_screenshots ;;
   sanitize) run_sanitize ;;
+  fuzz) run_fuzz "${2:-60}" ;;
   *)
-    echo "usage: $0 build|test|run|bench|screenshots|sanitize" >&2
+    echo "usage: $0 build|test|run|bench|screenshots|sanitize|fuzz [SECONDS]" >&2
     exit 1
     ;;
 esac
