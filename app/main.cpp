@@ -10,9 +10,13 @@
 #include "vantlebld_version.h"
 
 int main(int argc, char** argv) {
-  // --help needs no display.
+  // --help and --version need no display.
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("vantlebld %s\n", VANTLEBLD_VERSION);
+    return 0;
+  }
   if (vantlebld::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc)).Help) {
-    std::fputs(vantlebld::CommandLineUsage().c_str(), stdout);
+    std::printf("VantleBld %s\n%s", VANTLEBLD_VERSION, vantlebld::CommandLineUsage().c_str());
     return 0;
   }
   vantlebld::TApplication app(argc, argv);

@@ -175,6 +175,7 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
   ApplyCommandLine(commandLine);
   cbRTSDTRonConnectClick();
 
+  setWindowIcon(ProgramIcon());
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     trayIcon_ = new QSystemTrayIcon(this);
     trayIcon_->setToolTip("VantleBootloader for PIC");
@@ -387,9 +388,7 @@ void TForm1::ShowAbortSearch(bool searching) {
 }
 
 void TForm1::ShowTrayImage() {
-  const QIcon icon = StatusIcon(trayImage_);
-  setWindowIcon(icon);
-  if (trayIcon_ != nullptr) trayIcon_->setIcon(icon);
+  if (trayIcon_ != nullptr) trayIcon_->setIcon(StatusIcon(trayImage_));
 }
 
 TJobOptions TForm1::JobOptions() {

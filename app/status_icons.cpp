@@ -8,9 +8,9 @@ namespace vantlebld {
 namespace {
 
 constexpr int kIconSize = 32;
+constexpr int kIconSizes[] = {16, 32, 48, 64, 128, 256};
 
-// A chip with a coloured status lamp: grey idle, amber searching, blue
-// found, green done, red error.
+// The lamp: amber searching, blue found, green done, red error.
 QColor LampColour(TStatusImage image) {
   switch (image) {
     case TStatusImage::Searching:
@@ -29,22 +29,22 @@ QColor LampColour(TStatusImage image) {
 
 }  // namespace
 
+QIcon ProgramIcon() {
+  QIcon builtIn;
+  for (int size : kIconSizes)
+    builtIn.addFile(QString(":/icons/%1x%1/vantlebld.png").arg(size), QSize(size, size));
+  return QIcon::fromTheme("vantlebld", builtIn);
+}
+
 QIcon StatusIcon(TStatusImage image) {
-  QPixmap pixmap(kIconSize, kIconSize);
-  pixmap.fill(Qt::transparent);
+  const QIcon program = ProgramIcon();
+  if (image == TStatusImage::Idle) return program;
+  QPixmap pixmap = program.pixmap(kIconSize, kIconSize);
   QPainter painter(&pixmap);
   painter.setRenderHint(QPainter::Antialiasing);
-  // The chip body with its pins.
-  painter.setPen(QPen(QColor(0x40, 0x40, 0x40), 2));
-  for (int y = 8; y <= 24; y += 8) {
-    painter.drawLine(2, y, 7, y);
-    painter.drawLine(25, y, 30, y);
-  }
-  painter.setBrush(QColor(0x30, 0x30, 0x30));
-  painter.drawRoundedRect(7, 3, 18, 26, 3, 3);
+  painter.setPen(QPen(Qt::white, 2));
   painter.setBrush(LampColour(image));
-  painter.setPen(Qt::NoPen);
-  painter.drawEllipse(QPointF(16, 16), 6.5, 6.5);
+  painter.drawEllipse(QPointF(kIconSize - 8, kIconSize - 8), 7, 7);
   return QIcon(pixmap);
 }
 
