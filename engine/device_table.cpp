@@ -106,11 +106,17 @@ void CheckGeometry(const TPICInfo& entry) {
   }
   TPICInfo derived = entry;
   if (!DerivePicGeometry(derived)) return;  // unknown family: reported on its own
+  if (entry.FlashSize > FlashAreaBytes(entry.Family)) {
+    throw TableLineError{
+        Format("FlashSize %d reaches past the family's program memory (%lld bytes)",
+               entry.FlashSize, static_cast<long long>(FlashAreaBytes(entry.Family)))};
+  }
   const int64_t zone = int64_t{derived.BytesPerInstrPC} *
                        (int64_t{entry.ErasePageInstr} * entry.BldPages + entry.BldSlotInstr);
   // Both sizes are checked in 64 bits; the 32-bit fields hold them only
-  // when they fit.
-  if (zone < kResetSlotBytes || entry.FlashSize - zone <= 0) {
+  // when they fit. The zone starts past the reset code at address 0, which
+  // the reset slot takes over: the two would overlap below 8 bytes.
+  if (zone < kResetSlotBytes || entry.FlashSize - zone < kResetSlotBytes) {
     throw TableLineError{"the bootloader zone does not fit in flash"};
   }
   const bool tableBlocks = entry.Family == kFamily18F || entry.Family == kFamily18FJ ||
@@ -129,6 +135,11 @@ void CheckGeometry(const TPICInfo& entry) {
           Format("a block of %lld bytes is larger than the flash", static_cast<long long>(block))};
     if (page > entry.FlashSize)
       throw TableLineError{Format("an erase page of %lld bytes is larger than the flash",
+                                  static_cast<long long>(page))};
+    // The erase pass steps down from the top of the flash a page at a
+    // time; each step must start a page, as the firmware erases whole ones.
+    if (entry.FlashSize % page != 0)
+      throw TableLineError{Format("the flash is not a whole number of %lld-byte erase pages",
                                   static_cast<long long>(page))};
     const int64_t wireBytes = block / derived.BytesPerInstrPC * derived.BytesPerInstrPIC;
     if (entry.Family == kFamilyDsPIC33 && wireBytes > kDsPIC33MaxBlockBytes)

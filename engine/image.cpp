@@ -101,14 +101,23 @@ int64_t TVantleBootloader::HexToPicAddr(int64_t hexByteAddress) const {
   }
 }
 
+int64_t FlashAreaBytes(uint8_t family) {
+  if (Is16F(family)) return 2 * 0x2000;               // words below the configuration at 2000h
+  if (Is18F(family)) return 0x200000;                 // 21 address bits, as a block carries
+  if (family == kFamilyDsPIC30) return 2 * 0x7FF000;  // below the EEPROM window
+  if (family == kFamilyDsPIC33) return 2 * 0x800000;
+  return 0;
+}
+
 TAddressClass TVantleBootloader::ClassifyAddress(int64_t hexByteAddress) const {
   const int64_t p = HexToPicAddr(hexByteAddress);
+  const bool flash = hexByteAddress < FlashAreaBytes(pic.Family);
   TAddressClass c;
   switch (pic.Family) {
     case kFamily16F:
       // 16F HEX files hold one 14-bit word per two bytes; the EEPROM image
       // at 2100h keeps its data in the low (even) byte of each word.
-      if (p < 0x2000) {
+      if (flash) {
         c.Area = TArea::Flash;
       } else if (p < 0x2100) {
         c.Area = TArea::Config;
@@ -120,7 +129,7 @@ TAddressClass TVantleBootloader::ClassifyAddress(int64_t hexByteAddress) const {
     case kFamily18F:
     case kFamily18FJ:
     case kFamily18FK:
-      if (p < 0x200000) {
+      if (flash) {
         c.Area = TArea::Flash;
       } else if (p >= 0x300000 && p < 0x400000) {
         c.Area = TArea::Config;
@@ -131,7 +140,7 @@ TAddressClass TVantleBootloader::ClassifyAddress(int64_t hexByteAddress) const {
       break;
     case kFamilyDsPIC30:
     case kFamilyDsPIC33:
-      if (p < (pic.Family == kFamilyDsPIC30 ? 0x7FF000 : 0x800000)) {
+      if (flash) {
         c.Area = TArea::Flash;
       } else if (p >= 0xF80000 && p < 0xF80010) {
         c.Area = TArea::Config;

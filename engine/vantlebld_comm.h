@@ -321,6 +321,12 @@ bool DerivePicGeometry(TPICInfo& info);
 // its geometry derived.
 int64_t FlashBlockBytes(const TPICInfo& info);
 
+// The HEX bytes the family's program memory can span in the image's
+// address map: above them lie the configuration or EEPROM areas
+// (ClassifyAddress), and a block's address field carries no more. 0 for a
+// family outside 3..8.
+int64_t FlashAreaBytes(uint8_t family);
+
 // Reads a device table file into the process-wide table and sets its
 // loaded flag; log receives the messages (may be empty). The engine's
 // LoadPicCodesFile calls it with its own log.
