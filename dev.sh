@@ -9,6 +9,8 @@
 #                      UndefinedBehaviorSanitizer into build-sanitize/
 #   ./dev.sh fuzz [SECONDS]  every libFuzzer target (fuzz/) for SECONDS each
 #                      (default 60), built with clang into build-fuzz/
+#   ./dev.sh package   ... then the Debian package build/vantlebld_<version>_amd64.deb,
+#                      unpacked and checked (scripts/package_check.sh)
 # A second call on a ready machine installs nothing and rebuilds only what
 # changed.
 set -euo pipefail
@@ -22,6 +24,8 @@ BENCH_PACKAGES=(srecord)
 SCREENSHOT_PACKAGES=(xvfb xauth)
 # The window's tests of real input run once more on a virtual X server.
 TEST_PACKAGES=(xvfb xauth xdotool)
+# dpkg-shlibdeps finds the package's dependencies; the rest check the result.
+PACKAGE_PACKAGES=(dpkg-dev file lintian desktop-file-utils appstream man-db)
 
 # Installs the Debian packages that are not installed yet; apt-get update
 # runs once, and only when something is missing.
@@ -156,6 +160,19 @@ run_fuzz() {
   fi
 }
 
+# The Debian package of the build, made by CPack, then checked as a user
+# would get it.
+run_package() {
+  ensure_packages "${PACKAGE_PACKAGES[@]}"
+  build
+  rm -f "$BUILD_DIR"/vantlebld_*.deb
+  (cd "$BUILD_DIR" && cpack -G DEB)
+  local deb
+  deb=$(ls "$BUILD_DIR"/vantlebld_*.deb)
+  echo "== $deb"
+  "$ROOT/scripts/package_check.sh" "$deb"
+}
+
 case "${1:-}" in
   build) build ;;
   test) run_tests ;;
@@ -164,8 +181,9 @@ case "${1:-}" in
   screenshots) run_screenshots ;;
   sanitize) run_sanitize ;;
   fuzz) run_fuzz "${2:-60}" ;;
+  package) run_package ;;
   *)
-    echo "usage: $0 build|test|run|bench|screenshots|sanitize|fuzz [SECONDS]" >&2
+    echo "usage: $0 build|test|run|bench|screenshots|sanitize|fuzz [SECONDS]|package" >&2
     exit 1
     ;;
 esac

@@ -197,6 +197,9 @@ std::string TVantleBootloader::FindPicCodes() {
   const std::filesystem::path candidates[] = {
       std::filesystem::path(kPicCodesName),
       ProgramDir() / kPicCodesName,
+      // An installed program, wherever its prefix was unpacked or moved:
+      // bin/ beside share/vantlebld/.
+      ProgramDir() / ".." / "share" / "vantlebld" / kPicCodesName,
       std::filesystem::path(VANTLEBLD_DATADIR) / kPicCodesName,
   };
   for (const auto& p : candidates) {

@@ -180,8 +180,8 @@ class TVantleBootloader {
   bool LookupPic(int code);
   std::vector<std::string> PicCodeList() const;
   // The path of the device table to read: ./piccodes.ini, then the
-  // program's own directory, then the installed data directory. Empty when
-  // none exists.
+  // program's own directory, then ../share/vantlebld beside it, then the
+  // data directory the build was configured for. Empty when none exists.
   static std::string FindPicCodes();
 
   // --- Link (link.cpp) ---
