@@ -97,6 +97,12 @@ TEST_F(DeviceTableTest, OneBadLineFailsTheWholeTable) {
       {"$50, E, X, 176128, 0, 999999999, 64, 1, 0, 64, 2", false},
       {"$50, E, X, 16777216, 0, 512, 9999, 255, 1, 128, 0", false},
       {"$50, C, X, 32768, 256, 20000, 16, 2, 0, 4, 0", false},
+      {"$50, B, X, 134, 0, 4, 4, 8, 8, 32, 0",
+       false},  // zone from 6: the slot over address 0's code
+      {"$50, C, X, 8592, 256, 64, 4, 8, 7, 31, 3", false},     // not whole 128-byte erase pages
+      {"$50, C, X, 4194304, 256, 32, 16, 2, 6, 4, 0", false},  // PIC18 flash past 200000h
+      {"$50, B, X, 32768, 256, 4, 4, 8, 56, 32, 0",
+       false},  // 16F flash into the configuration words
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
