@@ -12,9 +12,7 @@ namespace vantlebld {
 
 namespace {
 
-constexpr int32_t kDsPIC30Data = 96;  // the same without the phantom bytes
-constexpr uint8_t kOptionEveryBlock = 1;
-constexpr uint8_t kOptionErasePass = 2;
+constexpr int32_t kDsPIC30Data = 96;      // the same without the phantom bytes
 constexpr uint8_t k18FFlashWrite = 0x20;  // first header byte: flash, OR address bits 23..16
 constexpr uint8_t k16FBlockCount = 0x40;
 constexpr uint8_t kDsPIC30BlockCount = 0x60;

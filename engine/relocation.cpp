@@ -12,7 +12,6 @@ namespace {
 
 constexpr int kData = 0;
 constexpr int32_t kSlotBytes = 8;  // four 16F/18F words or two dsPIC instructions
-constexpr uint8_t kOptionNoRelocation = 4;
 
 // 14-bit PIC16F instructions.
 constexpr uint16_t k16FGotoMask = 0x3800, k16FGoto = 0x2800;

@@ -46,6 +46,11 @@ inline bool IsDsPIC(uint8_t family) {
   return family == kFamilyDsPIC30 || family == kFamilyDsPIC33;
 }
 
+// The device table's option bits.
+constexpr uint8_t kOptionEveryBlock = 1;    // every unit below the zone goes out
+constexpr uint8_t kOptionErasePass = 2;     // pages are erased from the zone down first
+constexpr uint8_t kOptionNoRelocation = 4;  // the reset code stays at 0: no reset slot
+
 // The blocks the 16F and dsPIC30 writers send, in HEX bytes; the other
 // families' come from the device table (FlashBlockBytes).
 constexpr int32_t kBlockBytes16F = 64;       // 32 words

@@ -8,7 +8,7 @@ namespace {
 
 constexpr int kMaxSteps = 4096;
 constexpr int64_t kResetCodeBytes = 8;  // what the host moves into the reset slot
-constexpr uint8_t kOptionNoRelocation = 4;
+constexpr uint8_t kKeepsResetCodeOption = 4;
 
 // PIC16F: 14-bit words, the class in the top two bits. A GOTO carries 11
 // address bits; PCLATH<4:3> give the page. Registers by file address.
@@ -302,7 +302,7 @@ TBootPath JudgeBootPath(const TPICInfo& pic, const std::vector<uint8_t>& flash) 
     return Broken("address 0 runs into the bootloader zone at " + Addr(leg.At) + " without a jump");
   if (leg.End != TEnd::Jump) return Broken(TWalker::Why("address 0", leg));
   const int64_t first = walk.Hex(leg.Target);
-  if ((pic.Options & kOptionNoRelocation) != 0 && leg.Target != entry) {
+  if ((pic.Options & kKeepsResetCodeOption) != 0 && leg.Target != entry) {
     if (first >= zone.FlashEnd)
       return Broken("address 0 jumps past the end of flash at " + Addr(leg.Target));
     if (first < zone.Start)

@@ -11,7 +11,7 @@ namespace vantlebld {
 namespace {
 
 constexpr const char* kPrefix = "virtual PIC: ";
-constexpr uint8_t kOptionNoRelocation = 4;
+constexpr uint8_t kKeepsResetCodeOption = 4;
 constexpr int64_t kResetCodeBytes = 8;      // moved by the host into the reset slot
 constexpr int64_t kResetCodeLook = 16;      // a two-word jump may end beyond them
 constexpr int64_t kSlotFromFile = 4;        // instructions of the slot a HEX file may set
@@ -160,7 +160,7 @@ TWrittenFileCheck CheckWrittenFile(const TPICInfo& pic, const std::string& hexTe
   }
 
   // The moved reset code starts the program where it did at address 0.
-  const bool relocates = (pic.Options & kOptionNoRelocation) == 0;
+  const bool relocates = (pic.Options & kKeepsResetCodeOption) == 0;
   if (relocates && path.Ok) {
     std::vector<uint8_t> resetCode;
     for (int64_t h = 0; h < kResetCodeLook; ++h)
