@@ -19,7 +19,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")"
 ROOT=$(pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
-BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgtest-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-svg-dev libgtest-dev)
 BENCH_PACKAGES=(srecord)
 SCREENSHOT_PACKAGES=(xvfb xauth)
 # The window's tests of real input run once more on a virtual X server.

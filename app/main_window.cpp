@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "app/console.h"
+#include "app/map_window.h"
 #include "app/settings.h"
 #include "app/window_text.h"
 #include "engine/format.h"
@@ -134,6 +135,14 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
 
   connect(ui_->bWriteFlash, &QPushButton::clicked, this, Guarded(&TForm1::bWriteFlashClick));
   connect(ui_->bJustCheckPIC, &QPushButton::clicked, this, Guarded(&TForm1::bJustCheckPICClick));
+  connect(ui_->bMap, &QPushButton::clicked, this, Guarded(&TForm1::bMapClick));
+  connect(ui_->edHexName, &QComboBox::currentTextChanged, this, [this] {
+    Guard([this] {
+      ui_->bMap->setEnabled(!ui_->edHexName->currentText().trimmed().isEmpty());
+      UpdateMap();
+    });
+  });
+  ui_->bMap->setEnabled(false);
   connect(ui_->bAbortSearch, &QPushButton::clicked, this, Guarded(&TForm1::bAbortSearchClick));
   connect(ui_->bBrowse, &QPushButton::clicked, this, Guarded(&TForm1::bBrowseClick));
   connect(ui_->bDumpLogToFile, &QPushButton::clicked, this, Guarded(&TForm1::bDumpLogToFileClick));
@@ -443,7 +452,21 @@ bool TForm1::RunJob(const std::function<TJobResult(const TJobOptions&)>& job) {
     TakeTrayImage(TStatusImage::Error);
   }
   RestoreButtons();
+  UpdateMap();
   return result.Ok;
+}
+
+void TForm1::bMapClick() {
+  if (mapWindow_ == nullptr) mapWindow_ = new TMapWindow(this);
+  mapWindow_->show();
+  mapWindow_->raise();
+  UpdateMap();
+}
+
+void TForm1::UpdateMap() {
+  if (mapWindow_ == nullptr || !mapWindow_->isVisible()) return;
+  mapWindow_->ShowMap(ToStd(ui_->edHexName->currentText().trimmed()), engine_.PICType,
+                      BaudRateOf(ToStd(ui_->ComboBaud->currentText())));
 }
 
 void TForm1::RememberHexFile() {

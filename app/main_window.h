@@ -32,9 +32,11 @@ class QWidget;
 
 namespace Ui {
 class TForm1;
-}
+}  // namespace Ui
 
 namespace vantlebld {
+
+class TMapWindow;
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
@@ -121,6 +123,7 @@ class TForm1 : public QMainWindow {
  public slots:
   void bWriteFlashClick();
   void bJustCheckPICClick();
+  void bMapClick();
   void bAbortSearchClick();
   void bBrowseClick();
   void bDumpLogToFileClick();
@@ -252,6 +255,10 @@ class TForm1 : public QMainWindow {
   QTimer timerStart_;
   QTimer timerEndWait_;
   QSystemTrayIcon* trayIcon_ = nullptr;
+  // The map of the HEX file, once opened; redrawn when the file or the
+  // identified PIC changes.
+  TMapWindow* mapWindow_ = nullptr;
+  void UpdateMap();
   TStatusImage trayImage_ = TStatusImage::Idle;
   std::vector<TStatusImage> trayHistory_;
   int lastSearchDelay_ = 7;

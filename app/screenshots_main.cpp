@@ -17,6 +17,7 @@
 
 #include "app/application.h"
 #include "app/main_window.h"
+#include "app/map_window.h"
 #include "app/settings.h"
 #include "sim/pty_server.h"
 #include "sim/virtual_pic.h"
@@ -125,6 +126,14 @@ int main(int argc, char** argv) {
   });
   answer.start(50);
   form.bWriteFlashClick();
+  // The map of the file on the PIC a check found, a click on Map.
+  ui.cbOfflineCode->setCurrentText("$41");
+  form.bJustCheckPICClick();
+  ui.bMap->click();
+  Settle();
+  if (auto* map = form.findChild<vantlebld::TMapWindow*>();
+      map != nullptr && map->grab().save(outDir + "/map.png"))
+    ++saved;
   std::printf("%d screenshots in %s\n", saved, argv[1]);
-  return saved == 2 * ui.PageControl1->count() + 1 + 5 + 1 ? 0 : 1;
+  return saved == 2 * ui.PageControl1->count() + 1 + 5 + 1 + 1 ? 0 : 1;
 }

@@ -14,14 +14,15 @@ struct CommandSpec {
 };
 
 constexpr CommandSpec kCommands[] = {
-    {"analyze", 1},   {"devices", 0}, {"check", 0},  {"write", 1},
-    {"clear-all", 1}, {"eeprom", 2},  {"config", 2}, {"ports", 0},
+    {"analyze", 1}, {"devices", 0}, {"check", 0}, {"write", 1}, {"clear-all", 1},
+    {"eeprom", 2},  {"config", 2},  {"ports", 0}, {"map", 1},
 };
 
 // Options that take a value.
 const std::set<std::string> kValueOptions = {
-    "piccodes",  "port",    "baud", "id",       "search-seconds", "timeout-ms", "rts-dtr",
-    "stop-bits", "offline", "udp",  "simulate", "reset-signals",  "precodes",
+    "piccodes",   "port",          "baud",      "id",      "search-seconds",
+    "timeout-ms", "rts-dtr",       "stop-bits", "offline", "udp",
+    "simulate",   "reset-signals", "precodes",  "pic",     "svg",
 };
 // Options that stand alone; Values holds them with an empty value.
 const std::set<std::string> kFlagOptions = {"ignore-until-k", "no-eeprom", "force"};
@@ -116,10 +117,17 @@ std::string CliUsage() {
          "  eeprom ADDR VALUE write one EEPROM location\n"
          "  config ADDR VALUE write one configuration location (PIC18, dsPIC30)\n"
          "  ports             list the serial ports, marking those in use as busy\n"
+         "  map FILE          what a write of FILE would leave in the flash: ranges,\n"
+         "                    bootloader zone, reset path, write plan; the model from\n"
+         "                    --pic CODE, or identified over --port/--simulate\n"
          "\n"
          "Write options:\n"
          "  --no-eeprom           write the flash only\n"
          "  --force               write a HEX file that belongs to another PIC family\n"
+         "\n"
+         "Map options:\n"
+         "  --pic CODE            the model by its type code (41h), with no link\n"
+         "  --svg FILE            also draw the map as an SVG picture\n"
          "\n"
          "Link options (every job that talks to the PIC):\n"
          "  --port P              serial port: ttyUSB0, /dev/ttyUSB0, /dev/pts/3, or the\n"

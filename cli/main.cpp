@@ -9,6 +9,7 @@
 #include "cli/boards.h"
 #include "cli/cli_options.h"
 #include "cli/link_job.h"
+#include "cli/map_command.h"
 #include "cli/port_selector.h"
 #include "cli/progress_bar.h"
 #include "cli/text_table.h"
@@ -62,6 +63,7 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJ
       std::cerr << "vantlebld-cli: " << text << '\n';
     });
   }
+  if (o.Command == "map") return RunMap(engine, o, out, report);
   if (o.Command == "ports") {
     const std::vector<std::string> lines = ListPorts(engine);
     for (const auto& line : lines)

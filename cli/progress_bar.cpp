@@ -9,10 +9,6 @@ namespace vantlebld {
 namespace {
 
 constexpr int32_t kBarWidth = 24;
-constexpr int32_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
-// Host side of one exchange besides the wire: the pause after each block
-// and two purges.
-constexpr int64_t kExchangeOverheadMicros = 5500;
 
 std::string MinutesSeconds(int64_t ms) {
   const int64_t s = (ms + 500) / 1000;
@@ -20,12 +16,6 @@ std::string MinutesSeconds(int64_t ms) {
 }
 
 }  // namespace
-
-int64_t ModelBlockMicros(int32_t blockBytes, int32_t baud) {
-  if (baud <= 0) return kExchangeOverheadMicros;
-  const int64_t wireBytes = int64_t{blockBytes} + 1;  // the block and its answer
-  return wireBytes * kBitsPerByte * 1000000 / baud + kExchangeOverheadMicros;
-}
 
 std::string FormatProgressLine(int32_t percent, int32_t written, int32_t total, int64_t elapsedMs,
                                int64_t etaMs) {

@@ -7,12 +7,9 @@
 #include <functional>
 #include <string>
 
-namespace vantlebld {
+#include "engine/memory_map.h"  // ModelBlockMicros: the time a block costs
 
-// What one exchange costs on the wire: the block at 10 bits per byte, the
-// one-byte answer, and the host's fixed pause and purges between blocks.
-// The firmware's own write time is unknown before the first answer.
-int64_t ModelBlockMicros(int32_t blockBytes, int32_t baud);
+namespace vantlebld {
 
 // "[#########-----------]  45%  123/273 blocks  0:02 elapsed  ETA 0:03"
 std::string FormatProgressLine(int32_t percent, int32_t written, int32_t total, int64_t elapsedMs,

@@ -7,9 +7,12 @@
 #include <QProcess>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSvgRenderer>
+#include <QSvgWidget>
 #include <QTimer>
 #include <array>
 
+#include "app/map_window.h"
 #include "tests/app/window_fixture.h"
 
 namespace vantlebld {
@@ -279,6 +282,32 @@ TEST_F(MainWindowTest, PagesFitTheDesignSize) {
     for (const QScrollArea* area : ui().PageControl1->currentWidget()->findChildren<QScrollArea*>())
       EXPECT_FALSE(area->horizontalScrollBar()->isVisible()) << area->objectName().toStdString();
   }
+}
+
+// Map, once a HEX file is typed: its window draws the file on the model
+// picked there (the table's first, a 16F, refuses PIC18 code) until a job
+// identifies the PIC, then on that one.
+TEST_F(MainWindowTest, MapDrawsTheFileOnThePickedThenTheIdentifiedPic) {
+  Start().show();
+  ui().edHexName->setCurrentText("");
+  EXPECT_FALSE(ui().bMap->isEnabled());
+  QTest::keyClicks(ui().edHexName, kHex);
+  ASSERT_TRUE(ui().bMap->isEnabled());
+  QTest::mouseClick(ui().bMap, Qt::LeftButton);
+  auto* map = form_->findChild<TMapWindow*>();
+  ASSERT_TRUE(map != nullptr);
+  EXPECT_TRUE(map->isVisible());
+  EXPECT_TRUE(map->Status()->text().startsWith("A write would be refused: HEX file holds PIC18"))
+      << map->Status()->text().toStdString();
+  QTest::keyClicks(map->Model(), "$41");
+  EXPECT_TRUE(map->Model()->currentText().startsWith("$41"));
+  EXPECT_EQ(map->Status()->text(), kHex);
+  EXPECT_TRUE(map->Picture()->renderer()->isValid());
+  Offline("$42");
+  Run(false, "");
+  EXPECT_TRUE(map->Model()->currentText().startsWith("$42"))
+      << map->Model()->currentText().toStdString();
+  EXPECT_EQ(map->Status()->text(), kHex);
 }
 
 }  // namespace

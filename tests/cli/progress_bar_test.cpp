@@ -29,9 +29,9 @@ TEST(ProgressBar, LineShowsBarPercentCountsAndRoundedTimes) {
 }
 
 TEST(ProgressBar, ModelIsWireTimeOfBlockAndAnswerPlusPause) {
-  EXPECT_EQ(ModelBlockMicros(68, 115200), 69 * 10 * 1000000 / 115200 + 5500);  // 11489
-  EXPECT_EQ(ModelBlockMicros(250, 1), 2510005500);                             // no 32-bit overflow
-  EXPECT_EQ(ModelBlockMicros(68, -9600), 5500);
+  EXPECT_EQ(ModelBlockMicros(68, 115200), 69 * 10 * 1000000 / 115200 + 5100);  // 11089
+  EXPECT_EQ(ModelBlockMicros(250, 1), 2510005100);                             // no 32-bit overflow
+  EXPECT_EQ(ModelBlockMicros(68, -9600), 5100);
 }
 
 // Whatever time passes, the first line's elapsed time and estimate add up

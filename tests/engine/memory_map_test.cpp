@@ -1,0 +1,87 @@
+// The memory map of an example on one PIC of each family, against the
+// device table's fields worked out by hand: zone = bytes per instruction ×
+// (erase page × bootloader pages + slot instructions), from the top of
+// flash; the entry the slot's instructions later. And a file a write would
+// refuse, with the address it collides at.
+#include "engine/memory_map.h"
+
+#include <algorithm>
+
+#include "tests/engine/engine_fixture.h"
+
+namespace vantlebld::test {
+namespace {
+
+class MemoryMapTest : public EngineFixture {
+ protected:
+  void SetUp() override { LoadTable(); }
+};
+
+TEST_F(MemoryMapTest, ZoneSlotEntryAndResetPathOfEachFamily) {
+  const struct {
+    uint8_t code;
+    const char* example;
+    std::vector<std::string> lines;  // in this order, others between them
+  } cases[] = {
+      // 16F877A: 2 × (4 × 56 + 32) = 512 bytes from 16384: HEX 3E00h, word
+      // 1F00h; entry 32 words later, 1F20h. The file starts CLRF PCLATH,
+      // GOTO 100h.
+      {0x32,
+       "pic16f877a_blink",
+       {"device: PIC16F877A (type 32h), PIC16F, flash 16384 bytes",
+        "bootloader zone: from 001F00h, 512 bytes; reset slot 001F00h, 8 bytes; entry 001F20h",
+        "  000000h: MOVLW 1Fh", "  000001h: MOVWF PCLATH",
+        "  000002h: GOTO 1F20h  -> bootloader entry", "  001F00h: CLRF PCLATH",
+        "  001F01h: GOTO 0100h  -> your program"}},
+      // 18F252: 2 × (32 × 8 + 4) = 520 bytes from 32768: 7DF8h, entry 7E00h.
+      {0x41,
+       "pic18f252_blink",
+       {"bootloader zone: from 007DF8h, 520 bytes; reset slot 007DF8h, 8 bytes; entry 007E00h",
+        "  000000h: GOTO 07E00h  -> bootloader entry", "  007DF8h: GOTO 00100h  -> your program"}},
+      // dsPIC30F4013: 4 × (32 × 8 + 32) = 1152 bytes from 65536: HEX FB80h,
+      // program 7DC0h; entry 32 instructions later, 7E00h.
+      {0x73,
+       "dspic30f4013_blink",
+       {"bootloader zone: from 007DC0h, 1152 bytes; reset slot 007DC0h, 8 bytes; entry 007E00h",
+        "  000000h: GOTO 007E00h  -> bootloader entry",
+        "  007DC0h: GOTO 000100h  -> your program"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.example);
+    const TMemoryMap map = MapHexFile(c.code, Example(c.example), 115200, true);
+    EXPECT_FALSE(map.Refused) << map.Reason;
+    const std::vector<std::string> lines = MapLines(map);
+    auto at = lines.begin();
+    for (const std::string& wanted : c.lines) {
+      at = std::find(at, lines.end(), wanted);
+      ASSERT_NE(at, lines.end()) << wanted << "\n" << testing::PrintToString(lines);
+    }
+    // The ranges cover the flash from 0 to its end without a gap.
+    int64_t next = 0;
+    for (const TMapRange& r : map.Ranges) {
+      EXPECT_EQ(r.Start, next);
+      next = r.End;
+    }
+    EXPECT_EQ(next, map.FlashBytes);
+    EXPECT_GT(map.Plan.Blocks, 0);
+  }
+}
+
+TEST_F(MemoryMapTest, AFileIntoTheZoneIsRefusedAtItsAddress) {
+  // PIC18F252: a GOTO at 0 and one word at the entry, 7E00h.
+  const std::string file =
+      dir.Write("into_zone.hex", HexRecord(0, 0, {0x80, 0xEF, 0x00, 0xF0}) + "\n" +
+                                     HexRecord(0x7E00, 0, {0x12, 0x34}) + "\n" + kHexEnd + "\n");
+  const TMemoryMap map = MapHexFile(0x41, file, 115200, true);
+  EXPECT_TRUE(map.Refused);
+  EXPECT_EQ(map.Reason, "Overwriting bootloader denied");
+  EXPECT_EQ(map.Collision, 0x7E00);
+  const std::vector<std::string> lines = MapLines(map);
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "  007E00h..007FFFh  bootloader zone  512 bytes  <- 007E00h collides"),
+            lines.end())
+      << testing::PrintToString(lines);
+}
+
+}  // namespace
+}  // namespace vantlebld::test
