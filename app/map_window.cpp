@@ -31,6 +31,9 @@ TMapWindow::TMapWindow(QWidget* parent)
   TVantleBootloader table;  // the process's device table, read once
   for (const std::string& line : table.PicCodeList())
     model_->addItem(QString::fromStdString(line));
+  // Until a job identifies the PIC, the user names it.
+  model_->setCurrentIndex(-1);
+  model_->setPlaceholderText("Choose the PIC");
   model_->setToolTip("The PIC the map is drawn for");
   status_->setWordWrap(true);
   auto* layout = new QVBoxLayout(this);

@@ -284,9 +284,9 @@ TEST_F(MainWindowTest, PagesFitTheDesignSize) {
   }
 }
 
-// Map, once a HEX file is typed: its window draws the file on the model
-// picked there (the table's first, a 16F, refuses PIC18 code) until a job
-// identifies the PIC, then on that one.
+// Map, once a HEX file is typed: its window asks for the model and draws
+// the file on the one picked there until a job identifies the PIC, then on
+// that one.
 TEST_F(MainWindowTest, MapDrawsTheFileOnThePickedThenTheIdentifiedPic) {
   Start().show();
   ui().edHexName->setCurrentText("");
@@ -297,8 +297,11 @@ TEST_F(MainWindowTest, MapDrawsTheFileOnThePickedThenTheIdentifiedPic) {
   auto* map = form_->findChild<TMapWindow*>();
   ASSERT_TRUE(map != nullptr);
   EXPECT_TRUE(map->isVisible());
+  EXPECT_EQ(map->Status()->text(), "Choose the PIC");
+  QTest::keyClicks(map->Model(), "$31");  // a 16F: PIC18 code is refused
   EXPECT_TRUE(map->Status()->text().startsWith("A write would be refused: HEX file holds PIC18"))
       << map->Status()->text().toStdString();
+  QTest::qWait(QApplication::keyboardInputInterval() + 50);  // a new search in the box
   QTest::keyClicks(map->Model(), "$41");
   EXPECT_TRUE(map->Model()->currentText().startsWith("$41"));
   EXPECT_EQ(map->Status()->text(), kHex);

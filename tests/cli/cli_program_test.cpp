@@ -108,6 +108,12 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
       {{"write", Example("dspic30f3014_blink8m"), "--simulate", "71h"}, 3,
        "...\n      HEX file has code past the end of flash, at 06000h\n",
        "vantlebld-cli: HEX file has code past the end of flash, at 06000h\n"},
+      // The map of a PIC found over the link; one of a file a write refuses.
+      {{"map", Example("pic18f252_blink"), "--simulate", "41h"}, 0,
+       "...\n  007DF8h: GOTO 00100h  -> your program\n"},
+      {{"map", Example("dspic30f3014_blink8m"), "--pic", "71h"}, 3,
+       "...\nrefused: HEX file has code past the end of flash, at 06000h\n",
+       "vantlebld-cli: HEX file has code past the end of flash, at 06000h\n"},
       // clang-format on
   };
   for (const auto& c : cases) {
