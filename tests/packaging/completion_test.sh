@@ -36,7 +36,7 @@ completes() { expect "\"$1\"" "$(candidates "$1")" "$2"; }
 
 expect "registration" "$(complete -p vantlebld-cli 2>&1)" "complete -F _vantlebld_cli vantlebld-cli"
 
-# Commands (analyze devices check write clear-all eeprom config ports), after
+# Commands (analyze devices check write clear-all eeprom config ports map), after
 # an option's value too.
 completes "vantlebld-cli w" "write"
 completes "vantlebld-cli --port /dev/ttyUSB0 e" "eeprom"
