@@ -197,8 +197,24 @@ TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bo
     map.Plan.WireBytes += length;
     micros += ModelBlockMicros(length, baud);
   };
-  engine.OnLog = [&](TVantleBootloader&, uint8_t, const std::string& text) {
-    if (text.starts_with("WARNING")) map.Warnings.push_back(text);
+  // The relocation's warnings, its repairs appended to them, and the
+  // branches it made absolute.
+  bool lastWasWarning = false;
+  engine.OnLog = [&](TVantleBootloader&, uint8_t flags, const std::string& text) {
+    const bool append = (flags & LogAppend) != 0 && lastWasWarning;
+    if (append) map.Warnings.back() += " " + text;
+    const size_t absolute = text.find(" made absolute");
+    if (text.starts_with("WARNING: ")) {
+      map.Warnings.push_back(text.substr(9));
+    } else if (text.starts_with("GOTO not found")) {
+      map.Warnings.push_back(text);
+    } else if (absolute != std::string::npos) {
+      map.Warnings.push_back(text.substr(text.find_first_not_of(' ')));
+    } else {
+      lastWasWarning = append;
+      return;
+    }
+    lastWasWarning = true;
   };
   TJobOptions o;
   o.Baud = baud;
@@ -272,7 +288,7 @@ std::vector<std::string> MapLines(const TMemoryMap& m) {
     }
   }
   for (const std::string& w : m.Warnings)
-    out.push_back("warning: " + (w.starts_with("WARNING: ") ? w.substr(9) : w));
+    out.push_back("relocation: " + w);
   if (!m.EEPROM.empty()) {
     out.push_back(Format("EEPROM: %zu bytes, offsets %03llXh..%03llXh", m.EEPROM.size(),
                          static_cast<unsigned long long>(m.EEPROM.begin()->first),

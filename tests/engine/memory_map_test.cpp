@@ -67,6 +67,29 @@ TEST_F(MemoryMapTest, ZoneSlotEntryAndResetPathOfEachFamily) {
   }
 }
 
+// What the relocation did to the reset code, in the map: a 16F GOTO 100h
+// without PCLATH set gets CLRF PCLATH before it; a PIC18 BRA 400h from
+// address 0 becomes GOTO 400h in the slot.
+TEST_F(MemoryMapTest, RelocationWarningsAndRepairsAreShown) {
+  const struct {
+    uint8_t code;
+    std::string hex;
+    std::string line;
+  } cases[] = {
+      {0x32, HexRecord(0, 0, {0x00, 0x29}),
+       "relocation: PCLATH not fully initialised before GOTO!  ... sucessfully repaired."},
+      {0x41, HexRecord(0, 0, {0xFF, 0xD1}),
+       "relocation: BRA at 000000h made absolute: GOTO 000400h"},
+  };
+  for (const auto& c : cases) {
+    const TMemoryMap map =
+        MapHexFile(c.code, dir.Write("reset.hex", c.hex + "\n" + kHexEnd + "\n"), 115200, true);
+    const std::vector<std::string> lines = MapLines(map);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end())
+        << testing::PrintToString(lines);
+  }
+}
+
 TEST_F(MemoryMapTest, AFileIntoTheZoneIsRefusedAtItsAddress) {
   // PIC18F252: a GOTO at 0 and one word at the entry, 7E00h.
   const std::string file =
