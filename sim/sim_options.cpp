@@ -13,7 +13,7 @@ const std::set<std::string> kValueOptions = {
     "code",       "piccodes",     "link",      "export-hex",   "baud-pace",
     "write-ms",   "listen-after", "id",        "nak",          "drop",
     "rubbish-at", "silent-from",  "hangup-at", "answer-delay", "garbage-before-id",
-    "stream",
+    "stream",     "reset-codes",
 };
 const std::set<std::string> kFlagOptions = {"echo", "no-answer", "run-after-write", "run-program",
                                             "help"};
@@ -21,6 +21,7 @@ const std::set<std::string> kFlagOptions = {"echo", "no-answer", "run-after-writ
 constexpr int64_t kMaxMs = 3'600'000;
 constexpr int64_t kMaxBaud = 10'000'000;
 constexpr int64_t kMaxStreamRate = 10'000'000;
+constexpr size_t kMaxResetCodes = 10;
 
 int64_t Number(const std::string& name, const std::string& text, int64_t min, int64_t max) {
   const auto value = ParseNumber(text);
@@ -84,6 +85,20 @@ void Apply(TSimCommandLine& c, const std::string& name, const std::string& value
     c.Options.RunProgramAtStart = true;
   } else if (name == "stream") {
     c.Options.StreamRate = static_cast<int32_t>(Number(name, value, 1, kMaxStreamRate));
+  } else if (name == "reset-codes") {
+    // The bytes as the host's pre-codes are written: numbers between
+    // blanks, commas or semicolons, at most ten, up to the first word that
+    // is no number.
+    c.Options.ResetCodes.clear();
+    size_t pos = 0;
+    int32_t code = 0;
+    while (ReadNextInt(value, pos, code, false)) {
+      if (code < 0 || code > 255 || c.Options.ResetCodes.size() == kMaxResetCodes)
+        throw TSimUsageError("--reset-codes needs one to ten bytes, not \"" + value + "\"");
+      c.Options.ResetCodes += static_cast<char>(code);
+    }
+    if (c.Options.ResetCodes.empty())
+      throw TSimUsageError("--reset-codes needs one to ten bytes, not \"" + value + "\"");
   } else if (name == "help") {
     c.Help = true;
   }
@@ -121,6 +136,8 @@ TSimCommandLine ParseSimCommandLine(const std::vector<std::string>& args) {
   if (!hasCode && !c.Help) throw TSimUsageError("--code is missing");
   if (c.Options.StreamRate > 0 && !RunsProgram(c.Options))
     throw TSimUsageError("--stream needs --run-after-write or --run-program");
+  if (!c.Options.ResetCodes.empty() && !RunsProgram(c.Options))
+    throw TSimUsageError("--reset-codes needs --run-after-write or --run-program");
   return c;
 }
 
@@ -163,6 +180,10 @@ std::string SimUsage() {
          "  --stream RATE             the program also sends RATE bytes per second (1 to\n"
          "                            10000000): lines \"NNNNNN \" + 48 characters tracing a\n"
          "                            sine from 20h to 7Eh + CR LF, numbered from 000000\n"
+         "  --reset-codes CODES       the program's remote reset: on these bytes in a row\n"
+         "                            (\"128 80h\", as the host's pre-codes) it restarts\n"
+         "                            into the bootloader, which answers the activation\n"
+         "                            byte again\n"
          "\n"
          "Numbers: decimal, or hexadecimal as 41h, $41 or 0x41.\n"
          "Exit codes: 0 done, 1 bad command line or unknown code, 2 the host made errors\n"

@@ -31,6 +31,15 @@ std::vector<TSimAnswer> TVirtualPic::Receive(uint8_t byte, int64_t nowMs) {
   Advance(nowMs);
   if (programRunning_) {
     ++stats_.ProgramBytes;
+    const std::string& codes = options_.ResetCodes;
+    if (!codes.empty()) {
+      programTail_ += static_cast<char>(byte);
+      if (programTail_.size() > codes.size()) programTail_.erase(0, 1);
+      if (programTail_ == codes) {
+        RestartBootloader(nowMs);
+        return {};
+      }
+    }
     return {{std::string(1, static_cast<char>(byte)), 0, false}};
   }
   std::vector<TSimAnswer> out = Bootload(byte, nowMs);
@@ -50,6 +59,19 @@ int64_t TVirtualPic::ProgramStartMs() const {
 void TVirtualPic::Advance(int64_t nowMs) {
   const int64_t start = ProgramStartMs();
   if (start >= 0 && nowMs >= start) programRunning_ = true;
+}
+
+void TVirtualPic::RestartBootloader(int64_t nowMs) {
+  // The memories stay; the bootloader listens again from the start.
+  ++stats_.RemoteResets;
+  programRunning_ = false;
+  identified_ = false;
+  programTail_.clear();
+  block_.clear();
+  lineBytes_ = 0;
+  blockLength_ = 0;
+  catchingUp_ = false;
+  quietFromMs_ = nowMs;
 }
 
 void TVirtualPic::HostClosed() {

@@ -15,7 +15,8 @@
 // the job has ended: after the activation byte was answered, either the
 // host closed the port, or it sent blocks and then left the line quiet for
 // kRunAfterIdleMs. From then on every byte is echoed (user_program.h has
-// the stream the server adds) until the next reset.
+// the stream the server adds) until the next reset: a real one, or the
+// remote reset of ResetCodes.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +55,10 @@ struct TSimOptions {
   bool RunAfterWrite = false;      // run the written program once the job has ended
   bool RunProgramAtStart = false;  // run it from the reset, without a bootloader job
   int32_t StreamRate = 0;          // bytes per second the program sends; 0: none
+  // The remote reset the program understands: on these bytes in a row it
+  // restarts into the bootloader, which then answers the activation byte
+  // again as after a reset. Empty: none.
+  std::string ResetCodes;
 };
 
 // Whether the options let a program run at all: then the server keeps
@@ -79,6 +84,7 @@ struct TSimStats {
   int32_t ActivationBytes = 0;       // bytes received while listening, answered or not
   int32_t BytesBeforeListening = 0;  // bytes that came before ListenAfterMs
   int32_t ProgramBytes = 0;          // bytes the program received (and echoed)
+  int32_t RemoteResets = 0;          // restarts into the bootloader on the reset codes
   std::vector<std::string> HostErrors;
 };
 
@@ -126,6 +132,7 @@ class TVirtualPic {
 
  private:
   std::vector<TSimAnswer> Bootload(uint8_t byte, int64_t nowMs);
+  void RestartBootloader(int64_t nowMs);
   void TakeBlockByte(uint8_t byte, int64_t nowMs, std::vector<TSimAnswer>& out);
   void CompleteBlock(std::vector<TSimAnswer>& out);
 
@@ -137,6 +144,8 @@ class TVirtualPic {
   bool identified_ = false;
   bool hungUp_ = false;
   bool programRunning_ = false;
+  // The program's last bytes, as many as there are reset codes.
+  std::string programTail_;
   // The bootloader's last byte in or out: the later of the last byte
   // received and the last answer it caused.
   int64_t quietFromMs_ = 0;

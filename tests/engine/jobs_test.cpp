@@ -223,6 +223,26 @@ TEST_F(JobsTest, EveryModelAndJobOverAVirtualPic) {
   }
 }
 
+// The edit-build-flash loop: the written program runs once the port is
+// closed; the next write's pre-codes reset it into its bootloader, and the
+// new file lands as the PIC's own decoders judge it.
+TEST_F(JobsTest, TheNextWriteResetsTheRunningProgramWithItsPreCodes) {
+  Attach(0x41, {.RunAfterWrite = true, .ResetCodes = std::string("\x80\x12", 2)});
+  text = kGoto18;
+  TJobOptions o = Options();
+  ASSERT_TRUE(Run({kWrite, 0x41}, o).Ok);
+  engine.Disconnect();
+  ASSERT_TRUE(pic->ProgramRunning());
+  text = kBra18;
+  EXPECT_FALSE(Run({kWrite, 0x41}, o).Ok);  // without the pre-codes the program only echoes
+  o.PreCodes = "128 12h";
+  ASSERT_TRUE(Run({kWrite, 0x41}, o).Ok);
+  EXPECT_EQ(pic->Stats().RemoteResets, 1);
+  const TWrittenFileCheck check =
+      CheckWrittenFile(info, text, pic->Flash(), pic->EEPROM(), true, false);
+  EXPECT_TRUE(check.Ok) << testing::PrintToString(check.Lines);
+}
+
 // --- The block exchange ---
 
 constexpr uint8_t kBlockLine = LogIndent3 | LogDetail;

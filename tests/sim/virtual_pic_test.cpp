@@ -112,18 +112,35 @@ TEST(VirtualPic, BlocksLandWhereAHexFileHasThemOrAreHostErrors) {
   }
 }
 
+// The program's remote reset: it echoes until the reset codes arrive in a
+// row, then the bootloader answers the activation byte again and takes
+// blocks; a code alone is only echoed.
+TEST(VirtualPic, ResetCodesRestartTheBootloader) {
+  TVirtualPic pic(0x41, TablePic(0x41),
+                  {.RunProgramAtStart = true, .ResetCodes = std::string("\x80\x12", 2)});
+  EXPECT_EQ(Send(pic, {'a', 0x80, 'b', 0x12}, 0), std::string("a\x80"
+                                                              "b\x12",
+                                                              4));
+  EXPECT_EQ(Send(pic, {0x80, 0x12}, 1), "\x80");
+  EXPECT_FALSE(pic.ProgramRunning());
+  EXPECT_EQ(pic.Stats().RemoteResets, 1);
+  EXPECT_EQ(Send(pic, {kId}, 2), "AK");
+  EXPECT_EQ(Send(pic, FlashBlock(pic.Pic(), 0x100, Bytes(UnitBytes(pic.Pic()), 0x11)), 3), "K");
+}
+
 // vantlebld-sim's command line: both value forms, the number notations and
 // what is refused. The line faults themselves are played against the
 // host's recovery in tests/engine/jobs_test.cpp, the program's stream in
 // pty_server_test.cpp.
 TEST(SimCommandLine, ReadsValuesAfterASpaceOrAnEqualsSignInAnyNumberNotation) {
-  const TSimCommandLine c =
-      ParseSimCommandLine({"--code", "41h", "--piccodes=t.ini", "--baud-pace", "0x1C200", "--drop",
-                           "3@0Ah", "--run-after-write", "--stream=10000000"});
+  const TSimCommandLine c = ParseSimCommandLine({"--code", "41h", "--piccodes=t.ini", "--baud-pace",
+                                                 "0x1C200", "--drop", "3@0Ah", "--run-after-write",
+                                                 "--stream=10000000", "--reset-codes", "128, 12h"});
   EXPECT_EQ(std::tuple(c.Code, c.PicCodes, c.BaudPace, c.Options.StreamRate),
             std::tuple(0x41, "t.ini", 115200, 10'000'000));
   EXPECT_EQ(std::pair(c.Options.Faults.DropBytes, c.Options.Faults.DropBlock), std::pair(3, 10));
   EXPECT_TRUE(c.Options.RunAfterWrite && !c.Options.RunProgramAtStart);
+  EXPECT_EQ(c.Options.ResetCodes, std::string("\x80\x12", 2));
   EXPECT_EQ(ParseSimCommandLine({"--code", "41"}).Code, 41);  // plain digits are decimal
 }
 
@@ -134,6 +151,8 @@ TEST(SimCommandLine, RefusesWhatCannotBeRun) {
       {"--code", "100h"},
       {"--code", "41", "--stream", "100"},  // nothing runs the stream
       {"--code", "41", "--run-after-write", "--stream", "10000001"},
+      {"--code", "41", "--reset-codes", "128"},  // no program to reset
+      {"--code", "41", "--run-program", "--reset-codes", "256"},
   };
   for (const auto& args : alone)
     EXPECT_THROW(ParseSimCommandLine(args), TSimUsageError);
