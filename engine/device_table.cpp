@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "engine/format.h"
+#include "engine/pic_instructions.h"
 #include "engine/text_lines.h"
 #include "engine/user_text.h"
 #include "engine/vantlebld_comm.h"
@@ -25,7 +26,6 @@ constexpr size_t kFieldCount = 11;
 constexpr int64_t kMaxFlashSize = 16 * 1024 * 1024;
 // The reset slot holds 8 HEX bytes; a zone smaller than that has no room
 // for it.
-constexpr int64_t kResetSlotBytes = 8;
 // The dsPIC33 block carries its byte count in 16 bits.
 constexpr int64_t kDsPIC33MaxBlockBytes = 0xFFFF;
 

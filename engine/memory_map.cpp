@@ -5,6 +5,7 @@
 #include "engine/format.h"
 #include "engine/jobs.h"
 #include "engine/link.h"
+#include "engine/pic_instructions.h"
 
 namespace vantlebld {
 
@@ -15,9 +16,7 @@ constexpr int32_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 // block and two purges (measured against paced virtual PICs of every
 // family: bench_map_estimate).
 constexpr int64_t kExchangeOverheadMicros = 5100;
-// The reset code moved into the slot: four 16F/PIC18 words or two dsPIC
-// instructions.
-constexpr int64_t kSlotBytes = 8;
+constexpr int64_t kSlotBytes = kResetSlotBytes;
 
 const char* FamilyName(uint8_t family) {
   switch (family) {
@@ -74,27 +73,27 @@ class TDisassembler {
 
   std::string Decode16F(int64_t a, int64_t& target) {
     const uint32_t w = Word(a) & 0x3FFF;
-    if ((w & 0x3800) == 0x2800) {
+    if ((w & k16FGotoMask) == k16FGoto) {
       // GOTO takes its two page bits from PCLATH.
       const uint32_t page = pclath_ >= 0 ? (static_cast<uint32_t>(pclath_) & 0x18) << 8 : 0;
-      target = page | (w & 0x7FF);
+      target = page | (w & k16FGotoAddressMask);
       return Format("GOTO %04Xh", static_cast<unsigned>(target));
     }
-    if ((w & 0x3C00) == 0x3000) {
+    if ((w & k16FMovlwMask) == k16FMovlw) {
       w_ = static_cast<int32_t>(w & 0xFF);
       return Format("MOVLW %02Xh", w & 0xFF);
     }
-    if (w == 0x008A) {
+    if (w == k16FMovwfPclath) {
       pclath_ = w_;
       return "MOVWF PCLATH";
     }
-    if (w == 0x018A) {
+    if (w == k16FClrfPclath) {
       pclath_ = 0;
       return "CLRF PCLATH";
     }
-    if ((w & 0x3C7F) == 0x140A || (w & 0x3C7F) == 0x100A) {
+    if ((w & k16FBitOpMask) == k16FBsfPclath || (w & k16FBitOpMask) == k16FBcfPclath) {
       const int bit = static_cast<int>((w >> 7) & 7);
-      const bool set = (w & 0x0400) != 0;
+      const bool set = (w & k16FBitOpMask) == k16FBsfPclath;
       if (pclath_ >= 0) pclath_ = set ? pclath_ | 1 << bit : pclath_ & ~(1 << bit);
       return Format("%s PCLATH,%d", set ? "BSF" : "BCF", bit);
     }
@@ -105,11 +104,11 @@ class TDisassembler {
 
   std::string Decode18F(int64_t a, int64_t& target) {
     const uint32_t w = Word(a);
-    if ((w & 0xFF00) == 0xEF00 && (Word(a + 2) & 0xF000) == 0xF000) {
+    if ((w & k18FGotoMask) == k18FGoto1 && (Word(a + 2) & 0xF000) == k18FGoto2) {
       target = 2 * ((w & 0xFF) | (Word(a + 2) & 0xFFF) << 8);
       return Format("GOTO %05Xh", static_cast<unsigned>(target));
     }
-    if ((w & 0xF800) == 0xD000) {
+    if ((w & k18FBraMask) == k18FBra) {
       const int32_t n = static_cast<int32_t>(w & 0x7FF) - ((w & 0x400) != 0 ? 0x800 : 0);
       target = a + 2 + 2 * int64_t{n};
       return Format("BRA %05Xh", static_cast<unsigned>(target));
@@ -122,12 +121,12 @@ class TDisassembler {
   std::string DecodeDs(int64_t a, int64_t& target) {
     const uint32_t i = Byte(a) | Byte(a + 1) << 8 | Byte(a + 2) << 16;
     const int64_t pc = map_.ProgramAddress(a);
-    if ((i >> 16) == 0x04) {
+    if ((i >> 16) == kDsGotoOpcode) {
       const uint32_t high = (Byte(a + 4) | Byte(a + 5) << 8 | Byte(a + 6) << 16) & 0x7F;
       target = (i & 0xFFFE) | int64_t{high} << 16;
       return Format("GOTO %06Xh", static_cast<unsigned>(target));
     }
-    if ((i >> 16) == 0x37) {
+    if ((i >> 16) == kDsBra) {
       const int32_t n = static_cast<int16_t>(i & 0xFFFF);
       target = pc + 2 + 2 * int64_t{n};
       return Format("BRA %06Xh", static_cast<unsigned>(target));

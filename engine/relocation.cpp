@@ -4,6 +4,7 @@
 // HEX file that reaches into the bootloader's own code is refused.
 #include "engine/assert.h"
 #include "engine/format.h"
+#include "engine/pic_instructions.h"
 #include "engine/vantlebld_comm.h"
 
 namespace vantlebld {
@@ -11,22 +12,7 @@ namespace vantlebld {
 namespace {
 
 constexpr int kData = 0;
-constexpr int32_t kSlotBytes = 8;  // four 16F/18F words or two dsPIC instructions
-
-// 14-bit PIC16F instructions.
-constexpr uint16_t k16FGotoMask = 0x3800, k16FGoto = 0x2800;
-constexpr uint16_t k16FPclathWholeMask = 0x3EFF, k16FPclathWhole = 0x008A;  // MOVWF/CLRF PCLATH
-constexpr uint16_t k16FPclathBitMask = 0x3BFF;                              // BCF/BSF PCLATH,b
-constexpr uint16_t k16FPclathBit3 = 0x118A, k16FPclathBit4 = 0x120A;
-constexpr uint16_t k16FHarmlessMask = 0x3F9F;  // NOP in any of its forms
-constexpr uint16_t k16FClrfPclath = 0x018A;
-constexpr uint16_t k16FMovlw = 0x3000;
-constexpr uint16_t k16FMovwfPclath = 0x008A;
-constexpr uint16_t k16FGotoAddressMask = 0x07FF;
-// PIC18 GOTO: two words, EFkk then Fkkk.
-constexpr uint16_t k18FGotoMask = 0xFF00, k18FGoto1 = 0xEF00, k18FGoto2 = 0xF000;
-// dsPIC GOTO: 04kkkk then 0000kk, each in a 4-byte HEX group.
-constexpr uint8_t kDsGotoOpcode = 0x04;
+constexpr int32_t kSlotBytes = kResetSlotBytes;
 
 }  // namespace
 
@@ -171,17 +157,6 @@ void TVantleBootloader::Prepare16FAfter() {
 }
 
 namespace {
-
-// PIC18 relative branches: BRA and RCALL carry 11 signed bits, the
-// conditional branches (BC, BN, BNC, BNN, BNOV, BNZ, BOV, BZ) 8.
-constexpr uint16_t k18FBraMask = 0xF800, k18FBra = 0xD000, k18FRcall = 0xD800;
-constexpr uint16_t k18FCondMask = 0xF800, k18FCond = 0xE000;
-// dsPIC: BRA and RCALL carry a signed 16-bit instruction offset; the
-// conditional BRA forms fill opcodes 30h..3Fh (37h is the unconditional
-// one) and 0Ch..0Fh.
-constexpr uint8_t kDsBra = 0x37, kDsRcall = 0x07;
-constexpr uint8_t kDsCondFirst = 0x30, kDsCondLast = 0x3F;
-constexpr uint8_t kDsCondAccFirst = 0x0C, kDsCondAccLast = 0x0F;
 
 bool Is18FGoto(uint16_t w) {
   return (w & k18FGotoMask) == k18FGoto1;
