@@ -15,7 +15,7 @@ struct CommandSpec {
 
 constexpr CommandSpec kCommands[] = {
     {"analyze", 1}, {"devices", 0}, {"check", 0}, {"write", 1}, {"clear-all", 1},
-    {"eeprom", 2},  {"config", 2},  {"ports", 0}, {"map", 1},
+    {"eeprom", 2},  {"config", 2},  {"ports", 0}, {"map", 1},   {"monitor", 0},
 };
 
 // Options that take a value.
@@ -25,7 +25,7 @@ const std::set<std::string> kValueOptions = {
     "simulate",   "reset-signals", "precodes",  "pic",     "svg",
 };
 // Options that stand alone; Values holds them with an empty value.
-const std::set<std::string> kFlagOptions = {"ignore-until-k", "no-eeprom", "force"};
+const std::set<std::string> kFlagOptions = {"ignore-until-k", "no-eeprom", "force", "monitor"};
 
 const CommandSpec* FindCommand(const std::string& name) {
   for (const auto& c : kCommands) {
@@ -120,10 +120,17 @@ std::string CliUsage() {
          "  map FILE          what a write of FILE would leave in the flash: ranges,\n"
          "                    bootloader zone, reset path, write plan; the model from\n"
          "                    --pic CODE, or identified over --port/--simulate\n"
+         "  monitor           a plain terminal on --port: the PIC's bytes to stdout, typed\n"
+         "                    bytes to the PIC (Enter as --eol); Ctrl+] ends it\n"
          "\n"
          "Write options:\n"
          "  --no-eeprom           write the flash only\n"
          "  --force               write a HEX file that belongs to another PIC family\n"
+         "  --monitor             after WRITE OK keep the port open as the monitor command\n"
+         "\n"
+         "Monitor options:\n"
+         "  --monitor-baud N      switch the link to the program's baud rate first\n"
+         "  --eol cr|lf|crlf      what Enter sends (cr)\n"
          "\n"
          "Map options:\n"
          "  --pic CODE            the model by its type code (41h), with no link\n"

@@ -10,6 +10,7 @@
 #include "cli/cli_options.h"
 #include "cli/link_job.h"
 #include "cli/map_command.h"
+#include "cli/monitor.h"
 #include "cli/port_selector.h"
 #include "cli/progress_bar.h"
 #include "cli/text_table.h"
@@ -49,7 +50,19 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJ
     CheckJobArguments(o);
     JobOptionsFrom(o);
     std::vector<TBoardPlan> boards = PlanBoards(o);
-    if (boards.size() == 1) return RunOneBoard(engine, o, boards.front(), bar, report);
+    if (o.Has("monitor") && (o.Command != "write" || boards.size() != 1 ||
+                             boards.front().Port.empty() || boards.front().Simulation))
+      throw CliUsageError("--monitor works with write on one --port");
+    if (boards.size() == 1) {
+      const int code = RunOneBoard(engine, o, boards.front(), bar, report);
+      if (code != kExitOk || !o.Has("monitor")) return code;
+      // The write's link stays open for the program's terminal.
+      if (bar != nullptr) bar->Finish();
+      return MonitorFromOptions(engine, o, [&out] {
+        out.Flush();
+        std::cout.flush();
+      });
+    }
     // Every usage error shows before any board is touched.
     InstallLink(engine, o);
     out.Flush();
@@ -64,6 +77,12 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJ
     });
   }
   if (o.Command == "map") return RunMap(engine, o, out, report);
+  if (o.Command == "monitor") {
+    return MonitorFromOptions(engine, o, [&out] {
+      out.Flush();
+      std::cout.flush();
+    });
+  }
   if (o.Command == "ports") {
     const std::vector<std::string> lines = ListPorts(engine);
     for (const auto& line : lines)

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
+#include <thread>
 
 #include "cli/cli_options.h"
 #include "engine/format.h"
@@ -175,6 +176,36 @@ TEST_F(CliTest, SeveralBoardsAtOnce) {
     }
     EXPECT_EQ(r.err, faulted ? "vantlebld-cli: failed on " + ports[2] + "\n" : "") << r.err;
   }
+}
+
+// write --monitor, then Ctrl+]: after WRITE OK the port stays open for the
+// program the write started (vantlebld-sim's, after 300 ms of quiet): what
+// is typed goes out with Enter as CR and comes back as its echo.
+TEST_F(CliTest, WriteThenMonitorTheProgram) {
+  QProcess sim;
+  Start(sim, VANTLEBLD_SIM_PATH, {"--code", "41h", "--run-after-write"});
+  while (!sim.canReadLine() && sim.waitForReadyRead(kChildGuardMs)) {
+  }
+  const std::string port = sim.readLine().trimmed().toStdString().substr(4);
+  QProcess cli;
+  Start(cli, VANTLEBLD_CLI_PATH,
+        {"write", Example("pic18f252_blink"), "--port", port, "--monitor"});
+  std::string out;
+  const auto waitFor = [&](const std::string& text) {
+    while (out.find(text) == std::string::npos && cli.waitForReadyRead(kChildGuardMs))
+      out += cli.readAllStandardOutput().toStdString();
+    return out.find(text) != std::string::npos;
+  };
+  ASSERT_TRUE(waitFor("WRITE OK")) << out;
+  std::this_thread::sleep_for(
+      std::chrono::milliseconds(500));  // the program starts after 300 ms of quiet
+  cli.write("hello\n");
+  EXPECT_TRUE(waitFor("hello\r")) << out;
+  cli.write("\x1d");
+  const RunResult r = Finish(cli);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  sim.terminate();
+  Finish(sim);
 }
 
 }  // namespace

@@ -1,0 +1,153 @@
+#include "cli/monitor.h"
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "cli/link_job.h"
+#include "engine/defaults.h"
+#include "engine/jobs.h"
+
+namespace vantlebld {
+
+namespace {
+
+// How long one wait for the PIC's bytes lasts before the keyboard is
+// looked at again.
+constexpr int32_t kMonitorPollMs = 10;
+
+volatile std::sig_atomic_t gStop = 0;
+void OnStopSignal(int) {
+  gStop = 1;
+}
+
+// The input terminal in raw mode while the monitor runs, as it was after.
+class TRawInput {
+ public:
+  explicit TRawInput(int fd) : fd_(fd) {
+    if (!isatty(fd_) || tcgetattr(fd_, &saved_) != 0) return;
+    termios raw = saved_;
+    cfmakeraw(&raw);
+    raw.c_oflag = saved_.c_oflag;  // the output keeps its line ends
+    raw_ = tcsetattr(fd_, TCSANOW, &raw) == 0;
+  }
+  ~TRawInput() {
+    if (raw_) tcsetattr(fd_, TCSANOW, &saved_);
+  }
+  TRawInput(const TRawInput&) = delete;
+  TRawInput& operator=(const TRawInput&) = delete;
+
+ private:
+  int fd_;
+  termios saved_{};
+  bool raw_ = false;
+};
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string LineEndOf(const std::string& name) {
+  if (name == "cr") return "\r";
+  if (name == "lf") return "\n";
+  if (name == "crlf") return "\r\n";
+  return {};
+}
+
+int RunMonitor(TLink& link, const TMonitorOptions& options, int inFd, int outFd) {
+  gStop = 0;
+  struct sigaction stop {};
+  stop.sa_handler = OnStopSignal;
+  struct sigaction oldInt {
+  }, oldTerm{};
+  sigaction(SIGINT, &stop, &oldInt);
+  sigaction(SIGTERM, &stop, &oldTerm);
+  int code = kExitOk;
+  {
+    TRawInput raw(inFd);
+    bool typing = true;
+    bool afterCr = false;
+    while (!gStop) {
+      const TReceiveResult r = link.ReceivePacket(kMonitorPollMs);
+      if (r.Broken()) {
+        std::fprintf(stderr, "\r\nvantlebld-cli: %s\n", r.Reason.c_str());
+        code = kExitJobFailed;
+        break;
+      }
+      if (!r.Bytes.empty() && !WriteAll(outFd, r.Bytes)) break;
+      pollfd in{inFd, POLLIN, 0};
+      if (!typing || poll(&in, 1, 0) <= 0) continue;
+      char typed[256];
+      const ssize_t n = read(inFd, typed, sizeof typed);
+      if (n <= 0) {
+        typing = false;  // the input ended: the monitor goes on listening
+        continue;
+      }
+      std::string out;
+      bool quit = false;
+      for (ssize_t i = 0; i < n && !quit; ++i) {
+        const char c = typed[i];
+        // Enter: CR from a terminal, LF from a pipe, CR LF from a file.
+        if (c == '\n' && afterCr) {
+          afterCr = false;
+          continue;
+        }
+        afterCr = c == '\r';
+        if (c == kMonitorQuit) {
+          quit = true;
+        } else if (c == '\r' || c == '\n') {
+          out += options.LineEnd;
+        } else {
+          out += c;
+        }
+      }
+      try {
+        if (!out.empty()) link.Send(out);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "\r\nvantlebld-cli: %s\n", e.what());
+        code = kExitJobFailed;
+        break;
+      }
+      if (quit) break;
+    }
+  }
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
+  return code;
+}
+
+int MonitorFromOptions(TVantleBootloader& engine, const CliOptions& o,
+                       const std::function<void()>& flushLog) {
+  TMonitorOptions m;
+  if (o.Has("eol")) m.LineEnd = LineEndOf(o.Value("eol"));
+  if (m.LineEnd.empty()) throw CliUsageError("--eol takes cr, lf or crlf");
+  constexpr int64_t kMaxBaud = 100000000;
+  if (!engine.Link->IsOpen()) {
+    const std::vector<TBoardPlan> boards = PlanBoards(o);
+    if (boards.size() != 1 || boards.front().Port.empty() || boards.front().Simulation)
+      throw CliUsageError("monitor needs one --port");
+    InstallLink(engine, o);
+    engine.Connect(boards.front().Port,
+                   static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, kMaxBaud)));
+  }
+  if (o.Has("monitor-baud"))
+    engine.Configure(static_cast<int32_t>(o.Number("monitor-baud", 0, 1, kMaxBaud)));
+  flushLog();
+  std::fflush(stdout);
+  const int code = RunMonitor(*engine.Link, m, STDIN_FILENO, STDOUT_FILENO);
+  DisconnectQuietly(engine);
+  return code;
+}
+
+}  // namespace vantlebld
