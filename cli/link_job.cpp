@@ -11,8 +11,6 @@ namespace vantlebld {
 
 namespace {
 
-constexpr int64_t kMaxBaud = 100000000;
-
 uint8_t CodeOption(const CliOptions& o, const std::string& name) {
   return static_cast<uint8_t>(o.Number(name, 0, 0, 255));
 }
@@ -42,7 +40,7 @@ void TSimulatedPic::Stop() {
 
 TJobOptions JobOptionsFrom(const CliOptions& o) {
   TJobOptions j;
-  j.Baud = static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, kMaxBaud));
+  j.Baud = static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, kMaxBaudRate));
   j.SearchSeconds =
       static_cast<int32_t>(o.Number("search-seconds", kDefaultSearchSeconds, 1, 3600));
   j.WaitMs = static_cast<int32_t>(o.Number("timeout-ms", kDefaultTimeoutMs, 1, 60000));

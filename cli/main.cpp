@@ -119,7 +119,7 @@ int Run(const CliOptions& o) {
   if (isatty(STDERR_FILENO) && (o.Command == "write" || o.Command == "clear-all")) {
     bar = std::make_unique<TProgressBar>(
         [](const std::string& text) { std::cerr << text << std::flush; },
-        static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, 100000000)));
+        static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, kMaxBaudRate)));
   }
   if (o.Has("piccodes") && !engine.LoadPicCodesFile(o.Value("piccodes"))) {
     out.Flush();

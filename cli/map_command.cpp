@@ -30,7 +30,7 @@ uint8_t IdentifiedCode(TVantleBootloader& engine, const CliOptions& o) {
 int RunMap(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJobReport& report) {
   const bool linked = o.Has("port") || o.Has("simulate");
   if (o.Has("pic") == linked) throw CliUsageError("map needs --pic CODE, or --port or --simulate");
-  const auto baud = static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, 100000000));
+  const auto baud = static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, kMaxBaudRate));
   const uint8_t code =
       linked ? IdentifiedCode(engine, o) : static_cast<uint8_t>(o.Number("pic", 0, 1, 255));
   const TMemoryMap map = MapHexFile(code, o.Arguments.at(0), baud, !o.Has("no-eeprom"));

@@ -132,17 +132,16 @@ int MonitorFromOptions(TVantleBootloader& engine, const CliOptions& o,
   TMonitorOptions m;
   if (o.Has("eol")) m.LineEnd = LineEndOf(o.Value("eol"));
   if (m.LineEnd.empty()) throw CliUsageError("--eol takes cr, lf or crlf");
-  constexpr int64_t kMaxBaud = 100000000;
   if (!engine.Link->IsOpen()) {
     const std::vector<TBoardPlan> boards = PlanBoards(o);
     if (boards.size() != 1 || boards.front().Port.empty() || boards.front().Simulation)
       throw CliUsageError("monitor needs one --port");
     InstallLink(engine, o);
     engine.Connect(boards.front().Port,
-                   static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, kMaxBaud)));
+                   static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, kMaxBaudRate)));
   }
   if (o.Has("monitor-baud"))
-    engine.Configure(static_cast<int32_t>(o.Number("monitor-baud", 0, 1, kMaxBaud)));
+    engine.Configure(static_cast<int32_t>(o.Number("monitor-baud", 0, 1, kMaxBaudRate)));
   flushLog();
   std::fflush(stdout);
   const int code = RunMonitor(*engine.Link, m, STDIN_FILENO, STDOUT_FILENO);

@@ -9,6 +9,8 @@ namespace vantlebld {
 // The serial line's speed unless the user names another.
 constexpr int32_t kDefaultBaudRate = 115200;
 constexpr const char* kDefaultBaudText = "115200";
+// The highest rate a command line may name.
+constexpr int64_t kMaxBaudRate = 100000000;
 
 // The activation byte the firmware listens for, unless the user names another.
 constexpr uint8_t kDefaultIDCode = 0xC1;

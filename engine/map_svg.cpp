@@ -317,6 +317,21 @@ class TPicture {
   void Addresses();
   double SmallBars(double top);
   double Legend(double top);
+  // Opens the group of a reset-path arrow: from the bar's top at from, up
+  // to y, across to x and down to its head at tip. The caller adds the
+  // label and closes the group.
+  void OpenArrow(const char* cls, double from, double y, double x, double tip, const char* ink,
+                 bool dashed) {
+    out_ += Format(
+        "<g class=\"%s\"><circle cx=\"%s\" cy=\"%s\" r=\"2.5\" fill=\"%s\"/>"
+        "<path d=\"M%s %sV%sH%sV%s\" stroke=\"%s\" stroke-width=\"1.5\" %s"
+        "fill=\"none\"/><polygon points=\"%s,%s %s,%s %s,%s\" fill=\"%s\"/>\n",
+        cls, Num(from).c_str(), Num(barTop_).c_str(), ink, Num(from).c_str(), Num(barTop_).c_str(),
+        Num(y).c_str(), Num(x).c_str(), Num(tip - 6).c_str(), ink,
+        dashed ? "stroke-dasharray=\"5 3\" " : "", Num(x - 4).c_str(), Num(tip - 7).c_str(),
+        Num(x + 4).c_str(), Num(tip - 7).c_str(), Num(x).c_str(), Num(tip).c_str(), ink);
+  }
+
   void Text(double x, double y, const std::string& text, const std::string& attributes = {}) {
     out_ += Format("<text x=\"%s\" y=\"%s\"%s%s>%s</text>\n", Num(x).c_str(), Num(y).c_str(),
                    attributes.empty() ? "" : " ", attributes.c_str(), Xml(text).c_str());
@@ -516,14 +531,7 @@ void TPicture::ResetPath() {
       const bool onEntry = entryDrawn_ && target == map_.Entry;
       const double tip = onEntry ? barTop_ - 12 : barTop_ - 1;
       const std::string label = "address 0: " + PathText(map_.ResetCode, jump);
-      out_ += Format(
-          "<g class=\"reset-arrow\"><circle cx=\"%s\" cy=\"%s\" r=\"2.5\" fill=\"%s\"/>"
-          "<path d=\"M%s %sV%sH%sV%s\" stroke=\"%s\" stroke-width=\"1.5\" fill=\"none\"/>"
-          "<polygon points=\"%s,%s %s,%s %s,%s\" fill=\"%s\"/>\n",
-          Num(x0).c_str(), Num(barTop_).c_str(), kInk, Num(x0).c_str(), Num(barTop_).c_str(),
-          Num(resetY_).c_str(), Num(x).c_str(), Num(tip - 6).c_str(), kInk, Num(x - 4).c_str(),
-          Num(tip - 7).c_str(), Num(x + 4).c_str(), Num(tip - 7).c_str(), Num(x).c_str(),
-          Num(tip).c_str(), kInk);
+      OpenArrow("reset-arrow", x0, resetY_, x, tip, kInk, false);
       Text(x0 + 8, resetY_ - 5, Clip(label, (std::max(x, kBarRight / 2) - x0 - 16) / kCharWidth));
       out_ += "</g>\n";
     }
@@ -550,14 +558,7 @@ void TPicture::ResetPath() {
     if (map_.Ranges[i].Kind == TMapRange::TKind::Slot) xs = bar_.Left[i] + bar_.Width[i] / 2;
   const double x = std::max(X(target), x0 + 8);  // apart from address 0's arrow
   const std::string label = "reset slot: " + PathText(map_.SlotCode, jump);
-  out_ += Format(
-      "<g class=\"slot-arrow\"><circle cx=\"%s\" cy=\"%s\" r=\"2.5\" fill=\"%s\"/>"
-      "<path d=\"M%s %sV%sH%sV%s\" stroke=\"%s\" stroke-width=\"1.5\" stroke-dasharray=\"5 3\" "
-      "fill=\"none\"/><polygon points=\"%s,%s %s,%s %s,%s\" fill=\"%s\"/>\n",
-      Num(xs).c_str(), Num(barTop_).c_str(), kSlotInk, Num(xs).c_str(), Num(barTop_).c_str(),
-      Num(slotY_).c_str(), Num(x).c_str(), Num(barTop_ - 7).c_str(), kSlotInk, Num(x - 4).c_str(),
-      Num(barTop_ - 8).c_str(), Num(x + 4).c_str(), Num(barTop_ - 8).c_str(), Num(x).c_str(),
-      Num(barTop_ - 1).c_str(), kSlotInk);
+  OpenArrow("slot-arrow", xs, slotY_, x, barTop_ - 1, kSlotInk, true);
   Text(xs - 6, slotY_ - 5, Clip(label, (xs - x0 - 12) / kCharWidth),
        Format("text-anchor=\"end\" fill=\"%s\"", kSlotInk));
   out_ += "</g>\n";
