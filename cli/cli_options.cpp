@@ -20,12 +20,13 @@ constexpr CommandSpec kCommands[] = {
 
 // Options that take a value.
 const std::set<std::string> kValueOptions = {
-    "piccodes",   "port",          "baud",      "id",      "search-seconds",
-    "timeout-ms", "rts-dtr",       "stop-bits", "offline", "udp",
-    "simulate",   "reset-signals", "precodes",  "pic",     "svg",
+    "piccodes",  "port",         "baud", "id",           "search-seconds", "timeout-ms", "rts-dtr",
+    "stop-bits", "offline",      "udp",  "simulate",     "reset-signals",  "precodes",   "pic",
+    "svg",       "monitor-baud", "eol",  "monitor-view", "dump",
 };
 // Options that stand alone; Values holds them with an empty value.
-const std::set<std::string> kFlagOptions = {"ignore-until-k", "no-eeprom", "force", "monitor"};
+const std::set<std::string> kFlagOptions = {"ignore-until-k", "no-eeprom", "force", "monitor",
+                                            "watch"};
 
 const CommandSpec* FindCommand(const std::string& name) {
   for (const auto& c : kCommands) {
@@ -127,10 +128,14 @@ std::string CliUsage() {
          "  --no-eeprom           write the flash only\n"
          "  --force               write a HEX file that belongs to another PIC family\n"
          "  --monitor             after WRITE OK keep the port open as the monitor command\n"
+         "  --watch               --monitor, and write again whenever the HEX file has\n"
+         "                        changed and stood still for 300 ms (remote reset first)\n"
          "\n"
          "Monitor options:\n"
          "  --monitor-baud N      switch the link to the program's baud rate first\n"
          "  --eol cr|lf|crlf      what Enter sends (cr)\n"
+         "  --monitor-view raw|hex  the PIC's bytes as they are, or as hex (\"41 0D \")\n"
+         "  --dump FILE           also write every byte received into FILE\n"
          "\n"
          "Map options:\n"
          "  --pic CODE            the model by its type code (41h), with no link\n"

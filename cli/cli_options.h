@@ -30,6 +30,9 @@ struct CliOptions {
   // The option read as a number (decimal, trailing h, leading $ or 0x);
   // fallback when absent; CliUsageError when not a number in [min, max].
   int64_t Number(const std::string& name, int64_t fallback, int64_t min, int64_t max) const;
+  // A write that hands its link to the monitor: --monitor, or --watch
+  // (which monitors between its writes).
+  bool Monitors() const { return Has("monitor") || Has("watch"); }
 };
 
 // Parses argv[1..]. Options may stand before or after the command, as

@@ -2,7 +2,9 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <memory>
 
@@ -14,6 +16,7 @@
 #include "cli/port_selector.h"
 #include "cli/progress_bar.h"
 #include "cli/text_table.h"
+#include "cli/watch.h"
 #include "cli/write_job.h"
 #include "engine/log_text.h"
 #include "engine/vantlebld_comm.h"
@@ -44,24 +47,49 @@ int RunOneBoard(TVantleBootloader& engine, const CliOptions& o, TBoardPlan& boar
   return RunBoardJob(engine, o, JobOptionsFrom(o), board, report);
 }
 
+// One write of the watch, timed; its failure is reported and forgotten.
+TWriteOutcome WriteOnce(TVantleBootloader& engine, const CliOptions& o, TBoardPlan& board,
+                        TProgressBar* bar, TJobReport& report) {
+  const auto start = std::chrono::steady_clock::now();
+  TWriteOutcome outcome;
+  try {
+    outcome.Ok = RunOneBoard(engine, o, board, bar, report) == kExitOk;
+    outcome.Error = report.Error;
+  } catch (const CliUsageError&) {
+    throw;
+  } catch (const std::exception& e) {
+    outcome.Error = e.what();
+  }
+  report.Error.clear();
+  outcome.Finished = std::time(nullptr);
+  outcome.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return outcome;
+}
+
 int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJobReport& report,
            TProgressBar* bar) {
   if (TalksToBoards(o)) {
     CheckJobArguments(o);
     JobOptionsFrom(o);
     std::vector<TBoardPlan> boards = PlanBoards(o);
-    if (o.Has("monitor") && (o.Command != "write" || boards.size() != 1 ||
-                             boards.front().Port.empty() || boards.front().Simulation))
-      throw CliUsageError("--monitor works with write on one --port");
+    if (o.Monitors() && (o.Command != "write" || boards.size() != 1 ||
+                         boards.front().Port.empty() || boards.front().Simulation))
+      throw CliUsageError("--monitor and --watch work with write on one --port");
+    const auto flushLog = [&out, bar] {
+      if (bar != nullptr) bar->Finish();
+      out.Flush();
+      std::cout.flush();
+    };
+    if (o.Has("watch")) {
+      MonitorOptionsFrom(o);  // its usage errors before the first write
+      return RunWatch(
+          engine, o, [&] { return WriteOnce(engine, o, boards.front(), bar, report); }, flushLog);
+    }
     if (boards.size() == 1) {
       const int code = RunOneBoard(engine, o, boards.front(), bar, report);
       if (code != kExitOk || !o.Has("monitor")) return code;
       // The write's link stays open for the program's terminal.
-      if (bar != nullptr) bar->Finish();
-      return MonitorFromOptions(engine, o, [&out] {
-        out.Flush();
-        std::cout.flush();
-      });
+      return MonitorFromOptions(engine, o, flushLog);
     }
     // Every usage error shows before any board is touched.
     InstallLink(engine, o);

@@ -10,6 +10,7 @@
 #include "cli/link_job.h"
 #include "engine/defaults.h"
 #include "engine/jobs.h"
+#include "terminal/receive.h"
 
 namespace vantlebld {
 
@@ -65,7 +66,7 @@ std::string LineEndOf(const std::string& name) {
   return {};
 }
 
-int RunMonitor(TLink& link, const TMonitorOptions& options, int inFd, int outFd) {
+TMonitorEnd RunMonitor(TLink* link, const TMonitorOptions& options, int inFd, int outFd) {
   gStop = 0;
   struct sigaction stop {};
   stop.sa_handler = OnStopSignal;
@@ -73,20 +74,42 @@ int RunMonitor(TLink& link, const TMonitorOptions& options, int inFd, int outFd)
   }, oldTerm{};
   sigaction(SIGINT, &stop, &oldInt);
   sigaction(SIGTERM, &stop, &oldTerm);
-  int code = kExitOk;
+  TMonitorEnd end = TMonitorEnd::Quit;
   {
     TRawInput raw(inFd);
     bool typing = true;
     bool afterCr = false;
+    bool dumping = options.Dump != nullptr;
     while (!gStop) {
-      const TReceiveResult r = link.ReceivePacket(kMonitorPollMs);
-      if (r.Broken()) {
-        std::fprintf(stderr, "\r\nvantlebld-cli: %s\n", r.Reason.c_str());
-        code = kExitJobFailed;
+      if (options.Release && options.Release()) {
+        end = TMonitorEnd::Released;
         break;
       }
-      if (!r.Bytes.empty() && !WriteAll(outFd, r.Bytes)) break;
+      std::string bytes;
       pollfd in{inFd, POLLIN, 0};
+      if (link != nullptr) {
+        const TReceiveResult r = link->ReceivePacket(kMonitorPollMs);
+        if (r.Broken()) {
+          std::fprintf(stderr, "\r\nvantlebld-cli: %s\n", r.Reason.c_str());
+          end = TMonitorEnd::LinkFailed;
+          break;
+        }
+        bytes = r.Bytes;
+      } else if (!typing || poll(&in, 1, kMonitorPollMs) <= 0) {
+        if (!typing) poll(nullptr, 0, kMonitorPollMs);
+        continue;
+      }
+      if (!bytes.empty()) {
+        if (dumping &&
+            !options.Dump->write(bytes.data(), static_cast<std::streamsize>(bytes.size()))
+                 .flush()) {
+          std::fprintf(stderr, "\r\nvantlebld-cli: could not write the dump file; dumping stops\n");
+          dumping = false;
+        }
+        if (!WriteAll(outFd,
+                      options.HexView ? FormatReceived(bytes, int(TReceiveView::Hex)) : bytes))
+          break;
+      }
       if (!typing || poll(&in, 1, 0) <= 0) continue;
       char typed[256];
       const ssize_t n = read(inFd, typed, sizeof typed);
@@ -113,10 +136,10 @@ int RunMonitor(TLink& link, const TMonitorOptions& options, int inFd, int outFd)
         }
       }
       try {
-        if (!out.empty()) link.Send(out);
+        if (!out.empty() && link != nullptr) link->Send(out);
       } catch (const std::exception& e) {
         std::fprintf(stderr, "\r\nvantlebld-cli: %s\n", e.what());
-        code = kExitJobFailed;
+        end = TMonitorEnd::LinkFailed;
         break;
       }
       if (quit) break;
@@ -124,14 +147,26 @@ int RunMonitor(TLink& link, const TMonitorOptions& options, int inFd, int outFd)
   }
   sigaction(SIGINT, &oldInt, nullptr);
   sigaction(SIGTERM, &oldTerm, nullptr);
-  return code;
+  return end;
 }
 
-int MonitorFromOptions(TVantleBootloader& engine, const CliOptions& o,
-                       const std::function<void()>& flushLog) {
+TMonitorOptions MonitorOptionsFrom(const CliOptions& o) {
   TMonitorOptions m;
   if (o.Has("eol")) m.LineEnd = LineEndOf(o.Value("eol"));
   if (m.LineEnd.empty()) throw CliUsageError("--eol takes cr, lf or crlf");
+  const std::string view = o.Value("monitor-view", "raw");
+  if (view != "raw" && view != "hex") throw CliUsageError("--monitor-view takes raw or hex");
+  m.HexView = view == "hex";
+  return m;
+}
+
+void OpenDumpFile(const CliOptions& o, std::ofstream& file) {
+  if (!o.Has("dump")) return;
+  file.open(o.Value("dump"), std::ios::binary | std::ios::trunc);
+  if (!file) throw EVantleError("Could not open " + o.Value("dump"));
+}
+
+void OpenMonitorLink(TVantleBootloader& engine, const CliOptions& o) {
   if (!engine.Link->IsOpen()) {
     const std::vector<TBoardPlan> boards = PlanBoards(o);
     if (boards.size() != 1 || boards.front().Port.empty() || boards.front().Simulation)
@@ -142,11 +177,20 @@ int MonitorFromOptions(TVantleBootloader& engine, const CliOptions& o,
   }
   if (o.Has("monitor-baud"))
     engine.Configure(static_cast<int32_t>(o.Number("monitor-baud", 0, 1, kMaxBaudRate)));
+}
+
+int MonitorFromOptions(TVantleBootloader& engine, const CliOptions& o,
+                       const std::function<void()>& flushLog) {
+  TMonitorOptions m = MonitorOptionsFrom(o);
+  std::ofstream dump;
+  OpenDumpFile(o, dump);
+  m.Dump = dump.is_open() ? &dump : nullptr;
+  OpenMonitorLink(engine, o);
   flushLog();
   std::fflush(stdout);
-  const int code = RunMonitor(*engine.Link, m, STDIN_FILENO, STDOUT_FILENO);
+  const TMonitorEnd end = RunMonitor(engine.Link.get(), m, STDIN_FILENO, STDOUT_FILENO);
   DisconnectQuietly(engine);
-  return code;
+  return end == TMonitorEnd::LinkFailed ? kExitJobFailed : kExitOk;
 }
 
 }  // namespace vantlebld

@@ -1,10 +1,12 @@
 // vantlebld-cli monitor: the CLI as a plain terminal on the link to the
-// running program. Bytes from the PIC go to the output as they arrive;
-// bytes typed go to the PIC, Enter as the chosen line end (CR, as the
-// window's Type mode sends it). Ctrl+] ends it, and so do SIGINT and
-// SIGTERM; a terminal on the input is put back as it was.
+// running program. Bytes from the PIC go to the output as they arrive (or
+// as the terminal's Hex view shows them) and to the dump file; bytes typed
+// go to the PIC, Enter as the chosen line end (CR, as the window's Type
+// mode sends it). Ctrl+] ends it, and so do SIGINT and SIGTERM; a terminal
+// on the input is put back as it was.
 #pragma once
 
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -19,21 +21,43 @@ constexpr char kMonitorQuit = 0x1D;  // Ctrl+]
 
 struct TMonitorOptions {
   std::string LineEnd = "\r";  // what Enter sends
+  bool HexView = false;        // "41 0D " for each byte instead of the byte
+  // Every byte received, as it came; null: no dump.
+  std::ofstream* Dump = nullptr;
+  // Asked between polls; true hands the link back (the watch has a new
+  // file to write).
+  std::function<bool()> Release;
 };
 
-// Runs until Ctrl+], a signal, or a link that fails; the input's end only
-// stops the typing. Returns 0, or 3 when the link failed (its reason on
-// stderr).
-int RunMonitor(TLink& link, const TMonitorOptions& options, int inFd, int outFd);
+enum class TMonitorEnd {
+  Quit,        // Ctrl+] or a stop signal
+  LinkFailed,  // the link broke; the reason is on stderr
+  Released,    // Release said so
+};
+
+// Runs until one of TMonitorEnd. Without a link it only waits for the
+// keyboard and Release. The input's end only stops the typing.
+TMonitorEnd RunMonitor(TLink* link, const TMonitorOptions& options, int inFd, int outFd);
 
 // The line end --eol names: "cr", "lf" or "crlf"; empty when unknown.
 std::string LineEndOf(const std::string& name);
 
-// The monitor the options ask for, on the engine's link: the one --port is
-// opened unless a write left the link open; --monitor-baud switches the
-// rate first. The link is closed at the end.
-// flushLog runs once the link is open, before the first byte is shown.
+// --eol and --monitor-view of the options; the dump stays unset. Throws
+// CliUsageError for values it does not know.
+TMonitorOptions MonitorOptionsFrom(const CliOptions& o);
+
+// Opens the one --port of the options unless the engine's link is open
+// (a write left it so), then switches it to --monitor-baud.
+void OpenMonitorLink(TVantleBootloader& engine, const CliOptions& o);
+
+// The monitor the options ask for, on the engine's link (OpenMonitorLink),
+// closed at the end. flushLog runs once the link is open, before the
+// first byte is shown. Exit code 0, or 3 when the link failed.
 int MonitorFromOptions(TVantleBootloader& engine, const CliOptions& o,
                        const std::function<void()>& flushLog);
+
+// Opens --dump FILE (emptied) when the options name one; throws
+// EVantleError with the reason when it cannot be opened.
+void OpenDumpFile(const CliOptions& o, std::ofstream& file);
 
 }  // namespace vantlebld

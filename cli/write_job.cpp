@@ -75,7 +75,7 @@ int RunBoardJob(TVantleBootloader& engine, const CliOptions& o, const TJobOption
                  ? WriteConfigJob(engine, j, address, value)
                  : WriteEEPROMJob(engine, j, address, static_cast<uint8_t>(value & 0xFF));
   }
-  if (result.Ok && !o.Has("monitor")) DisconnectQuietly(engine);  // the monitor takes it
+  if (result.Ok && !o.Monitors()) DisconnectQuietly(engine);  // the monitor takes it
   if (writes && (result.Ok || engine.LinkStats.BlocksSent > 0))
     report.Say(LinkReport(engine.LinkStats));
   if (!result.Ok) {

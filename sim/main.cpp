@@ -87,6 +87,8 @@ void PrintSummary(const vantlebld::TVirtualPic& pic, const vantlebld::TPtyServer
       s.BlocksAccepted, s.NAnswers, s.FillerBytes, s.ActivationBytes);
   for (const auto& e : s.HostErrors)
     std::cerr << "host error: " << e << '\n';
+  for (const auto& start : s.ProgramStarts)
+    std::cerr << start << '\n';
   if (pic.Identified()) std::cerr << boot.Line << '\n';
   if (RunsProgram(pic.Options())) {
     std::cerr << vantlebld::Format("user program: %s, bytes echoed: %d, stream bytes sent: %llu\n",

@@ -4,6 +4,7 @@
 
 #include "engine/format.h"
 #include "sim/block_format.h"
+#include "sim/boot_path.h"
 
 namespace vantlebld {
 
@@ -50,20 +51,33 @@ std::vector<TSimAnswer> TVirtualPic::Receive(uint8_t byte, int64_t nowMs) {
 }
 
 int64_t TVirtualPic::ProgramStartMs() const {
-  if (!options_.RunAfterWrite || programRunning_ || hungUp_ || stats_.BlocksReceived == 0 ||
-      lineBytes_ > 0)
+  if (!options_.RunAfterWrite || programRunning_ || hungUp_ ||
+      stats_.BlocksReceived == blocksAtRestart_ || lineBytes_ > 0)
     return -1;
   return quietFromMs_ + kRunAfterIdleMs;
 }
 
 void TVirtualPic::Advance(int64_t nowMs) {
   const int64_t start = ProgramStartMs();
-  if (start >= 0 && nowMs >= start) programRunning_ = true;
+  if (start >= 0 && nowMs >= start) StartProgram();
+}
+
+void TVirtualPic::StartProgram() {
+  // The jump to the program goes the way a reset would: the boot path as
+  // the flash stands now says whether the program is reached.
+  programRunning_ = true;
+  const int32_t blocks = stats_.BlocksAccepted - blocksAtLastStart_;
+  blocksAtLastStart_ = stats_.BlocksAccepted;
+  const TBootPath boot = JudgeBootPath(pic_, memory_.Flash());
+  stats_.ProgramStarts.push_back(Format("program start %d after %d blocks: %s",
+                                        static_cast<int>(stats_.ProgramStarts.size() + 1), blocks,
+                                        boot.Line.c_str()));
 }
 
 void TVirtualPic::RestartBootloader(int64_t nowMs) {
   // The memories stay; the bootloader listens again from the start.
   ++stats_.RemoteResets;
+  blocksAtRestart_ = stats_.BlocksReceived;
   programRunning_ = false;
   identified_ = false;
   programTail_.clear();
@@ -75,7 +89,7 @@ void TVirtualPic::RestartBootloader(int64_t nowMs) {
 }
 
 void TVirtualPic::HostClosed() {
-  if (options_.RunAfterWrite && identified_ && !hungUp_) programRunning_ = true;
+  if (options_.RunAfterWrite && identified_ && !hungUp_ && !programRunning_) StartProgram();
 }
 
 std::vector<TSimAnswer> TVirtualPic::Bootload(uint8_t byte, int64_t nowMs) {

@@ -85,6 +85,9 @@ struct TSimStats {
   int32_t BytesBeforeListening = 0;  // bytes that came before ListenAfterMs
   int32_t ProgramBytes = 0;          // bytes the program received (and echoed)
   int32_t RemoteResets = 0;          // restarts into the bootloader on the reset codes
+  // Each start of the program after a job, with what the PIC does after
+  // reset at that moment: "program start 2 after 14 blocks: boot path: ...".
+  std::vector<std::string> ProgramStarts;
   std::vector<std::string> HostErrors;
 };
 
@@ -133,6 +136,7 @@ class TVirtualPic {
  private:
   std::vector<TSimAnswer> Bootload(uint8_t byte, int64_t nowMs);
   void RestartBootloader(int64_t nowMs);
+  void StartProgram();
   void TakeBlockByte(uint8_t byte, int64_t nowMs, std::vector<TSimAnswer>& out);
   void CompleteBlock(std::vector<TSimAnswer>& out);
 
@@ -144,6 +148,10 @@ class TVirtualPic {
   bool identified_ = false;
   bool hungUp_ = false;
   bool programRunning_ = false;
+  int32_t blocksAtLastStart_ = 0;
+  // Blocks received before the last remote reset: only a job's own blocks
+  // let a quiet line start the program.
+  int32_t blocksAtRestart_ = 0;
   // The program's last bytes, as many as there are reset codes.
   std::string programTail_;
   // The bootloader's last byte in or out: the later of the last byte

@@ -3,15 +3,22 @@
 // virtual PIC program vantlebld-sim on a pseudo-terminal. The parsing of
 // the command line itself: cli_options_test.cpp; every model and job over a
 // virtual PIC without a process: tests/engine/jobs_test.cpp.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "cli/cli_options.h"
 #include "engine/format.h"
+#include "sim/user_program.h"
 #include "tests/support/files.h"
 #include "tests/support/lines.h"
 #include "vantlebld_version.h"
@@ -45,8 +52,17 @@ class CliTest : public ::testing::Test {
     if (p.waitForFinished(kChildGuardMs) && p.exitStatus() == QProcess::NormalExit)
       r.exitCode = p.exitCode();
     r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
+    if (p.processChannelMode() != QProcess::MergedChannels)
+      r.err = p.readAllStandardError().toStdString();
     return r;
+  }
+  // vantlebld-sim started with args; returns the port it serves (its first
+  // line: "PTY /dev/pts/N").
+  std::string StartSim(QProcess& sim, const std::vector<std::string>& args) {
+    Start(sim, VANTLEBLD_SIM_PATH, args);
+    while (!sim.canReadLine() && sim.waitForReadyRead(kChildGuardMs)) {
+    }
+    return sim.readLine().trimmed().toStdString().substr(4);
   }
   RunResult Cli(const std::vector<std::string>& args) {
     QProcess p;
@@ -148,11 +164,7 @@ TEST_F(CliTest, SeveralBoardsAtOnce) {
     for (int i = 0; i < 3; ++i) {
       std::vector<std::string> simArgs = {"--code", "41h"};
       if (faulted && i == 2) simArgs.insert(simArgs.end(), {"--silent-from", "3"});
-      Start(*sims.emplace_back(std::make_unique<QProcess>()), VANTLEBLD_SIM_PATH, simArgs);
-      QProcess& p = *sims.back();  // its first line: "PTY /dev/pts/N"
-      while (!p.canReadLine() && p.waitForReadyRead(kChildGuardMs)) {
-      }
-      ports.push_back(p.readLine().trimmed().toStdString().substr(4));
+      ports.push_back(StartSim(*sims.emplace_back(std::make_unique<QProcess>()), simArgs));
       args.insert(args.end(), {"--port", ports.back()});
     }
     const RunResult r = Cli(args);
@@ -178,34 +190,184 @@ TEST_F(CliTest, SeveralBoardsAtOnce) {
   }
 }
 
+// A terminal for a child's input: the test types on the master side and
+// reads the line settings on the slave, as the child leaves them.
+class TKeyboard {
+ public:
+  TKeyboard() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128] = {};
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+        ptsname_r(master_, name, sizeof name) != 0)
+      throw std::runtime_error("no pseudo-terminal");
+    path_ = name;
+    slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_ < 0 || tcgetattr(slave_, &before_) != 0) throw std::runtime_error("no slave");
+  }
+  ~TKeyboard() {
+    close(slave_);
+    close(master_);
+  }
+  QString Path() const { return QString::fromStdString(path_); }
+  void Type(const std::string& keys) const {
+    ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+  // Raw: no line editing, no echo, no signal keys.
+  bool Raw() const {
+    termios t{};
+    return tcgetattr(slave_, &t) == 0 && (t.c_lflag & (ICANON | ECHO | ISIG)) == 0;
+  }
+  bool AsBefore() const {
+    termios t{};
+    return tcgetattr(slave_, &t) == 0 && t.c_iflag == before_.c_iflag &&
+           t.c_oflag == before_.c_oflag && t.c_cflag == before_.c_cflag &&
+           t.c_lflag == before_.c_lflag && std::equal(t.c_cc, t.c_cc + NCCS, before_.c_cc);
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::string path_;
+  termios before_{};
+};
+
+// Reads a child's output until text shows after position from (or the
+// child ends); true when it did.
+bool WaitFor(QProcess& p, std::string& out, const std::string& text, size_t from = 0) {
+  while (out.find(text, from) == std::string::npos && p.waitForReadyRead(kChildGuardMs))
+    out += p.readAllStandardOutput().toStdString();
+  return out.find(text, from) != std::string::npos;
+}
+
 // write --monitor, then Ctrl+]: after WRITE OK the port stays open for the
 // program the write started (vantlebld-sim's, after 300 ms of quiet): what
-// is typed goes out with Enter as CR and comes back as its echo.
+// is typed goes out with Enter as --eol (CR unless told) and comes back as
+// its echo, as it is or in the Hex view.
 TEST_F(CliTest, WriteThenMonitorTheProgram) {
-  QProcess sim;
-  Start(sim, VANTLEBLD_SIM_PATH, {"--code", "41h", "--run-after-write"});
-  while (!sim.canReadLine() && sim.waitForReadyRead(kChildGuardMs)) {
-  }
-  const std::string port = sim.readLine().trimmed().toStdString().substr(4);
-  QProcess cli;
-  Start(cli, VANTLEBLD_CLI_PATH,
-        {"write", Example("pic18f252_blink"), "--port", port, "--monitor"});
-  std::string out;
-  const auto waitFor = [&](const std::string& text) {
-    while (out.find(text) == std::string::npos && cli.waitForReadyRead(kChildGuardMs))
-      out += cli.readAllStandardOutput().toStdString();
-    return out.find(text) != std::string::npos;
+  const struct {
+    std::vector<std::string> options;
+    std::string echo;
+  } cases[] = {
+      {{}, "hello\r"},
+      {{"--eol", "crlf", "--monitor-view", "hex"}, "68 65 6C 6C 6F 0D 0A "},
   };
-  ASSERT_TRUE(waitFor("WRITE OK")) << out;
-  std::this_thread::sleep_for(
-      std::chrono::milliseconds(500));  // the program starts after 300 ms of quiet
-  cli.write("hello\n");
-  EXPECT_TRUE(waitFor("hello\r")) << out;
-  cli.write("\x1d");
+  for (const auto& c : cases) {
+    QProcess sim;
+    const std::string port = StartSim(sim, {"--code", "41h", "--run-after-write"});
+    QProcess cli;
+    std::vector<std::string> args = {"write", Example("pic18f252_blink"), "--port", port,
+                                     "--monitor"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    Start(cli, VANTLEBLD_CLI_PATH, args);
+    std::string out;
+    ASSERT_TRUE(WaitFor(cli, out, "WRITE OK")) << out;
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(500));  // the program starts after 300 ms of quiet
+    cli.write("hello\n");
+    EXPECT_TRUE(WaitFor(cli, out, c.echo)) << out;
+    cli.write("\x1d");
+    const RunResult r = Finish(cli);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    sim.terminate();
+    Finish(sim);
+  }
+}
+
+// monitor on a terminal: 10 s of the program's stream at 100 kB/s reach
+// stdout exactly as the virtual PIC's own reproduction of it has them;
+// the terminal is raw while it runs, Ctrl+] ends it with 0 and the
+// terminal's settings come back.
+TEST_F(CliTest, MonitorPassesTheStreamUnchangedAndPutsTheTerminalBack) {
+  QProcess sim;
+  const std::string port = StartSim(sim, {"--code", "41h", "--run-program", "--stream", "100000"});
+  TKeyboard keys;
+  QProcess cli;
+  cli.setStandardInputFile(keys.Path());
+  const std::string dump = (dir.Path() / "dump.bin").string();
+  Start(cli, VANTLEBLD_CLI_PATH, {"monitor", "--port", port, "--dump", dump});
+  std::string out;
+  ASSERT_TRUE(WaitFor(cli, out, "\r\n")) << out;
+  const auto start = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(10) &&
+         cli.waitForReadyRead(kChildGuardMs))
+    out += cli.readAllStandardOutput().toStdString();
+  EXPECT_TRUE(keys.Raw());
+  keys.Type("\x1d");
   const RunResult r = Finish(cli);
   EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(keys.AsBefore());
+  // The port was opened in the middle of a line: from the first whole
+  // line on, the bytes are the stream from that line's offset.
+  const size_t first = out.find("\r\n") + 2;
+  const std::string got = out.substr(first) + r.out;
+  const uint64_t line = std::stoull(got.substr(0, kStreamNumberDigits));
+  EXPECT_GT(got.size(), 100'000u);
+  EXPECT_TRUE(got == StreamBytes(line * kStreamLineLength, got.size()))
+      << got.size() << " bytes from line " << line;
+  const std::string dumped = ReadText(dump);
+  EXPECT_TRUE(dumped.size() >= got.size() && dumped.ends_with(got) &&
+              (out + r.out).ends_with(dumped))
+      << "the dump file holds " << dumped.size() << " bytes";
+  std::printf("monitor: %zu stream bytes in 10 s\n", got.size());
   sim.terminate();
   Finish(sim);
+}
+
+// write --watch: each rebuilt file is written after a remote reset and the
+// monitor resumes; a half-written file is waited for, a write that fails
+// (code for the bootloader zone) leaves the watch running. Two good rebuilds
+// give two more jobs' blocks, and at every start of the program the
+// virtual PIC's own judge finds the boot path whole. SIGTERM ends it with
+// 0 and the terminal as it was.
+TEST_F(CliTest, WatchWritesEachRebuildAndMonitorsBetween) {
+  QProcess sim;
+  const std::string port = StartSim(
+      sim, {"--code", "41h", "--run-after-write", "--stream", "1000", "--reset-codes", "80h 12h"});
+  const std::string hex = dir.Write("prog.hex", ReadText(Example("pic18f252_blink")));
+  TKeyboard keys;
+  QProcess cli;
+  cli.setStandardInputFile(keys.Path());
+  cli.setProcessChannelMode(QProcess::MergedChannels);
+  Start(cli, VANTLEBLD_CLI_PATH,
+        {"write", hex, "--port", port, "--watch", "--precodes", "80h 12h"});
+  std::string out;
+  size_t at = 0;
+  // A rebuild, then the status line its write ends with and a stream line.
+  const auto rebuild = [&](const std::string& content, const std::string& status) {
+    if (!content.empty()) dir.Write("prog.hex", content);
+    ASSERT_TRUE(WaitFor(cli, out, "last write ", at)) << out.substr(at);
+    at = out.find("last write ", at);
+    ASSERT_TRUE(WaitFor(cli, out, "\n", at));
+    EXPECT_NE(out.substr(at, out.find('\n', at) - at).find(status), std::string::npos) << out;
+    ASSERT_TRUE(WaitFor(cli, out, "\r\n", at)) << out.substr(at);
+    at = out.find("\r\n", at);
+  };
+  rebuild("", " OK (");
+  const std::string second = ReadText(Example("pic18f452_blink8m"));
+  dir.Write("prog.hex", second.substr(0, second.size() / 2));
+  ASSERT_TRUE(WaitFor(cli, out, "is not complete HEX yet", at)) << out.substr(at);
+  rebuild(second, " OK (");
+  // A byte for 7F00h, inside the PIC18F252's bootloader zone (7E00h on):
+  // 02+7F+12+34 = C7h, checksum 39h.
+  rebuild(":0400000000EF04F019\n:027F0000123439\n:00000001FF\n", " FAILED (");
+  rebuild(ReadText(Example("pic18f252_blink")), " OK (");
+  EXPECT_TRUE(keys.Raw());
+  cli.terminate();
+  const RunResult r = Finish(cli);
+  EXPECT_EQ(r.exitCode, 0) << out << r.out;
+  EXPECT_TRUE(keys.AsBefore());
+  sim.terminate();
+  const RunResult s = Finish(sim);
+  EXPECT_EQ(s.exitCode, 0) << s.err;
+  int writes = 0;
+  for (size_t pos = 0; (pos = s.err.find("program start ", pos)) != std::string::npos; ++pos) {
+    const std::string start = s.err.substr(pos, s.err.find('\n', pos) - pos);
+    EXPECT_NE(start.find(": boot path: 000000 -> 007E00 (bootloader) -> 007DF8 (slot) -> 000100"),
+              std::string::npos)
+        << start;
+    if (start.find(" after 0 blocks") == std::string::npos) ++writes;
+  }
+  EXPECT_EQ(writes, 3) << s.err;
 }
 
 }  // namespace

@@ -112,20 +112,36 @@ TEST(VirtualPic, BlocksLandWhereAHexFileHasThemOrAreHostErrors) {
   }
 }
 
-// The program's remote reset: it echoes until the reset codes arrive in a
-// row, then the bootloader answers the activation byte again and takes
-// blocks; a code alone is only echoed.
+// The program's remote reset: after a job the program echoes until the
+// reset codes arrive in a row (a code alone is only echoed), then the
+// bootloader answers the activation byte again and takes the next job's
+// blocks; each start of the program says where its boot path leads.
 TEST(VirtualPic, ResetCodesRestartTheBootloader) {
   TVirtualPic pic(0x41, TablePic(0x41),
-                  {.RunProgramAtStart = true, .ResetCodes = std::string("\x80\x12", 2)});
-  EXPECT_EQ(Send(pic, {'a', 0x80, 'b', 0x12}, 0), std::string("a\x80"
-                                                              "b\x12",
-                                                              4));
-  EXPECT_EQ(Send(pic, {0x80, 0x12}, 1), "\x80");
+                  {.Faults = {}, .RunAfterWrite = true, .ResetCodes = std::string("\x80\x12", 2)});
+  const std::vector<uint8_t> block =
+      FlashBlock(pic.Pic(), 0x100, Bytes(UnitBytes(pic.Pic()), 0x11));
+  EXPECT_EQ(Send(pic, {kId}, 0), "AK");
+  EXPECT_EQ(Send(pic, block, 1), "K");
+  pic.Advance(1 + TVirtualPic::kRunAfterIdleMs);
+  ASSERT_TRUE(pic.ProgramRunning());
+  EXPECT_EQ(Send(pic, {'a', 0x80, 'b', 0x12}, 400), std::string("a\x80"
+                                                                "b\x12",
+                                                                4));
+  EXPECT_EQ(Send(pic, {0x80, 0x12}, 401), "\x80");
   EXPECT_FALSE(pic.ProgramRunning());
   EXPECT_EQ(pic.Stats().RemoteResets, 1);
-  EXPECT_EQ(Send(pic, {kId}, 2), "AK");
-  EXPECT_EQ(Send(pic, FlashBlock(pic.Pic(), 0x100, Bytes(UnitBytes(pic.Pic()), 0x11)), 3), "K");
+  EXPECT_EQ(Send(pic, {kId}, 402), "AK");
+  // The host waits out its answer time-out before the first block: the
+  // blocks of the earlier job must not let that quiet start the program.
+  pic.Advance(402 + 10 * TVirtualPic::kRunAfterIdleMs);
+  EXPECT_FALSE(pic.ProgramRunning());
+  EXPECT_EQ(Send(pic, block, 4000), "K");
+  pic.Advance(4000 + TVirtualPic::kRunAfterIdleMs);
+  EXPECT_TRUE(pic.ProgramRunning());
+  ASSERT_EQ(pic.Stats().ProgramStarts.size(), 2u);
+  EXPECT_EQ(pic.Stats().ProgramStarts[1].rfind("program start 2 after 1 blocks: boot path", 0), 0u)
+      << pic.Stats().ProgramStarts[1];
 }
 
 // vantlebld-sim's command line: both value forms, the number notations and
