@@ -36,11 +36,12 @@ inline std::string Record(int count, int address, int type, const uint8_t* data,
   return line + Format("%02X", (0x100 - (sum & 0xFF)) & 0xFF) + lineEnd;
 }
 
-// Every byte below the bootloader zone of a PIC18, a GOTO 100h at 0 first.
-inline void WriteFullImage(const std::string& path, int32_t zoneStart) {
+// Every byte below the bootloader zone of a PIC18, a GOTO 100h at 0 first;
+// another seed gives other bytes.
+inline void WriteFullImage(const std::string& path, int32_t zoneStart, uint32_t seed = 7) {
   std::ofstream out(path);
   uint8_t data[16];
-  uint32_t lcg = 7;
+  uint32_t lcg = seed;
   for (int32_t a = 0; a < zoneStart; a += 16) {
     for (auto& b : data) {
       lcg = lcg * 1103515245u + 12345u;

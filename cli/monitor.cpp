@@ -88,7 +88,7 @@ TMonitorEnd RunMonitor(TLink* link, const TMonitorOptions& options, int inFd, in
       std::string bytes;
       pollfd in{inFd, POLLIN, 0};
       if (link != nullptr) {
-        const TReceiveResult r = link->ReceivePacket(kMonitorPollMs);
+        const TReceiveResult r = link->ReceiveWaiting(kMonitorPollMs);
         if (r.Broken()) {
           std::fprintf(stderr, "\r\nvantlebld-cli: %s\n", r.Reason.c_str());
           end = TMonitorEnd::LinkFailed;

@@ -65,6 +65,10 @@ class TLink {
   // Every byte waiting now or, when none waits, what arrives within
   // timeoutMs; a burst in progress is collected until the line is quiet.
   virtual TReceiveResult ReceivePacket(int32_t timeoutMs) = 0;
+  // As ReceivePacket, but a burst in progress is not waited out: what has
+  // arrived once the first byte is there. For a terminal on a program that
+  // never stops talking.
+  virtual TReceiveResult ReceiveWaiting(int32_t timeoutMs) { return ReceivePacket(timeoutMs); }
   // Discards unread input and unsent output; returns the input discarded,
   // collected for a moment first so a late answer shows.
   virtual std::string Purge() = 0;

@@ -7,11 +7,6 @@
 
 namespace vantlebld {
 
-namespace {
-constexpr int32_t kPreCodePauseMs = 1;
-constexpr int32_t kPreCodesSettleMs = 100;
-}  // namespace
-
 void SendPreCodes(TVantleBootloader& engine, const std::string& text) {
   if (TrimControls(text).empty()) return;
   std::vector<uint8_t> codes;

@@ -11,6 +11,10 @@ namespace vantlebld {
 
 // The firmware's reset request takes at most ten codes.
 constexpr size_t kMaxPreCodes = 10;
+// The pause after each code, and the time the program gets to restart
+// into its bootloader after the last.
+constexpr int32_t kPreCodePauseMs = 1;
+constexpr int32_t kPreCodesSettleMs = 100;
 
 // Reads the numbers of text (decimal, 80h, $80, 0x80; blanks, commas or
 // semicolons between) as codes, the low 8 bits of each, up to the first

@@ -103,6 +103,10 @@ TReceiveResult TSerialLink::ReceivePacket(int32_t timeoutMs) {
   return Result(port_.ReceivePacket(timeoutMs));
 }
 
+TReceiveResult TSerialLink::ReceiveWaiting(int32_t timeoutMs) {
+  return Result(port_.ReceiveWaiting(timeoutMs));
+}
+
 std::string TSerialLink::Purge() {
   // A failing line is left for the next receive to report.
   if (port_.BytesWaiting() < 1) return {};

@@ -29,6 +29,7 @@ class TSerialLink : public TLink {
   void Send(const std::string& bytes) override;
   TReceiveResult ReceiveByte(int32_t timeoutMs) override;
   TReceiveResult ReceivePacket(int32_t timeoutMs) override;
+  TReceiveResult ReceiveWaiting(int32_t timeoutMs) override;
   std::string Purge() override;
   void SetControlLine(TControlLine line, bool on) override;
   void Wait(int32_t ms) override;

@@ -559,6 +559,14 @@ uint8_t SerialPort::ReceiveByte(int32_t timeoutMs) {
 }
 
 std::string SerialPort::ReceivePacket(int32_t timeoutMs) {
+  return Receive(timeoutMs, true);
+}
+
+std::string SerialPort::ReceiveWaiting(int32_t timeoutMs) {
+  return Receive(timeoutMs, false);
+}
+
+std::string SerialPort::Receive(int32_t timeoutMs, bool wholeBurst) {
   if (!d_->CheckOpen(RaiseErrors)) return {};
   QSerialPort& port = d_->port;
   Impl::Line line = d_->Drain();
@@ -580,8 +588,15 @@ std::string SerialPort::ReceivePacket(int32_t timeoutMs) {
       d_->lastErrorDesc = "Timeout";
       return {};
     }
-    // Collect the rest of the burst. A failure here is left for the next
-    // call to report; the bytes that did arrive are returned.
+    // Collect the rest of the burst, or only what the driver holds by now.
+    // A failure here is left for the next call to report; the bytes that
+    // did arrive are returned.
+    if (!wholeBurst) {
+      d_->Drain();
+      const QByteArray data = port.readAll();
+      d_->Succeed();
+      return std::string(data.constData(), static_cast<size_t>(data.size()));
+    }
     const auto stop = Clock::now() + std::chrono::milliseconds(kPacketMaxCollectMs);
     int emptyReads = 0;
     while (Clock::now() < stop) {

@@ -79,12 +79,17 @@ class SerialPort {
   // Everything already received or, when nothing is waiting, whatever
   // arrives within timeoutMs (empty on time-out).
   std::string ReceivePacket(int32_t timeoutMs);
+  // The same without collecting the rest of a burst: what has arrived by
+  // the moment the first byte is there. A terminal shows a continuous
+  // stream as it comes.
+  std::string ReceiveWaiting(int32_t timeoutMs);
   // Discards unsent output and unread input.
   void Purge();
   void SetDTR(bool on);
   void SetRTS(bool on);
 
  private:
+  std::string Receive(int32_t timeoutMs, bool wholeBurst);
   struct Impl;
   std::unique_ptr<Impl> d_;
 };
