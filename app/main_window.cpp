@@ -44,6 +44,9 @@ constexpr int kEndWaitMs = 2000;
 constexpr int kMessagesPage = 0;
 constexpr int kTerminalPage = 1;
 constexpr int kStatusPanelWidth = 200;
+// How often the watched HEX file is looked at; it counts once it has stood
+// still for THexFileWatch::kSettleMs.
+constexpr int kHexWatchPollMs = 50;
 
 std::string ToStd(const QString& s) {
   return s.toLocal8Bit().toStdString();
@@ -140,6 +143,8 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
     Guard([this] {
       ui_->bMap->setEnabled(!ui_->edHexName->currentText().trimmed().isEmpty());
       UpdateMap();
+      // Another file named: the one written is no longer the one to write.
+      if (hexWatch_ && ToStd(ui_->edHexName->currentText()) != hexWatch_->Path()) StopHexWatch();
     });
   });
   ui_->bMap->setEnabled(false);
@@ -147,6 +152,10 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
   connect(ui_->bBrowse, &QPushButton::clicked, this, Guarded(&TForm1::bBrowseClick));
   connect(ui_->bDumpLogToFile, &QPushButton::clicked, this, Guarded(&TForm1::bDumpLogToFileClick));
   connect(ui_->cbLogDetails, &QCheckBox::clicked, this, Guarded(&TForm1::cbLogDetailsClick));
+  connect(ui_->cbWriteOnHexChange, &QCheckBox::toggled, this,
+          Guarded(&TForm1::cbWriteOnHexChangeClick));
+  timerHexWatch_.setInterval(kHexWatchPollMs);
+  connect(&timerHexWatch_, &QTimer::timeout, this, Guarded(&TForm1::TimerHexWatchTimer));
   connect(ui_->cbRTSDTRonConnect, &QCheckBox::stateChanged, this,
           Guarded(&TForm1::cbRTSDTRonConnectClick));
   connect(ui_->seSearchDelay, &QSpinBox::valueChanged, this, Guarded(&TForm1::seSearchDelayChange));
@@ -278,6 +287,7 @@ void TForm1::LoadSettings() {
   udpDestAddr_ = s.UDP_DestAddr;
   udpDestPort_ = s.UDP_DestPort;
   ui_->cbSwitchToTerminal->setChecked(s.SwitchToTerminal);
+  ui_->cbWriteOnHexChange->setChecked(s.WriteOnHexChange);
   ui_->cbTerminalBaudSave->setChecked(s.TerminalBaudSave);
   if (s.TerminalBaudSave) ui_->cbTerminalBaud->setCurrentText(ToQt(s.TerminalBaud));
   LoadTerminalSettings(s);
@@ -321,6 +331,7 @@ void TForm1::SaveSettings() {
   s.UDP_DestAddr = udpDestAddr_;
   s.UDP_DestPort = udpDestPort_;
   s.SwitchToTerminal = ui_->cbSwitchToTerminal->isChecked();
+  s.WriteOnHexChange = ui_->cbWriteOnHexChange->isChecked();
   s.TerminalBaudSave = ui_->cbTerminalBaudSave->isChecked();
   s.TerminalBaud = ToStd(ui_->cbTerminalBaud->currentText());
   std::string reason;
@@ -423,6 +434,7 @@ TJobOptions TForm1::JobOptions() {
 }
 
 bool TForm1::RunJob(const std::function<TJobResult(const TJobOptions&)>& job) {
+  StopHexWatch();  // a write makes its own once it has ended
   TakeTrayImage(TStatusImage::Searching);
   ShowTrayImage();
   SetProgress(0);
@@ -516,6 +528,7 @@ void TForm1::SetJobRunning(bool running) {
         static_cast<QWidget*>(ui_->ComboBaud), static_cast<QWidget*>(ui_->ScrollOptionsContents),
         static_cast<QWidget*>(ui_->TabSheetTerminal)})
     control->setEnabled(!running);
+  UpdateHexWatch();
 }
 
 void TForm1::RestoreButtons() {
@@ -587,9 +600,52 @@ std::string TForm1::PortToOpen() const {
 void TForm1::bWriteFlashClick() {
   if (!NoJobRunning()) return;
   const std::string hexFile = ToStd(ui_->edHexName->currentText());
+  // The file as this write reads it: a change from now on is the next one
+  // to write. A write that fails keeps a watch that was running, for when
+  // the terminal is open again.
+  const bool watching = hexWatch_.has_value();
+  THexFileWatch watch(hexFile);
   const bool ok =
       RunJob([this, &hexFile](const TJobOptions& o) { return WriteJob(engine_, o, hexFile); });
+  if (ui_->cbWriteOnHexChange->isChecked() && (ok ? TerminalOpen() : watching)) {
+    hexWatch_.emplace(std::move(watch));
+    UpdateHexWatch();
+  }
   if (autoWrite_ && autoClose_) QuitWithCode(ok ? kExitOk : kExitJobFailed);
+}
+
+void TForm1::UpdateHexWatch() {
+  if (hexWatch_ && ui_->cbWriteOnHexChange->isChecked() && TerminalOpen() && !jobRunning_) {
+    if (!timerHexWatch_.isActive()) timerHexWatch_.start();
+  } else {
+    timerHexWatch_.stop();
+  }
+}
+
+void TForm1::StopHexWatch() {
+  hexWatch_.reset();
+  timerHexWatch_.stop();
+}
+
+void TForm1::cbWriteOnHexChangeClick() {
+  if (!ui_->cbWriteOnHexChange->isChecked()) StopHexWatch();
+}
+
+void TForm1::TimerHexWatchTimer() {
+  if (!hexWatch_ || jobRunning_) return;  // never a job while one runs
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  switch (hexWatch_->Poll(std::chrono::duration_cast<std::chrono::milliseconds>(now).count())) {
+    case THexFileWatch::TEvent::Incomplete:
+      AddLog(LogIndent3, "HEX file is not complete HEX yet: waiting for the rest");
+      break;
+    case THexFileWatch::TEvent::Ready:
+      AddLog(0, "HEX file changed: writing again");
+      bWriteFlashClick();
+      break;
+    case THexFileWatch::TEvent::None:
+    case THexFileWatch::TEvent::Changing:
+      break;
+  }
 }
 
 bool TForm1::WriteForeignHexAnyway(const std::string& reason) {

@@ -18,6 +18,7 @@
 #include "app/message_log.h"
 #include "app/settings.h"
 #include "app/status_icons.h"
+#include "engine/file_watch.h"
 #include "engine/jobs.h"
 #include "engine/port_discovery.h"
 #include "engine/vantlebld_comm.h"
@@ -161,6 +162,9 @@ class TForm1 : public QMainWindow {
   void bShowFileHexClick();
   void bRemoteResetClick();
   void seGr2referenceChange();
+  // "Write again when the HEX file changes": the watch's poll, and the box.
+  void TimerHexWatchTimer();
+  void cbWriteOnHexChangeClick();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -229,6 +233,11 @@ class TForm1 : public QMainWindow {
   void SetSendHistory(const std::vector<std::string>& history);
   void ShowReceived(const TReceived& received);
   void MacroHint(int n);
+  // The watch of the HEX file polls while the box is on and the terminal
+  // holds the link; it ends when the user closes the terminal, unticks the
+  // box, names another file, or another job runs.
+  void UpdateHexWatch();
+  void StopHexWatch();
 
   std::unique_ptr<Ui::TForm1> ui_;
   // The link's kind, and where the UDP link sends (from the settings).
@@ -276,6 +285,11 @@ class TForm1 : public QMainWindow {
   bool graphFrozen_ = false;
   std::array<std::string, 3> macroStrings_;
   QLabel* termPanels_[2] = {nullptr, nullptr};
+
+  // The HEX file last written, watched for a rebuild while the terminal
+  // holds the link after the write.
+  std::optional<THexFileWatch> hexWatch_;
+  QTimer timerHexWatch_;
 };
 
 }  // namespace vantlebld

@@ -158,6 +158,7 @@ void TForm1::bTermOpenClick() {
 }
 
 void TForm1::bTermCloseClick() {
+  StopHexWatch();  // the user has done with the program on the PIC
   StopTerminal(true);
 }
 
@@ -178,6 +179,7 @@ void TForm1::StartTerminal() {
     AddLog(LogIndent6, "Could not open " + DumpFile.fileName().toStdString());
   }
   TimerTerminal.start();
+  UpdateHexWatch();
 }
 
 void TForm1::StopTerminal(bool closePort) {
@@ -200,6 +202,7 @@ void TForm1::StopTerminal(bool closePort) {
     }
     if (!closed) AddLog(LogIndent6, "Could not close file" + DumpFile.fileName().toStdString());
     if (closePort) engine_.Disconnect();
+    UpdateHexWatch();
   }
   QCoreApplication::processEvents();
 }

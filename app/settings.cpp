@@ -88,6 +88,7 @@ TSettings LoadSettings(const TIniFile& ini) {
       InRangeOr(ini.ReadInteger(kTerminal, "TerminalBufferLength", s.TerminalBufferLength), 1,
                 kMaxTerminalBufferLength, d.TerminalBufferLength);
   s.SwitchToTerminal = ini.ReadBool(kTerminal, "SwitchToTerminal", s.SwitchToTerminal);
+  s.WriteOnHexChange = ini.ReadBool(kTerminal, "WriteOnHexChange", s.WriteOnHexChange);
   s.TerminalBaudSave = ini.ReadBool(kTerminal, kTerminalBaudSaveKey, s.TerminalBaudSave);
   if (s.TerminalBaudSave)
     s.TerminalBaud = ini.ReadString(kTerminal, "TerminalBaud", s.TerminalBaud);
@@ -156,6 +157,7 @@ std::vector<std::string> SaveSettings(const TSettings& s, TIniFile& ini) {
 
   putInt(kTerminal, "TerminalBufferLength", s.TerminalBufferLength);
   putBool(kTerminal, "SwitchToTerminal", s.SwitchToTerminal);
+  putBool(kTerminal, "WriteOnHexChange", s.WriteOnHexChange);
   putBool(kTerminal, kTerminalBaudSaveKey, s.TerminalBaudSave);
   if (s.TerminalBaudSave) put(kTerminal, "TerminalBaud", s.TerminalBaud);
 

@@ -105,6 +105,7 @@ struct TSettings {
   // [TERMINAL]
   int32_t TerminalBufferLength = 10000;  // the terminal's TermBufferLength, in bytes
   bool SwitchToTerminal = false;         // cbSwitchToTerminal
+  bool WriteOnHexChange = false;         // cbWriteOnHexChange
   bool TerminalBaudSave = false;         // cbTerminalBaudSave ("Also Save Terminal BaudRate")
   // cbTerminalBaud's text: the stored TerminalBaud when TerminalBaudSave is
   // set, otherwise ComboBaud's text (the terminal follows the bootloader).

@@ -223,7 +223,17 @@ int64_t TPtyServer::MsSinceReset(TClock::time_point t) const {
 
 void TPtyServer::FeedProgram(TClock::time_point now, bool slaveAbsent) {
   if (!pic_.ProgramRunning()) pic_.Advance(MsSinceReset(now));
-  if (!stream_ || !pic_.ProgramRunning()) return;
+  if (!stream_) return;
+  if (!pic_.ProgramRunning()) {
+    // Reset into the bootloader: what the program had not sent yet is gone.
+    streamOut_.clear();
+    return;
+  }
+  if (streamRun_ != pic_.ProgramRuns()) {
+    // A program started afresh sends its stream from the beginning.
+    streamRun_ = pic_.ProgramRuns();
+    stream_.emplace(pic_.Options().StreamRate);
+  }
   if (!stream_->Started()) stream_->Start(now);
   if (slaveAbsent) {
     stream_->Drop(now);

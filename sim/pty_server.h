@@ -91,6 +91,7 @@ class TPtyServer {
   TClock::time_point retryAt_;
   std::deque<TOutByte> out_;
   std::optional<TUserStream> stream_;
+  int32_t streamRun_ = 0;  // the program run the stream belongs to
   std::string streamOut_;  // stream bytes taken off the clock, not yet taken by the master
   uint64_t streamed_ = 0;
   std::atomic<bool> stopRequested_{false};

@@ -25,7 +25,8 @@ TVirtualPic::TVirtualPic(uint8_t typeCode, const TPICInfo& pic, const TSimOption
       pic_(pic),
       options_(options),
       memory_(pic),
-      programRunning_(options.RunProgramAtStart) {}
+      programRunning_(options.RunProgramAtStart),
+      programRuns_(options.RunProgramAtStart ? 1 : 0) {}
 
 std::vector<TSimAnswer> TVirtualPic::Receive(uint8_t byte, int64_t nowMs) {
   if (hungUp_) return {};
@@ -66,6 +67,7 @@ void TVirtualPic::StartProgram() {
   // The jump to the program goes the way a reset would: the boot path as
   // the flash stands now says whether the program is reached.
   programRunning_ = true;
+  ++programRuns_;
   const int32_t blocks = stats_.BlocksAccepted - blocksAtLastStart_;
   blocksAtLastStart_ = stats_.BlocksAccepted;
   const TBootPath boot = JudgeBootPath(pic_, memory_.Flash());

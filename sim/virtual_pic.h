@@ -116,6 +116,8 @@ class TVirtualPic {
 
   // True once the program runs instead of the bootloader.
   bool ProgramRunning() const { return programRunning_; }
+  // How many times the program has started: each start runs it afresh.
+  int32_t ProgramRuns() const { return programRuns_; }
   // When the program starts if no byte arrives before (ms since the
   // reset), or -1 when a quiet line cannot start it now.
   int64_t ProgramStartMs() const;
@@ -148,6 +150,7 @@ class TVirtualPic {
   bool identified_ = false;
   bool hungUp_ = false;
   bool programRunning_ = false;
+  int32_t programRuns_ = 0;
   int32_t blocksAtLastStart_ = 0;
   // Blocks received before the last remote reset: only a job's own blocks
   // let a quiet line start the program.

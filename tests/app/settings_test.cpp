@@ -29,7 +29,8 @@ const char kFreshFile[] =
     "[OPTIONS]\nPCDetectCode=C1h\nPreCodes=\nRemoteResetSignals=\nRTSDTRonConnect=1\n"
     "SearchDelay=7\nTimeout=300\nSearchForCOMs=1\nSizeOfBLD_W=100\n"
     "UDP_DestAddr=127.0.0.1\nUDP_DestPort=8090\n\n"
-    "[TERMINAL]\nTerminalBufferLength=10000\nSwitchToTerminal=0\nTermianalBaudSave=0\n"
+    "[TERMINAL]\nTerminalBufferLength=10000\nSwitchToTerminal=0\nWriteOnHexChange=0\n"
+    "TermianalBaudSave=0\n"
     "MacroString1=\\x0d\\x0a\nMacroString2=\nMacroString3=\n"
     "FontName=Courier New\nFontSize=10\nFontBold=0\n\n"
     "[TRANSLATE RCV]\n00=250\n";
@@ -58,7 +59,8 @@ TEST(Settings, EveryKeyReadIsWrittenBack) {
       "[OPTIONS]\nPCDetectCode=$C1\nPreCodes=128 80h\nRemoteResetSignals=DRRrrrR\n"
       "RTSDTRonConnect=2\nSearchDelay=9\nTimeout=1200\nSearchForCOMs=0\nSizeOfBLD_W=0\n"
       "UDP_DestAddr=192.168.1.7\nUDP_DestPort=9000\n\n"
-      "[TERMINAL]\nTerminalBufferLength=50\nSwitchToTerminal=1\nTermianalBaudSave=1\n"
+      "[TERMINAL]\nTerminalBufferLength=50\nSwitchToTerminal=1\nWriteOnHexChange=1\n"
+      "TermianalBaudSave=1\n"
       "TerminalBaud=9600\nMacroString1=AT\\x0d\nMacroString2=\nMacroString3=x=y; z\n"
       "FontName=DejaVu Sans Mono\nFontSize=12\nFontBold=1\n\n"
       "[TRANSLATE RCV]\n0Dh=\"<CR>\"\n1=2\n";

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "sim/boot_path.h"
+#include "sim/written_file_check.h"
 #include "terminal/term_view.h"
 #include "tests/app/window_fixture.h"
 
@@ -71,7 +73,7 @@ TEST_F(TerminalPageTest, SettingsFileReachesTheWindowAndGoesBackWhole) {
       "RTSDTRonConnect=0\nSearchDelay=9\nTimeout=1200\nSearchForCOMs=0\nSizeOfBLD_W=0\n"
       "UDP_DestAddr=192.168.1.7\nUDP_DestPort=9000\n";
   New("[FILES]\nHexFile=b.hex\nLRU0=b.hex\nLRU1=a.hex\n\n" + pic + "\n" + options +
-      "\n[TERMINAL]\nTerminalBufferLength=10\nSwitchToTerminal=1\n"
+      "\n[TERMINAL]\nTerminalBufferLength=10\nSwitchToTerminal=1\nWriteOnHexChange=1\n"
       "[TRANSLATE RCV]\n0Dh=\"<CR>\"\n[MY NOTES]\nkept=yes\n");
   Prepare();
   form_->TimerStartTimer();
@@ -86,7 +88,8 @@ TEST_F(TerminalPageTest, SettingsFileReachesTheWindowAndGoesBackWhole) {
   const std::string saved = FileContent(BinFile("vantlebld.ini"));
   for (const std::string& kept :
        {"HexFile=b.hex\nLRU0=b.hex\nLRU1=a.hex\n"s, pic, options, "TerminalBufferLength=10\n"s,
-        "SwitchToTerminal=1\n"s, "0Dh=\"<CR>\"\n"s, "0Ah=\"<CR>\"\n"s, "[MY NOTES]\nkept=yes"s})
+        "SwitchToTerminal=1\nWriteOnHexChange=1\n"s, "0Dh=\"<CR>\"\n"s, "0Ah=\"<CR>\"\n"s,
+        "[MY NOTES]\nkept=yes"s})
     EXPECT_NE(saved.find(kept), std::string::npos) << kept << " in\n" << saved;
 }
 
@@ -272,6 +275,46 @@ TEST_F(TerminalPageTest, WriteSwitchesToTheTerminalOnTheOpenLink) {
   Run(false, sim.path);
   EXPECT_FALSE(form_->TerminalOpen() || form_->Engine().Link->IsOpen());
   sim.server.Stop();
+}
+
+// "Write again when the HEX file changes": once the terminal holds the
+// link after a write, each rebuilt file is written through the program's
+// remote reset and the terminal takes the link again; a file cut in the
+// middle (a build still writing it) is waited for, not written.
+TEST_F(TerminalPageTest, ARebuiltHexFileIsWrittenAgainOnceItIsComplete) {
+  constexpr int kRewriteWaitMs = 15000;
+  TSimLine sim(TSimOptions{.RunAfterWrite = true, .ResetCodes = "\x80\x55"});
+  ui().edPreCodes->setText("128 55h");
+  const std::string hex = Path("prog.hex").toStdString();
+  const std::string first = FileContent(kHex.toStdString());
+  const std::string second = FileContent(VANTLEBLD_SOURCE_DIR "/examples/pic18f452_blink8m.hex");
+  const auto written = [&] { return std::ranges::count(form_->TrayHistory(), TStatusImage::Done); };
+  // The build puts text in the file; the window runs until done() holds.
+  const auto rebuild = [&](const std::string& text, const std::function<bool()>& done) {
+    std::ofstream(hex, std::ios::binary | std::ios::trunc) << text;
+    return QTest::qWaitFor(done, kRewriteWaitMs);
+  };
+  std::ofstream(hex, std::ios::binary) << first;
+  form_->show();
+  ui().PageControl1->setCurrentWidget(ui().TabSheetTermOpt);
+  for (QCheckBox* box : {ui().cbSwitchToTerminal, ui().cbWriteOnHexChange})
+    QTest::mouseClick(box, Qt::LeftButton, {}, {6, box->height() / 2});
+  ui().edHexName->setCurrentText(QString::fromStdString(hex));
+  Run(true, sim.path);
+
+  ASSERT_TRUE(rebuild(second.substr(0, second.size() / 2),
+                      [&] { return LoggedStart("   HEX file is not complete HEX yet"); }));
+  QTest::qWait(2 * THexFileWatch::kSettleMs);  // the watch goes on looking: still nothing
+  ASSERT_TRUE(rebuild(second, [&] { return written() == 2 && form_->TerminalOpen(); }));
+  // And back to the first program, which the second overwrote in part.
+  ASSERT_TRUE(rebuild(first, [&] { return written() == 3 && form_->TerminalOpen(); }));
+
+  sim.server.Stop();
+  EXPECT_EQ(sim.pic.Stats().RemoteResets, 2) << "the cut file went out too";
+  const TWrittenFileCheck check =
+      CheckWrittenFile(sim.pic.Pic(), first, sim.pic.Flash(), sim.pic.EEPROM(), true, false);
+  EXPECT_TRUE(check.Ok) << testing::PrintToString(check.Lines);
+  EXPECT_TRUE(JudgeBootPath(sim.pic.Pic(), sim.pic.Flash()).Ok);
 }
 
 // A code typed again into the translation grid is reported and emptied;
