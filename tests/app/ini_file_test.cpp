@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 
 #include "app/ini_file.h"
@@ -16,11 +15,6 @@
 
 namespace vantlebld {
 namespace {
-
-std::string ReadAllOf(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 TEST(IniFile, LookupFollowsTheUsualIniRules) {
   for (const char* eol : {"\n", "\r"}) {
@@ -83,7 +77,7 @@ TEST(IniFile, FailedSavesLeaveTheOldFile) {
   signal(SIGXFSZ, oldHandler);
   EXPECT_FALSE(ok);
   EXPECT_NE(reason.find(path), std::string::npos) << reason;
-  EXPECT_EQ(ReadAllOf(path), kOld);
+  EXPECT_EQ(test::ReadText(path), kOld);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 
   // A file that could not be read is not overwritten with what was not read.

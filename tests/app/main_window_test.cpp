@@ -205,15 +205,8 @@ void Type(TForm1& form, const std::string& line) {
   QTest::keyClick(&memo, Qt::Key_Return);
 }
 
-// The write commands run their job with the typed address and value.
-TEST_F(MainWindowTest, ConsoleWritesOneEEPROMAndOneConfigurationLocation) {
-  TForm1& f = Start();
-  Offline();
-  Type(f, "writeeeprom 5 b6h");
-  Type(f, "writeconfig 300003h 0Fh");
-  EXPECT_TRUE(Logged("performed: eeprom[000005h]<-B6h ") && Logged("performed: CFG[300003h]<-Fh "));
-}
-
+// Console commands without a link: offline_code, then a check, and the
+// write commands running their job with the typed address and value.
 TEST_F(MainWindowTest, ConsoleCommandsWithoutALink) {
   TForm1& f = Start();
   Type(f, "offline_code 41h");
@@ -221,6 +214,9 @@ TEST_F(MainWindowTest, ConsoleCommandsWithoutALink) {
   EXPECT_TRUE(Logged("Working offline, Assuming PIC code = 41h "));
   QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);       // no link needed now
   EXPECT_TRUE(Logged(kFound) && !LoggedStart("   WRITE OK"));  // a check, without the file
+  Type(f, "writeeeprom 5 b6h");
+  Type(f, "writeconfig 300003h 0Fh");
+  EXPECT_TRUE(Logged("performed: eeprom[000005h]<-B6h ") && Logged("performed: CFG[300003h]<-Fh "));
   // The job left the caret on a fresh line: the next command is read whole.
   Type(f, "offline_code");
   EXPECT_TRUE(Logged("Error!"));

@@ -10,7 +10,6 @@
 #include <QTest>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "app/main_window.h"
@@ -28,10 +27,8 @@ const QString kHex = VANTLEBLD_SOURCE_DIR "/examples/pic18f252_blink.hex";
 const QString kMissingHex = "/nonexistent/none.hex";
 constexpr char kFound[] = "   Found:PIC18F252";
 
-std::string FileContent(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+// A file whole, as it is on disk.
+constexpr auto FileContent = &test::ReadText;
 
 // A PIC18F252 with the bootloader on a pseudo-terminal, serving one job
 // (and, with a program to run, the terminal after it).

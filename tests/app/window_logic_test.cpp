@@ -27,26 +27,23 @@ struct TFakePane : TLogPane {
 };
 
 TEST(MessageLog, IndentsHidesDetailsAndAppendsToThePanesLastLine) {
+  // Details hidden from the pane, as they are unless asked for.
   const struct {
-    bool details;
     std::vector<std::pair<uint8_t, std::string>> calls;
     Lines pane, log;
   } cases[] = {
-      {false,
-       {{0, "a"}, {LogIndent3 | LogIndent6, "d"}, {LogDetail | LogIndent6, "e"}},
+      {{{0, "a"}, {LogIndent3 | LogIndent6, "d"}, {LogDetail | LogIndent6, "e"}},
        {"a", "         d"},
        {"a", "         d", "      e"}},
       // The joined line replaces the pane's last line; the full log keeps
       // both. A hidden joined line must not take the pane's last line away.
-      {false,
-       {{0, "S"}, {LogIndent6, "P"}, {LogAppend | LogDetail, "d"}, {LogAppend, "N"}},
+      {{{0, "S"}, {LogIndent6, "P"}, {LogAppend | LogDetail, "d"}, {LogAppend, "N"}},
        {"S", "      P, N"},
        {"S", "      P", "      P, d", "      P, N"}},
   };
   for (const auto& c : cases) {
     TMessageLog log;
     TFakePane pane;
-    log.LogDetails = c.details;
     for (const auto& [flags, text] : c.calls)
       log.AddLog(flags, text, pane);
     EXPECT_EQ(pane.lines, c.pane);
@@ -55,18 +52,15 @@ TEST(MessageLog, IndentsHidesDetailsAndAppendsToThePanesLastLine) {
 }
 
 TEST(CommandLine, EverySwitch) {
+  // clang-format off
   const std::pair<Lines, TCommandLine> cases[] = {
-      {{"a.hex", "Dir/B.HEX"}, {.HexFile = "Dir/B.HEX"}},
+      {{"a.hex", "Dir/B.HEX"}, {.HexFile = "Dir/B.HEX"}}, {{"/?"}, {.Help = true}},
       {{"-A", "/xyz"}, {.AutoWrite = true, .AutoClose = true}},
-      {{"/b19200", "-B4800"}, {.Baud = "4800"}},
-      {{"-b-1"}, {.ExitCode = 1}},
+      {{"/b19200", "-B4800"}, {.Baud = "4800"}}, {{"-b-1"}, {.ExitCode = 1}},
       {{"f.hex", "-bx", "-a", "g.hex"}, {.HexFile = "f.hex", .ExitCode = 1}},
-      {{"-com123"}, {.Port = "COM12"}},
-      {{"-comx", "-a"}, {.ExitCode = 1}},
-      {{"-p/dev/ttyUSB0"}, {.Port = "/dev/ttyUSB0"}},
-      {{"-p", "-a"}, {.ExitCode = 1}},
-      {{"/?"}, {.Help = true}},
-  };
+      {{"-com123"}, {.Port = "COM12"}}, {{"-comx", "-a"}, {.ExitCode = 1}},
+      {{"-p/dev/ttyUSB0"}, {.Port = "/dev/ttyUSB0"}}, {{"-p", "-a"}, {.ExitCode = 1}}};
+  // clang-format on
   const auto fields = [](const TCommandLine& c) {
     return std::tuple(c.HexFile, c.AutoWrite, c.AutoClose, c.Baud, c.Port, c.Help, c.ExitCode);
   };
@@ -87,18 +81,12 @@ TEST(WindowText, OfflineCodeFromTheFirstThreeCharactersIDCodeFromAnyNotation) {
 
 TEST(Console, CommandsMatchExactlyAndWriteCommandsByTheirFirstElevenCharacters) {
   using C = TConsoleCommand;
-  const struct {
-    const char* line;
-    C command;
-    const char* arguments;
-  } cases[] = {
-      {"?", C::Help, ""},
-      {"logdetailson", C::LogDetails, ""},
-      {"writeeepromX5 7", C::WriteEEPROM, "5 7"},
-      {"writeconfig 300003h FFh", C::WriteConfig, "300003h FFh"},
-      {"offline_code  $41 x", C::OfflineCode, " $41 x"},
-      {"OFFLINE_CODE 41h", C::None, ""},
-  };
+  // clang-format off
+  const struct { const char* line; C command; const char* arguments; } cases[] = {
+      {"?", C::Help, ""}, {"logdetailson", C::LogDetails, ""}, {"OFFLINE_CODE 41h", C::None, ""},
+      {"writeeepromX5 7", C::WriteEEPROM, "5 7"}, {"offline_code  $41 x", C::OfflineCode, " $41 x"},
+      {"writeconfig 300003h FFh", C::WriteConfig, "300003h FFh"}};
+  // clang-format on
   for (const auto& c : cases) {
     const TConsoleLine got = ParseConsoleLine(c.line);
     EXPECT_EQ(got.Command, c.command) << c.line;

@@ -67,10 +67,7 @@ TEST_F(DeviceTableTest, FieldNotations) {
 }
 
 TEST_F(DeviceTableTest, OneBadLineFailsTheWholeTable) {
-  const struct {
-    const char* line;
-    bool accepted;
-  } cases[] = {
+  const std::pair<const char*, bool> cases[] = {
       {" ; a comment after a blank", false},
       {"$50, C, X, 32768, 256, 32, 16, 2, 6, 4", false},  // ten fields
       {"$50, C, X, 32768, , 32, 16, 2, 6, 4, 0", false},
@@ -97,26 +94,26 @@ TEST_F(DeviceTableTest, OneBadLineFailsTheWholeTable) {
       {"$50, E, X, 176128, 0, 999999999, 64, 1, 0, 64, 2", false},
       {"$50, E, X, 16777216, 0, 512, 9999, 255, 1, 128, 0", false},
       {"$50, C, X, 32768, 256, 20000, 16, 2, 0, 4, 0", false},
-      {"$50, B, X, 134, 0, 4, 4, 8, 8, 32, 0",
-       false},  // zone from 6: the slot over address 0's code
+      // Zone from 6: the slot over address 0's code.
+      {"$50, B, X, 134, 0, 4, 4, 8, 8, 32, 0", false},
       {"$50, C, X, 8592, 256, 64, 4, 8, 7, 31, 3", false},     // not whole 128-byte erase pages
       {"$50, C, X, 4194304, 256, 32, 16, 2, 6, 4, 0", false},  // PIC18 flash past 200000h
-      {"$50, B, X, 32768, 256, 4, 4, 8, 56, 32, 0",
-       false},  // 16F flash into the configuration words
+      // 16F flash into the configuration words.
+      {"$50, B, X, 32768, 256, 4, 4, 8, 56, 32, 0", false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
+  for (const auto& [line, accepted] : cases) {
+    SCOPED_TRACE(line);
     ResetPicTable();
     log.clear();
-    EXPECT_EQ(Load(JoinLines({"; models", kPic18F252, c.line,
-                              "$43, C, AFTER, 32768, 256, 32, 16, 2, 6, 4, 1"})),
-              c.accepted);
-    EXPECT_EQ(Named("AFTER"), c.accepted ? 1 : 0);
+    EXPECT_EQ(Load(JoinLines(
+                  {"; models", kPic18F252, line, "$43, C, AFTER, 32768, 256, 32, 16, 2, 6, 4, 1"})),
+              accepted);
+    EXPECT_EQ(Named("AFTER"), accepted ? 1 : 0);
     // Earlier lines stay in the table, but nothing can be looked up.
-    EXPECT_EQ(engine.LookupPic(0x41), c.accepted);
+    EXPECT_EQ(engine.LookupPic(0x41), accepted);
     // A refusal names the file and the line, then the table as not found.
     const LogLines refused = {{LogIndent3 | LogDetail, path + " line 3: *"}, kTableError};
-    EXPECT_TRUE(c.accepted ? log.empty() : log.size() == 2 && InOrder(log, refused))
+    EXPECT_TRUE(accepted ? log.empty() : log.size() == 2 && InOrder(log, refused))
         << testing::PrintToString(log);
   }
 }

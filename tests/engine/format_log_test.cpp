@@ -22,20 +22,12 @@ TEST(Format, HexConversionsPrintUpperCaseAndTheRestIsPrintf) {
 }
 
 TEST(UserText, NumbersAsUsersTypeThem) {
+  // clang-format off
   const std::pair<const char*, std::optional<int64_t>> cases[] = {
-      {"65", 65},
-      {"41h", 0x41},
-      {"$4b", 0x4B},
-      {"0X10", 16},
-      {"x41", 0x41},
-      {"-$10", -16},
-      {"", {}},
-      {"0x", {}},
-      {"12a", {}},
-      {" 65", {}},
-      {"-9223372036854775808", INT64_MIN},
-      {"$8000000000000000", {}},
-  };
+      {"65", 65}, {"41h", 0x41}, {"$4b", 0x4B}, {"0X10", 16}, {"x41", 0x41}, {"-$10", -16},
+      {"", {}}, {"0x", {}}, {"12a", {}}, {" 65", {}}, {"$8000000000000000", {}},
+      {"-9223372036854775808", INT64_MIN}};
+  // clang-format on
   for (const auto& [text, value] : cases)
     EXPECT_EQ(ParseNumber(text), value) << text;
   // Decimal: digits and a sign, no hex form.

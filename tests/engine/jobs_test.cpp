@@ -93,7 +93,6 @@ const JobCase kJobs[] = {
     {kWrite, 0x83, "dspic33fj128gp706_blink"},
     {kWrite, 0x31, kWrite16F, "", 2},
     {kWrite, 0x41, kGoto18, "", 2},
-    {kWrite, 0x41, kBra18},
     // The erase pass, pages of the zone's start down to 0 (J: F800h / 400h
     // + 1; dsPIC33: 2A000h / 800h + 1), takes the jump at 0 too: it is sent
     // again with the two units and the slot's. The progress counts the

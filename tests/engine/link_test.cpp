@@ -32,15 +32,10 @@ TEST_F(LinkTest, FailedOrEmptyOpeningsLeaveTheLinkClosed) {
   EXPECT_EQ(link.Controls, "");
 }
 
-TEST_F(LinkTest, SignalScriptPlaysTheControlLinesStepByStep) {
-  engine.SignalScript("dRDr-");
-  EXPECT_EQ(link.Controls, "D0 R1 D1 R0");
-  EXPECT_EQ(link.Waits, std::vector<int32_t>(5, 10));
-}
-
 // Pre-codes go out a byte at a time, 1 ms apart: the low eight bits of each
 // number up to the first word that is none, ten at most. Then the PIC has
-// 100 ms to restart before the script plays. Only blanks: no pre-codes.
+// 100 ms to restart before the script plays its control lines, 10 ms a
+// step (a '-' only waits). Only blanks: no pre-codes.
 TEST_F(LinkTest, RemoteResetSendsThePreCodesThenPlaysTheScript) {
   const struct {
     const char* text;
@@ -56,16 +51,16 @@ TEST_F(LinkTest, RemoteResetSendsThePreCodesThenPlaysTheScript) {
     SCOPED_TRACE(c.text);
     link = TFakeLink{};
     log.clear();
-    RemoteReset(engine, c.text, "R");
+    RemoteReset(engine, c.text, "dRDr-");
     std::vector<std::string> bytes;
     for (char b : c.sent)
       bytes.push_back(std::string(1, b));
     EXPECT_EQ(link.Sends, bytes);
     std::vector<int32_t> waits(c.sent.size(), 1);
     if (c.text[0] != ' ') waits.push_back(100);
-    waits.push_back(10);  // the script's one step
+    waits.insert(waits.end(), 5, 10);
     EXPECT_EQ(link.Waits, waits);
-    EXPECT_EQ(link.Controls, "R1");
+    EXPECT_EQ(link.Controls, "D0 R1 D1 R0");
     EXPECT_EQ(Logged({LogIndent6, "PreCodes: only the first 10 codes are sent, 2 more ignored"}),
               c.restIgnored);
   }

@@ -23,8 +23,11 @@ class WriterTest : public EngineFixture {
     LoadTable();
     engine.WaitMs = 10;
   }
-  // The PIC identified, its image erased as after loading an empty file.
-  void Identify(uint8_t code) {
+  // The PIC identified, its image erased as after loading an empty file;
+  // blocks go to a link without answers, which records them.
+  void Offline(uint8_t code) {
+    recorder = &Install<TFakeLink>();
+    recorder->Caps = {};
     engine.OfflineCode = code;
     ASSERT_TRUE(engine.IdentifyPIC(code));
     for (auto* area : {&engine.FlashData, &engine.EEData})
@@ -34,15 +37,7 @@ class WriterTest : public EngineFixture {
     engine.Hex18FCode = Is18F(engine.pic.Family);
     engine.HexDsPIC = IsDsPIC(engine.pic.Family);
     log.clear();
-    progress.clear();
   }
-  // Blocks go to a link without answers, which records them.
-  void Offline(uint8_t code) {
-    recorder = &Install<TFakeLink>();
-    recorder->Caps = {};
-    Identify(code);
-  }
-  const std::vector<std::string>& Blocks() const { return recorder->Sends; }
   // Bytes as the HEX file would set them: data and present mark.
   void Put(int32_t address, const std::string& bytes) {
     for (size_t i = 0; i < bytes.size(); ++i) {
@@ -53,10 +48,6 @@ class WriterTest : public EngineFixture {
   std::string Image(int32_t address, int32_t length) const {
     return std::string(engine.FlashData.begin() + address,
                        engine.FlashData.begin() + address + length);
-  }
-  void SetEEPROM(int32_t offset, uint8_t value) {
-    engine.EEData[size_t(offset)] = value;
-    engine.EEFlag[size_t(offset)] = kPresent;
   }
   TFakeLink* recorder = nullptr;
 };
@@ -164,10 +155,12 @@ TEST_F(WriterTest, EEPROMPassCountsLocationsInEightBits) {
     Offline(c.code);
     engine.pic.EESize = c.eeSize;
     Put(0x1000, B({0x12, 0x34}));
-    for (int32_t i = 0; i < 600; ++i)
-      SetEEPROM(i, static_cast<uint8_t>(i ^ 0x5A));
+    for (size_t i = 0; i < 600; ++i) {
+      engine.EEData[i] = static_cast<uint8_t>(i ^ 0x5A);
+      engine.EEFlag[i] = kPresent;
+    }
     ASSERT_TRUE(engine.WriteFlash(c.pass));
-    const auto& blocks = Blocks();
+    const auto& blocks = recorder->Sends;
     ASSERT_GT(blocks.size(), size_t(c.written));
     const size_t flash = blocks.size() - size_t(c.written);  // the flash goes first
     EXPECT_NE(blocks[flash - 1][0], 0x40);
