@@ -72,6 +72,16 @@ struct TChild {
   std::string FirstLine;  // what it printed first on stdout
 };
 
+// In a forked child: becomes args[0] with args, or ends with 127.
+[[noreturn]] inline void Exec(std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (auto& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
 // Starts args[0]. With firstLine its stdout is a pipe and the call returns
 // once it printed its first line (or closed stdout); without, its stdout
 // goes nowhere.
@@ -86,12 +96,7 @@ inline TChild StartChild(std::vector<std::string> args, bool firstLine = true) {
       freopen("/dev/null", "w", stdout);
     }
     close(fds[0]);
-    std::vector<char*> argv;
-    for (auto& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    Exec(args);
   }
   close(fds[1]);
   TChild child{pid, {}};

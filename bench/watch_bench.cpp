@@ -85,12 +85,7 @@ TCli StartCli(std::vector<std::string> args) {
     dup2(fds[1], STDERR_FILENO);
     if (freopen("/dev/null", "r", stdin) == nullptr) _exit(127);
     close(fds[0]);
-    std::vector<char*> argv;
-    for (auto& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    Exec(args);
   }
   close(fds[1]);
   cli.Out = fds[0];
