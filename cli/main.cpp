@@ -68,6 +68,13 @@ TWriteOutcome WriteOnce(TVantleBootloader& engine, const CliOptions& o, TBoardPl
 
 int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJobReport& report,
            TProgressBar* bar) {
+  // Before the monitor shows the program's bytes: the log so far, and a
+  // progress bar left as it stands.
+  const auto flushLog = [&out, bar] {
+    if (bar != nullptr) bar->Finish();
+    out.Flush();
+    std::cout.flush();
+  };
   if (TalksToBoards(o)) {
     CheckJobArguments(o);
     JobOptionsFrom(o);
@@ -75,13 +82,8 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJ
     if (o.Monitors() && (o.Command != "write" || boards.size() != 1 ||
                          boards.front().Port.empty() || boards.front().Simulation))
       throw CliUsageError("--monitor and --watch work with write on one --port");
-    const auto flushLog = [&out, bar] {
-      if (bar != nullptr) bar->Finish();
-      out.Flush();
-      std::cout.flush();
-    };
+    if (o.Monitors()) MonitorOptionsFrom(o);  // its usage errors before the write
     if (o.Has("watch")) {
-      MonitorOptionsFrom(o);  // its usage errors before the first write
       return RunWatch(
           engine, o, [&] { return WriteOnce(engine, o, boards.front(), bar, report); }, flushLog);
     }
@@ -105,12 +107,7 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJ
     });
   }
   if (o.Command == "map") return RunMap(engine, o, out, report);
-  if (o.Command == "monitor") {
-    return MonitorFromOptions(engine, o, [&out] {
-      out.Flush();
-      std::cout.flush();
-    });
-  }
+  if (o.Command == "monitor") return MonitorFromOptions(engine, o, flushLog);
   if (o.Command == "ports") {
     const std::vector<std::string> lines = ListPorts(engine);
     for (const auto& line : lines)

@@ -150,20 +150,19 @@ TMonitorEnd RunMonitor(TLink* link, const TMonitorOptions& options, int inFd, in
   return end;
 }
 
-TMonitorOptions MonitorOptionsFrom(const CliOptions& o) {
+TMonitorOptions MonitorOptionsFrom(const CliOptions& o, std::ofstream* dump) {
   TMonitorOptions m;
   if (o.Has("eol")) m.LineEnd = LineEndOf(o.Value("eol"));
   if (m.LineEnd.empty()) throw CliUsageError("--eol takes cr, lf or crlf");
   const std::string view = o.Value("monitor-view", "raw");
   if (view != "raw" && view != "hex") throw CliUsageError("--monitor-view takes raw or hex");
   m.HexView = view == "hex";
+  if (dump != nullptr && o.Has("dump")) {
+    dump->open(o.Value("dump"), std::ios::binary | std::ios::trunc);
+    if (!*dump) throw EVantleError("Could not open " + o.Value("dump"));
+    m.Dump = dump;
+  }
   return m;
-}
-
-void OpenDumpFile(const CliOptions& o, std::ofstream& file) {
-  if (!o.Has("dump")) return;
-  file.open(o.Value("dump"), std::ios::binary | std::ios::trunc);
-  if (!file) throw EVantleError("Could not open " + o.Value("dump"));
 }
 
 void OpenMonitorLink(TVantleBootloader& engine, const CliOptions& o) {
@@ -181,10 +180,8 @@ void OpenMonitorLink(TVantleBootloader& engine, const CliOptions& o) {
 
 int MonitorFromOptions(TVantleBootloader& engine, const CliOptions& o,
                        const std::function<void()>& flushLog) {
-  TMonitorOptions m = MonitorOptionsFrom(o);
   std::ofstream dump;
-  OpenDumpFile(o, dump);
-  m.Dump = dump.is_open() ? &dump : nullptr;
+  const TMonitorOptions m = MonitorOptionsFrom(o, &dump);
   OpenMonitorLink(engine, o);
   flushLog();
   std::fflush(stdout);

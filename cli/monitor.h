@@ -42,9 +42,10 @@ TMonitorEnd RunMonitor(TLink* link, const TMonitorOptions& options, int inFd, in
 // The line end --eol names: "cr", "lf" or "crlf"; empty when unknown.
 std::string LineEndOf(const std::string& name);
 
-// --eol and --monitor-view of the options; the dump stays unset. Throws
-// CliUsageError for values it does not know.
-TMonitorOptions MonitorOptionsFrom(const CliOptions& o);
+// --eol and --monitor-view of the options, and --dump opened (emptied)
+// into dump when one is given. Throws CliUsageError for values it does not
+// know, EVantleError when the dump file cannot be opened.
+TMonitorOptions MonitorOptionsFrom(const CliOptions& o, std::ofstream* dump = nullptr);
 
 // Opens the one --port of the options unless the engine's link is open
 // (a write left it so), then switches it to --monitor-baud.
@@ -55,9 +56,5 @@ void OpenMonitorLink(TVantleBootloader& engine, const CliOptions& o);
 // first byte is shown. Exit code 0, or 3 when the link failed.
 int MonitorFromOptions(TVantleBootloader& engine, const CliOptions& o,
                        const std::function<void()>& flushLog);
-
-// Opens --dump FILE (emptied) when the options name one; throws
-// EVantleError with the reason when it cannot be opened.
-void OpenDumpFile(const CliOptions& o, std::ofstream& file);
 
 }  // namespace vantlebld

@@ -46,10 +46,8 @@ int RunWatch(TVantleBootloader& engine, const CliOptions& o,
   // Made before the first write, so a build that finishes during it is
   // written next.
   THexFileWatch watch(file);
-  TMonitorOptions m = MonitorOptionsFrom(o);
   std::ofstream dump;
-  OpenDumpFile(o, dump);
-  m.Dump = dump.is_open() ? &dump : nullptr;
+  TMonitorOptions m = MonitorOptionsFrom(o, &dump);
   m.Release = [&watch, &file] {
     switch (watch.Poll(SteadyMs())) {
       case THexFileWatch::TEvent::Ready:
@@ -61,17 +59,8 @@ int RunWatch(TVantleBootloader& engine, const CliOptions& o,
         return false;
     }
   };
-  bool again = false;  // the file changed: write before monitoring
   TWriteOutcome last = write();
   for (;;) {
-    if (again) {
-      // The monitor lets go of the port: the write opens it again and
-      // resets the program with the pre-codes and the control lines.
-      Say(file + " changed: writing it");
-      DisconnectQuietly(engine);
-      last = write();
-      again = false;
-    }
     flushLog();
     Say(WatchStatusLine(file, last));
     TLink* link = nullptr;
@@ -94,7 +83,11 @@ int RunWatch(TVantleBootloader& engine, const CliOptions& o,
       const TMonitorEnd next = RunMonitor(nullptr, m, STDIN_FILENO, STDOUT_FILENO);
       if (next == TMonitorEnd::Quit) break;
     }
-    again = true;
+    // The monitor lets go of the port: the write opens it again and resets
+    // the program with the pre-codes and the control lines.
+    Say(file + " changed: writing it");
+    DisconnectQuietly(engine);
+    last = write();
   }
   DisconnectQuietly(engine);
   return kExitOk;

@@ -4,6 +4,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "engine/text_lines.h"
+#include "engine/user_text.h"
+
 namespace vantlebld {
 
 namespace {
@@ -12,48 +15,39 @@ constexpr uint8_t kRecordEndOfFile = 1;
 // ':' count(2) address(4) type(2) checksum(2)
 constexpr size_t kRecordFrameChars = 11;
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // One record without its line end: the record type, or -1 when it is not
 // a well-formed record with a right checksum.
 int RecordType(std::string_view line) {
   if (line.size() < kRecordFrameChars || line[0] != ':' || (line.size() - 1) % 2 != 0) return -1;
   uint8_t sum = 0;
-  std::string bytes;
+  uint8_t count = 0;
+  uint8_t type = 0;
   for (size_t i = 1; i + 1 < line.size(); i += 2) {
-    const int hi = HexDigit(line[i]);
-    const int lo = HexDigit(line[i + 1]);
+    const int hi = DigitValue(line[i], 16);
+    const int lo = DigitValue(line[i + 1], 16);
     if (hi < 0 || lo < 0) return -1;
     const auto b = static_cast<uint8_t>(hi << 4 | lo);
+    if (i == 1) count = b;
+    if (i == 7) type = b;
     sum = static_cast<uint8_t>(sum + b);
-    bytes += static_cast<char>(b);
   }
-  const size_t count = static_cast<uint8_t>(bytes[0]);
-  if (line.size() != kRecordFrameChars + 2 * count || sum != 0) return -1;
-  return static_cast<uint8_t>(bytes[3]);
+  if (line.size() != kRecordFrameChars + 2 * size_t{count} || sum != 0) return -1;
+  return type;
 }
 
 }  // namespace
 
 bool HexTextComplete(std::string_view text) {
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) continue;
+  // Complete once an end-of-file record follows well-formed records; no
+  // such record yet: the build has not finished the file.
+  bool complete = false;
+  ForEachLine(text, [&complete](std::string_view line, int64_t) {
+    if (line.empty()) return true;
     const int type = RecordType(line);
-    if (type < 0) return false;
-    if (type == kRecordEndOfFile) return true;
-  }
-  return false;  // no end-of-file record: the build has not finished it
+    complete = type == kRecordEndOfFile;
+    return type >= 0 && !complete;
+  });
+  return complete;
 }
 
 THexFileWatch::THexFileWatch(std::string path) : path_(std::move(path)), seen_(Look()) {}

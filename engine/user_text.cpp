@@ -12,14 +12,6 @@ bool IsControlOrBlank(char c) {
   return static_cast<unsigned char>(c) < 33;
 }
 
-int DigitValue(char c, int base) {
-  int digit = -1;
-  if (c >= '0' && c <= '9') digit = c - '0';
-  if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-  return digit < base ? digit : -1;
-}
-
 // A number taken apart: its sign, its form and its magnitude.
 struct TScanned {
   bool Negative = false;
@@ -72,6 +64,14 @@ std::optional<T> Signed(const TScanned& n) {
 }
 
 }  // namespace
+
+int DigitValue(char c, int base) {
+  int digit = -1;
+  if (c >= '0' && c <= '9') digit = c - '0';
+  if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+  return digit < base ? digit : -1;
+}
 
 std::string TrimControls(std::string_view text) {
   while (!text.empty() && IsControlOrBlank(text.front()))

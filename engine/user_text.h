@@ -23,6 +23,9 @@ class ENotationError : public std::runtime_error {
 // both ends.
 std::string TrimControls(std::string_view text);
 
+// The value of one digit in base (2 to 16, either case), or -1.
+int DigitValue(char c, int base);
+
 enum class TNumberForms {
   Decimal,  // digits only
   All,      // decimal, or hex after "$", "0x" or "x" (either case) or before "h"
