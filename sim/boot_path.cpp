@@ -296,7 +296,22 @@ TBootPath JudgeBootPath(const TPICInfo& pic, const std::vector<uint8_t>& flash) 
 
   // Address 0: on to the bootloader, or on a device without relocation
   // maybe straight to the program.
-  if (walk.Erased(0)) return Broken("address 0 is erased");
+  if (walk.Erased(0)) {
+    // Every family executes an erased word as an instruction that neither
+    // jumps nor stops (PIC18 FFFFh is a NOP form, dsPIC FFFFFFh is NOPR, 16F
+    // 3FFFh an ADDLW): from an erased address 0 the PIC slides up through
+    // erased flash, and reaches its bootloader only if all of it is erased.
+    int64_t pc = 0;
+    while (walk.Hex(pc) < zone.Entry && walk.Erased(pc))
+      pc += walk.Step();
+    if (walk.Hex(pc) < zone.Entry)
+      return Broken("address 0 is erased and slides into code at " + Addr(pc));
+    TBootPath slides = Broken(
+        "address 0 is erased: the PIC slides through erased flash into "
+        "its bootloader, and the reset slot is empty");
+    slides.ReachesBootloader = true;
+    return slides;
+  }
   TLeg leg = walk.Follow(0, zone.Start);
   if (leg.End == TEnd::RanInto)
     return Broken("address 0 runs into the bootloader zone at " + Addr(leg.At) + " without a jump");
@@ -315,7 +330,13 @@ TBootPath JudgeBootPath(const TPICInfo& pic, const std::vector<uint8_t>& flash) 
                   Addr(entry));
   }
 
-  // The bootloader hands over to the slot.
+  // The bootloader hands over to the slot; from here on the PIC can be
+  // written again whatever the slot holds.
+  const auto inSlot = [](const std::string& reason) {
+    TBootPath path = Broken(reason);
+    path.ReachesBootloader = true;
+    return path;
+  };
   leg = walk.Follow(entry, zone.FlashEnd);
   if (leg.End != TEnd::Jump)
     return Broken("the bootloader does not hand over to the slot (" +
@@ -328,20 +349,20 @@ TBootPath JudgeBootPath(const TPICInfo& pic, const std::vector<uint8_t>& flash) 
   bool empty = true;
   for (int64_t pc = slot; walk.Hex(pc) < zone.Start + kResetCodeBytes; pc += walk.Step())
     empty = empty && walk.Erased(pc);
-  if (empty) return Broken("the reset slot is empty");
+  if (empty) return inSlot("the reset slot is empty");
   leg = walk.Follow(slot, zone.Entry);
-  if (leg.End == TEnd::RanInto) return Broken("slot runs into the bootloader at " + Addr(leg.At));
-  if (leg.End != TEnd::Jump) return Broken(TWalker::Why("slot", leg));
+  if (leg.End == TEnd::RanInto) return inSlot("slot runs into the bootloader at " + Addr(leg.At));
+  if (leg.End != TEnd::Jump) return inSlot(TWalker::Why("slot", leg));
   const int64_t target = walk.Hex(leg.Target);
   if (target >= zone.FlashEnd)
-    return Broken("slot jumps past the end of flash at " + Addr(leg.Target));
+    return inSlot("slot jumps past the end of flash at " + Addr(leg.Target));
   if (target >= zone.Start)
-    return Broken("slot jumps into the bootloader zone at " + Addr(leg.Target));
+    return inSlot("slot jumps into the bootloader zone at " + Addr(leg.Target));
   return {true,
           Format("boot path: 000000 -> %.6llX (bootloader) -> %.6llX (slot) -> %.6llX",
                  static_cast<unsigned long long>(entry), static_cast<unsigned long long>(slot),
                  static_cast<unsigned long long>(leg.Target)),
-          leg.Target};
+          leg.Target, true};
 }
 
 int64_t ResetCodeTarget(const TPICInfo& pic, const std::vector<uint8_t>& flash, std::string& why) {

@@ -30,6 +30,9 @@ struct TBootPath {
   // or "boot path broken: <reason>"; program addresses.
   std::string Line;
   int64_t Target = -1;  // program address where the user program starts; -1 when broken
+  // A reset reaches the bootloader's entry, whatever the slot then does:
+  // the PIC can be written again.
+  bool ReachesBootloader = false;
 };
 
 // What the PIC does after reset, followed instruction by instruction on

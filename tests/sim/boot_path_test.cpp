@@ -56,36 +56,45 @@ TEST(BootPath, FollowsResetToTheProgramOrSaysWhereItBreaks) {
     std::vector<uint32_t> Words;
     int64_t Target;
     std::string Line;
+    bool Reaches = false;  // reset reaches the bootloader's entry
   } cases[] = {
       // 16F: CLRF PCLATH, GOTO 5.
       {0x31, 0x3E00, W(0x018A, 0x2805), 5,
-       "boot path: 000000 -> 001F20 (bootloader) -> 001F00 (slot) -> 000005"},
+       "boot path: 000000 -> 001F20 (bootloader) -> 001F00 (slot) -> 000005", true},
       // GOTO 5 alone: the stub left PCLATH = 1Fh, page bits 18h -> 1805h.
       {0x31, 0x3E00, W(0x2805), 0x1805,
-       "boot path: 000000 -> 001F20 (bootloader) -> 001F00 (slot) -> 001805"},
+       "boot path: 000000 -> 001F20 (bootloader) -> 001F00 (slot) -> 001805", true},
       {0x31, 0x3E00, W(0x2005 /* CALL 5 */), -1,
-       kBroken + "slot: CALL at 001F00h cannot be followed"},
+       kBroken + "slot: CALL at 001F00h cannot be followed", true},
       // No relocation: GOTO 40h at 0 is the program start; through the
       // bootloader it must still reach the slot's CLRF PCLATH, GOTO 40h.
       {0x35, 0, W(0x2840), 0x40, "boot path: 000000 -> 000040"},
       {0x35, 0x1E00, W(0x018A, 0x2840), 0x40,
-       "boot path: 000000 -> 000F20 (bootloader) -> 000F00 (slot) -> 000040"},
+       "boot path: 000000 -> 000F20 (bootloader) -> 000F00 (slot) -> 000040", true},
       // PIC18: GOTO 400h = EF00h F002h (word address 200h).
       {0x41, 0x7DF8, W(0xEF00, 0xF002), 0x400,
-       "boot path: 000000 -> 007E00 (bootloader) -> 007DF8 (slot) -> 000400"},
+       "boot path: 000000 -> 007E00 (bootloader) -> 007DF8 (slot) -> 000400", true},
       // BRA 400h from 0 (n = 1FFh) moved to 7DF8h: 7DF8h + 2 + 3FEh.
-      {0x41, 0x7DF8, W(0xD1FF), -1, kBroken + "slot jumps past the end of flash at 0081F8h"},
-      {0x41, 0x7DF8, W(), -1, kBroken + "the reset slot is empty"},
-      {0x41, 0, W(0xFFFF, 0xFFFF), -1, kBroken + "address 0 is erased"},
+      {0x41, 0x7DF8, W(0xD1FF), -1, kBroken + "slot jumps past the end of flash at 0081F8h", true},
+      {0x41, 0x7DF8, W(), -1, kBroken + "the reset slot is empty", true},
+      // Erased words run as no-ops: an erased PIC slides into its bootloader,
+      // unless code stands in the way (a page written after a cut erase).
+      {0x41, 0, W(0xFFFF, 0xFFFF, 0x0E01 /* MOVLW 1 */), -1,
+       kBroken + "address 0 is erased and slides into code at 000004h"},
+      {0x41, 0, W(0xFFFF, 0xFFFF), -1,
+       kBroken + "address 0 is erased: the PIC slides through erased flash into its bootloader, "
+                 "and the reset slot is empty",
+       true},
       // dsPIC: GOTO 100h = 040100h 000000h.
       {0x71, 0x3B80, W(0x040100, 0x000000), 0x100,
-       "boot path: 000000 -> 001E00 (bootloader) -> 001DC0 (slot) -> 000100"},
+       "boot path: 000000 -> 001E00 (bootloader) -> 001DC0 (slot) -> 000100", true},
       {0x71, 0x3B80, W(0x070010 /* RCALL */), -1,
-       kBroken + "slot: RCALL at 001DC0h cannot be followed"},
+       kBroken + "slot: RCALL at 001DC0h cannot be followed", true},
       {0x82, 0xA600, W(0x040100, 0x000000), 0x100,
-       "boot path: 000000 -> 005400 (bootloader) -> 005300 (slot) -> 000100"},
+       "boot path: 000000 -> 005400 (bootloader) -> 005300 (slot) -> 000100", true},
       // BRA 100h from 0 (n = 7Fh) moved to 5300h: 5300h + 2 + FEh.
-      {0x82, 0xA600, W(0x37007F), -1, kBroken + "slot jumps into the bootloader zone at 005400h"},
+      {0x82, 0xA600, W(0x37007F), -1, kBroken + "slot jumps into the bootloader zone at 005400h",
+       true},
   };
   for (const auto& c : cases) {
     const TPICInfo pic = TablePic(c.Code);
@@ -93,6 +102,7 @@ TEST(BootPath, FollowsResetToTheProgramOrSaysWhereItBreaks) {
     EXPECT_EQ(path.Line, c.Line);
     EXPECT_EQ(path.Target, c.Target) << c.Line;
     EXPECT_EQ(path.Ok, c.Target >= 0) << c.Line;
+    EXPECT_EQ(path.ReachesBootloader, c.Reaches) << c.Line;
   }
 }
 
