@@ -1,22 +1,19 @@
-// Single EEPROM and configuration writes, the EEPROM pass after the flash,
-// and the clear-all fill of the user flash.
+// Single EEPROM and configuration writes, and the clear-all fill of the
+// user flash. The EEPROM pass after the flash is planned with the flash
+// (write_plan.cpp).
 #include <algorithm>
 
 #include "engine/format.h"
 #include "engine/vantlebld_comm.h"
+#include "engine/write_plan.h"
 
 namespace vantlebld {
 
 namespace {
 
-constexpr uint8_t kEEPROMWrite = 0x40;     // first byte of an EEPROM block (16F and PIC18)
 constexpr uint8_t k18FConfigWrite = 0x80;  // PIC18 configuration: OR address bits 23..16
 constexpr uint8_t kOneByte = 0x01;
-constexpr uint8_t kDsWordCount = 0x02;
 constexpr int32_t k18FConfigStart = 0x300000;
-// The EEPROM pass counts locations in 8 bits, as the firmware's block
-// carries an 8-bit address.
-constexpr int32_t kEEPassMask = 0xFF;
 // dsPIC30: the data EEPROM ends at program address 7FFFFFh.
 constexpr int32_t kDsEEPROMEnd = 0x800000;
 
@@ -67,20 +64,17 @@ void TVantleBootloader::WriteEEPROM16F(int32_t address, uint8_t value) {
   // The EEPROM ends before EESize: that address would wrap or miss.
   if (address < 0 || address >= pic.EESize) throw EVantleError("Address bigger than 255");
   Log(LogDetail, Format("EEPROM16F Location:[%.3xh] <- %.2Xh", address, value));
-  SendBlock(WithChecksum({static_cast<char>(kEEPROMWrite), Byte(address),
-                          static_cast<char>(kOneByte), static_cast<char>(value)}));
+  SendBlock(EEPROMBlock(pic.Family, address, value));
 }
 
 void TVantleBootloader::WriteEEPROM18F(int32_t address, uint8_t value) {
   if (address < 0 || address >= pic.EESize) throw EVantleError("Address bigger than 255");
   Log(LogIndent3, Format("eeprom addr:%.3xh <- %.2xh", address, value));
-  SendBlock(WithChecksum(
-      {static_cast<char>(kEEPROMWrite), Byte(address), static_cast<char>(value), '\0'}));
+  SendBlock(EEPROMBlock(pic.Family, address, value));
 }
 
 void TVantleBootloader::WriteWordDS(int32_t address, uint16_t value) {
-  SendBlock(WithChecksum({Byte(address), Byte(address >> 8), Byte(address >> 16),
-                          static_cast<char>(kDsWordCount), Byte(value), Byte(value >> 8)}));
+  SendBlock(EEPROMBlock(kFamilyDsPIC30, address, value));
 }
 
 void TVantleBootloader::WriteConfig18F(int32_t address, uint8_t value) {
@@ -89,43 +83,6 @@ void TVantleBootloader::WriteConfig18F(int32_t address, uint8_t value) {
   SendBlock(
       WithChecksum({static_cast<char>(Byte(address >> 16) | k18FConfigWrite), Byte(address >> 8),
                     Byte(address), static_cast<char>(kOneByte), static_cast<char>(value)}));
-}
-
-void TVantleBootloader::WriteAllEEPROM() {
-  const int32_t last = (pic.EESize - 1) & kEEPassMask;
-  for (int32_t i = 0; i <= last; ++i) {
-    if (EEFlag[static_cast<size_t>(i)] & kPresent)
-      WriteEEPROMByte(i, EEData[static_cast<size_t>(i)]);
-  }
-}
-
-bool TVantleBootloader::WriteAllEEPROMReport() {
-  const int32_t last = (pic.EESize - 1) & kEEPassMask;
-  bool any = false;
-  for (int32_t i = 0; i <= last; ++i) {
-    if (EEFlag[static_cast<size_t>(i)] & kPresent) {
-      WriteEEPROMByte(i, EEData[static_cast<size_t>(i)]);
-      any = true;
-    }
-  }
-  Log(LogDetail, any ? "  eeprom write ok" : "  no eeprom to write");
-  return any;
-}
-
-bool TVantleBootloader::WriteAllEEPROMDS() {
-  const int32_t first = kDsEEPROMEnd - pic.EESize;
-  const int32_t size = std::min(pic.EESize, kEEAreaSize - 1);
-  bool any = false;
-  for (int32_t k = 0; k + 1 < size; k += 2) {
-    const auto lo = static_cast<size_t>(k), hi = lo + 1;
-    if (((EEFlag[lo] | EEFlag[hi]) & kPresent) == 0) continue;
-    const auto word = static_cast<uint16_t>(EEData[lo] | (EEData[hi] << 8));
-    Log(LogIndent3, Format("eeprom addr:%.3xh <- %.2xh", first + k, word));
-    WriteWordDS(first + k, word);
-    any = true;
-  }
-  Log(LogDetail, any ? "  eeprom write ok" : "  no eeprom to write");
-  return any;
 }
 
 void TVantleBootloader::FillUserFlash() {

@@ -102,7 +102,7 @@ std::string ReadWholeFile(const std::string& fileName) {
 
 bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
   HexByteCount = 0;
-  if (load) HexFlashPastEnd = -1;
+  if (load) HexFlashPastEnd = HexEEPROMPastArea = -1;
   if (load) {
     Log(LogIndent3, "Reading HEX file... ");
     std::fill(FlashData.begin(), FlashData.end(), 0xFF);
@@ -114,7 +114,7 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
     std::fill(CfgFlag.begin(), CfgFlag.end(), 0);
   } else {
     HexINHX32 = Hex18FCode = HexHasEEPROM = HexHasConfig = false;
-    HexDsPIC = true;  // cleared by the first non-zero fourth byte
+    HexDsPIC = true;  // cleared by the first non-zero fourth byte, or when there is none
   }
 
   // A job analyses the file before the search and loads it after: the load
@@ -137,6 +137,7 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
     const size_t flashSize = pic.FlashSize > 0 ? static_cast<size_t>(pic.FlashSize) : 0;
     const size_t flashLimit = std::min({flashSize, FlashData.size(), FlashFlag.size()});
     int64_t base = 0;
+    bool fourthBytes = false;  // a file too short to have one holds no dsPIC instruction
     ForEachLine(text, [&](std::string_view lineText, int64_t lineNumber) {
       const auto n = static_cast<long long>(lineNumber);
       const char* line = lineText.data();
@@ -184,7 +185,10 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
           const int64_t a = base + address + k;  // no 16-bit wrap
           const uint8_t v = next();
           if ((a & 1) != 0 && (v & 0xC0) != 0) Hex18FCode = true;  // no 14-bit word has these bits
-          if ((a & 3) == 3 && v != 0) HexDsPIC = false;  // a dsPIC group's fourth byte is always 0
+          if ((a & 3) == 3) {
+            fourthBytes = true;
+            if (v != 0) HexDsPIC = false;  // a dsPIC group's fourth byte is always 0
+          }
           ++HexByteCount;
           if (!load) continue;
           const TAddressClass where = ClassifyAddress(a);
@@ -197,10 +201,12 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
             }
           } else if (where.Area == TArea::EEPROM) {
             // Offsets past the area (PIC18 files may name up to FFFFh) are
-            // dropped; no EEPROM the host writes reaches that far.
+            // not kept; no EEPROM the host writes reaches that far.
             if (where.EEOffset >= 0 && where.EEOffset < kEEAreaSize) {
               EEData[static_cast<size_t>(where.EEOffset)] = v;
               EEFlag[static_cast<size_t>(where.EEOffset)] = kPresent;
+            } else if (HexEEPROMPastArea < 0) {
+              HexEEPROMPastArea = where.EEOffset;  // the preflight refuses it
             }
           }
         }
@@ -218,6 +224,7 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
       if (sum != 0) Log(LogIndent3, Format("Warning! CRC failed on line %lld", n));
       return true;
     });
+    if (!load && !fourthBytes) HexDsPIC = false;
   } catch (...) {
     Log(LogIndent6, "could not understand HEX file");
     throw;

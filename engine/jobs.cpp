@@ -1,5 +1,7 @@
 #include "engine/jobs.h"
 
+#include <filesystem>
+
 #include "engine/format.h"
 #include "engine/remote_reset.h"
 
@@ -7,21 +9,36 @@ namespace vantlebld {
 
 namespace {
 
+// A job that writes a file ends before it connects when the file is not
+// there: an empty name (a script's unset variable, an empty file box)
+// would otherwise write whatever the image holds.
+void RequireHexFile(TVantleBootloader& engine, const std::string& hexFile) {
+  std::error_code ec;
+  if (!hexFile.empty() && std::filesystem::is_regular_file(hexFile, ec)) return;
+  const std::string why =
+      hexFile.empty() ? "File not found: no HEX file was named (choose one, or name it on the "
+                        "command line)"
+                      : "File not found: " + hexFile;
+  engine.Log(LogIndent6, why);
+  throw EVantleError(why, EVantleError::Kind::FileIO);
+}
+
 // The first half of every job: open the link, reset the PIC, analyse the
 // HEX file (when one is named), find and identify the PIC, load the file
 // into the image. Throws on any failure ("Not found!" when the bootloader
 // did not answer).
-void ConnectAndIdentify(TVantleBootloader& engine, const TJobOptions& o,
-                        const std::string& hexFile) {
+void ConnectAndIdentify(TVantleBootloader& engine, const TJobOptions& o, const std::string& hexFile,
+                        bool needsFile) {
   engine.Log(0, " ");
   engine.AbortRequested = false;
   engine.BaudRate = o.Baud;
   engine.IDCode = o.IDCode;
   engine.SearchSeconds = o.SearchSeconds;
   engine.WaitMs = o.WaitMs;
+  if (needsFile) RequireHexFile(engine, hexFile);
   engine.Connect(o.Port, o.Baud);
   RemoteReset(engine, o.PreCodes, o.ResetSignals);
-  if (!hexFile.empty()) engine.AnalyzeHex(hexFile);
+  if (needsFile) engine.AnalyzeHex(hexFile);
   bool found = false;
   try {
     found = engine.SearchPIC(o.IgnoreUntilK);
@@ -32,7 +49,7 @@ void ConnectAndIdentify(TVantleBootloader& engine, const TJobOptions& o,
   }
   if (o.SearchEnded) o.SearchEnded(found);
   if (!found) throw EVantleError("Not found!", EVantleError::Kind::SerialLink);
-  if (!hexFile.empty()) engine.ReadHex(hexFile, true);
+  if (needsFile) engine.ReadHex(hexFile, true);
   engine.Log(LogDetail, engine.ImageReport());
 }
 
@@ -59,7 +76,7 @@ TJobResult Run(TVantleBootloader& engine, F&& job) {
 TJobResult WriteLocation(TVantleBootloader& engine, const TJobOptions& o, bool config,
                          int32_t address, int32_t value) {
   return Run(engine, [&] {
-    ConnectAndIdentify(engine, o, "");
+    ConnectAndIdentify(engine, o, "", false);
     if (config) {
       engine.WriteConfigByte(address, value);
     } else {
@@ -82,12 +99,12 @@ void DisconnectQuietly(TVantleBootloader& engine) {
 }
 
 TJobResult CheckJob(TVantleBootloader& engine, const TJobOptions& o) {
-  return Run(engine, [&] { ConnectAndIdentify(engine, o, ""); });
+  return Run(engine, [&] { ConnectAndIdentify(engine, o, "", false); });
 }
 
 TJobResult WriteJob(TVantleBootloader& engine, const TJobOptions& o, const std::string& hexFile) {
   return Run(engine, [&] {
-    ConnectAndIdentify(engine, o, hexFile);
+    ConnectAndIdentify(engine, o, hexFile, true);
     WriteImage(engine, o);
   });
 }
@@ -96,7 +113,7 @@ TJobResult ClearAllJob(TVantleBootloader& engine, const TJobOptions& o,
                        const std::string& hexFile) {
   engine.Log(0, "Clearing all flash...");
   return Run(engine, [&] {
-    ConnectAndIdentify(engine, o, hexFile);
+    ConnectAndIdentify(engine, o, hexFile, true);
     engine.FillUserFlash();
     WriteImage(engine, o);
   });

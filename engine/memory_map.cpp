@@ -224,6 +224,7 @@ TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bo
     map.Refused = true;
     map.Reason = r.Error;
     if (engine.HexFlashPastEnd >= 0) map.Collision = engine.HexFlashPastEnd;
+    if (!engine.LastPreflight.Ok) map.Collision = engine.LastPreflight.Address;
     for (int64_t a = map.ZoneStart; a < map.FlashBytes && map.Collision < 0; ++a) {
       if (engine.IsPresent(static_cast<int32_t>(a))) map.Collision = a;
     }

@@ -22,6 +22,13 @@ std::string TVantleBootloader::ForeignHexReason() const {
     holds = HexDsPIC ? "dsPIC" : "PIC18";  // no 14-bit word has the top bits of a byte set
   } else if (IsDsPIC(pic.Family) && !HexDsPIC) {
     holds = Hex18FCode ? "PIC18" : "PIC16F or PIC18";  // a dsPIC group's fourth byte is always 0
+  } else if (Is18F(pic.Family) && HexByteCount > 0) {
+    // A small PIC18 program could pass for either; it takes --force then.
+    if (HexDsPIC) {
+      holds = "dsPIC";
+    } else if (!Hex18FCode) {
+      holds = "PIC16F";
+    }
   }
   if (holds.empty()) return {};
   return Format("HEX file holds %s code, the PIC is a %s", holds.c_str(), pic.Name.c_str());

@@ -18,6 +18,7 @@
 
 #include "engine/defaults.h"
 #include "engine/link.h"
+#include "engine/write_plan.h"
 
 namespace vantlebld {
 
@@ -144,6 +145,9 @@ class TVantleBootloader {
   int64_t HexByteCount = 0;
   // The first flash byte of the loaded file past this PIC's flash, or -1.
   int64_t HexFlashPastEnd = -1;
+  // The first EEPROM offset of the loaded file past the image's EEPROM
+  // area (dropped by the load), or -1.
+  int64_t HexEEPROMPastArea = -1;
   int32_t SizeOfBLD_W = 0;
   uint8_t IDCode = 0;
   // The PIC a link without answers stands for.
@@ -233,12 +237,11 @@ class TVantleBootloader {
   void Prepare18FAfter();
   void PrepareDSAfter();
 
-  // --- Flash writer (flash_writer.cpp, send_block.cpp) ---
+  // --- Flash writer (flash_writer.cpp, write_plan.cpp, preflight.cpp, send_block.cpp) ---
+  // Plans the write's blocks (the EEPROM pass too when writeEEPROM), proves
+  // the plan (CheckWritePlan) and only then sends them; a plan that fails
+  // is refused with its reason before the first block.
   bool WriteFlash(bool writeEEPROM);
-  bool WriteFlash16F();
-  bool WriteFlash18F();
-  bool WriteFlashDS();
-  bool WriteFlashDSErase();
   bool BlockIsEmpty(int32_t start, int32_t length) const;
   // Sends one block (header, data, checksum) and waits for the firmware's
   // answer; resends on 'N'. Returns false on a link without answers, where
@@ -246,6 +249,9 @@ class TVantleBootloader {
   bool SendBlock(const std::string& block);
   // Appends the checksum that makes the whole block sum to 0 mod 256.
   static std::string WithChecksum(std::string block);
+  // The last write's blocks and what the preflight found of them.
+  TBlockPlan LastPlan;
+  TPreflight LastPreflight;
 
   // --- EEPROM, configuration and clear-all (eeprom_writer.cpp) ---
   void WriteEEPROMByte(int32_t address, uint8_t value);
@@ -254,10 +260,6 @@ class TVantleBootloader {
   void WriteEEPROM18F(int32_t address, uint8_t value);
   void WriteWordDS(int32_t address, uint16_t value);
   void WriteConfig18F(int32_t address, uint8_t value);
-  void WriteAllEEPROM();
-  bool WriteAllEEPROMReport();
-  // The dsPIC30 pass: every EEPROM word the file sets, whole.
-  bool WriteAllEEPROMDS();
   void FillUserFlash();
 
   // How the block exchanges of the last write went.
@@ -299,17 +301,8 @@ class TVantleBootloader {
   // on dsPIC) at image word word / HEX byte at.
   void Put18FGoto(int32_t word, int32_t target);
   void PutDsGoto(int32_t at, int32_t target);
-  // Whether the writers with an erase pass send the unit at a: a marked
-  // byte, or address 0 after the erase, which must get its jump back.
-  bool SendsUnit(int32_t a, int32_t unit) const;
   // One block sent: counts it and reports the progress.
   void CountBlock();
-  // The descending erase pass of the devices that ask for one.
-  void ErasePass(bool dsPIC33);
-  // The start of the writers whose block size the device table sets
-  // (PIC18, dsPIC33): the block count for the progress, then the erase pass
-  // where the device asks for one. Returns the block's size in HEX bytes.
-  int32_t StartTableSizedWrite(bool dsPIC33);
   // The line settings for baud, with the log line that shows them.
   TLineSettings LineSettings(int32_t baud);
   std::vector<uint8_t>& FlashArray(int dataorflag);

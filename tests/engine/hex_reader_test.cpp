@@ -104,7 +104,8 @@ TEST_F(HexReaderTest, AnalysisSummaryText) {
       {{k18FCode, HexBase(0x0030), HexRecord(0, 0, {0x00, 0x22}), HexBase(0x00F0),
         HexRecord(0x03FE, 0, {1, 2}), kHexEnd},
        "INHX32,18Fcode+cfg+eeprom , total=8 bytes"},
-      {{kHexEnd}, "INHX8M,dsPICcode, total=0 bytes"},
+      // No byte says dsPIC: without a fourth byte of a group it is not dsPIC code.
+      {{kHexEnd}, "INHX8M,16Fcode, total=0 bytes"},
       // 16F configuration is 4000h..41FFh only: neither code above 2007h
       // nor the EEPROM image from 4200h.
       {{k16FCode, HexRecord(0x2008, 0, {0x8A, 0x01, 0x00, 0x28}), HexRecord(0x4200, 0, {1, 0})},

@@ -77,11 +77,14 @@ const JobCase kJobs[] = {
     {kWrite, 0x51, "pic18f46j50_blink"},
     {kWrite, 0x52, "pic18f46j50_blink"},
     // K: every unit below the zone (FDF8h) goes out, under a warning; it has
-    // no EEPROM pass, so a file with EEPROM data is written only without one.
+    // no EEPROM pass, so a file with EEPROM data is written only without one,
+    // and refused before its first block with it.
     {.job = kWrite, .code = 0x61, .file = "pic18f46k22_blink", .flashBlocks = 0xFE00 / 64,
-     .estimate = 0x10000 / 64, .logged = {LogIndent3, "Not Implemented"}},
-    {kWrite, 0x62, "pic18f252_blink", "", 0xFE00 / 64, 0x10000 / 64, false},
-    {kWrite, 0x61, "pic18f252_blink", "Impossible", 0xFE00 / 64},
+     .estimate = 0xFE00 / 64, .logged = {LogIndent3, "Not Implemented"}},
+    {kWrite, 0x62, "pic18f252_blink", "", 0xFE00 / 64, 0xFE00 / 64, false},
+    {kWrite, 0x61, "pic18f252_blink", "EEPROM data at 000h..007h cannot be written: this "
+     "bootloader does not write the EEPROM of a PIC18F46K22 (write without EEPROM with "
+     "--no-eeprom, or untick Write EEPROM)", 0},
     {kWrite, 0x71, kGotoDs},
     {kWrite, 0x72, "dspic30f3014_blink8m"},
     // Its first EEPROM word, 42h 56h at HEX FFF800h, goes to 7FFC00h.
@@ -95,10 +98,10 @@ const JobCase kJobs[] = {
     {kWrite, 0x41, kGoto18, "", 2},
     // The erase pass, pages of the zone's start down to 0 (J: F800h / 400h
     // + 1; dsPIC33: 2A000h / 800h + 1), takes the jump at 0 too: it is sent
-    // again with the two units and the slot's. The progress counts the
-    // pages (and K every unit) of the whole flash, the zone's too.
-    {kWrite, 0x51, kGoto18, "", 0xF800 / 0x400 + 1 + 3, 0x10000 / 0x400 + 3},
-    {kWrite, 0x81, kGotoDs, "", 0x2A000 / 0x800 + 1 + 3, 0x2B000 / 0x800 + 3},
+    // again with the two units and the slot's. The progress counts exactly
+    // the blocks that go out.
+    {kWrite, 0x51, kGoto18, "", 0xF800 / 0x400 + 1 + 3, 0xF800 / 0x400 + 1 + 3},
+    {kWrite, 0x81, kGotoDs, "", 0x2A000 / 0x800 + 1 + 3, 0x2A000 / 0x800 + 1 + 3},
     // Every unit below the zone (3E00h / 64 of them), then the slot's.
     {kClear, 0x31, kWrite16F, "", 0x3E00 / 64 + 1},
     {kWrite, 0x31, kForeign16F, "", 3, -1, true, true},

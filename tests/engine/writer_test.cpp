@@ -140,27 +140,48 @@ TEST_F(WriterTest, FileBytesInTheZoneAreRefused) {
 
 // --- The EEPROM pass and clear-all ---
 
-// The EEPROM pass after the flash counts its locations in 8 bits, as the
-// firmware's block carries an 8-bit address: of 1024 bytes only the first
-// 256 go out; a PIC with fewer takes only its own; none when the user says so.
-TEST_F(WriterTest, EEPROMPassCountsLocationsInEightBits) {
+// The EEPROM pass carries what the firmware's 8-bit block address reaches
+// within the PIC's EEPROM; a file with more is refused before any block
+// with the offsets it would lose, and written whole without the pass.
+TEST_F(WriterTest, EEPROMPassCarriesEveryByteOrTheWriteIsRefused) {
+  const std::string kTail = " (write without EEPROM with --no-eeprom, or untick Write EEPROM)";
   const struct {
     uint8_t code;
     int32_t eeSize;
     bool pass;
-    int32_t written;
-  } cases[] = {{0x41, 1024, true, 256}, {0x31, 128, true, 128}, {0x31, 256, false, 0}};
+    int32_t marked;   // offsets 0..marked-1 set by the file
+    int32_t written;  // EEPROM blocks sent
+    std::string refused;
+  } cases[] = {
+      {0x41, 1024, true, 256, 256, ""},
+      {0x41, 1024, true, 600, 0,
+       "EEPROM data at 100h..257h cannot be written: this bootloader's EEPROM blocks address 256 "
+       "bytes" +
+           kTail},
+      {0x31, 128, true, 600, 0,
+       "EEPROM data at 080h..257h cannot be written: the PIC16F876A has 128 bytes of EEPROM" +
+           kTail},
+      {0x31, 256, false, 600, 0, ""},
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << int{c.code} << " EESize " << c.eeSize);
     Offline(c.code);
     engine.pic.EESize = c.eeSize;
+    // A jump to 1000h (PIC18 GOTO 800h words; 16F page 1 through PCLATH) and code there.
+    Put(0, c.code == 0x31 ? W({0x3008, 0x008A, 0x2800}) : B({0x00, 0xEF, 0x08, 0xF0}));
     Put(0x1000, B({0x12, 0x34}));
-    for (size_t i = 0; i < 600; ++i) {
+    for (size_t i = 0; i < size_t(c.marked); ++i) {
       engine.EEData[i] = static_cast<uint8_t>(i ^ 0x5A);
       engine.EEFlag[i] = kPresent;
     }
-    ASSERT_TRUE(engine.WriteFlash(c.pass));
+    engine.ReallocateReset();
+    const Raised r = CatchVantle([&] { engine.WriteFlash(c.pass); });
+    EXPECT_EQ(r.message, c.refused);
     const auto& blocks = recorder->Sends;
+    if (!c.refused.empty()) {
+      EXPECT_TRUE(blocks.empty());
+      continue;
+    }
     ASSERT_GT(blocks.size(), size_t(c.written));
     const size_t flash = blocks.size() - size_t(c.written);  // the flash goes first
     EXPECT_NE(blocks[flash - 1][0], 0x40);
