@@ -247,8 +247,11 @@ class TPreflightCheck {
   std::optional<TPreflight> EveryEEPROMByteLands() {
     if (!writeEEPROM_) return {};
     std::vector<bool> carried(e_.EEFlag.size(), false);
+    // The 16F and PIC18 blocks carry an 8-bit address: beyond it a block
+    // would land on another location.
+    const int64_t reach = IsDsPIC(pic_.Family) ? int64_t(carried.size()) : 256;
     for (const TPlannedBlock& b : plan_.Blocks) {
-      if (b.Kind != TPlannedBlock::TKind::EEPROM) continue;
+      if (b.Kind != TPlannedBlock::TKind::EEPROM || b.Start + b.Length > reach) continue;
       for (int64_t i = b.Start; i < b.Start + b.Length && i < int64_t(carried.size()); ++i)
         carried[static_cast<size_t>(i)] = true;
     }
