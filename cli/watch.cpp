@@ -55,6 +55,10 @@ int RunWatch(TVantleBootloader& engine, const CliOptions& o,
       case THexFileWatch::TEvent::Incomplete:
         Say(file + " is not complete HEX yet; waiting for the build to finish it");
         return false;
+      case THexFileWatch::TEvent::Corrupt:
+        Say(file + " line " + std::to_string(watch.LastCheck().Line) + ": " +
+            std::string(watch.LastCheck().Reason) + "; waiting for the next build");
+        return false;
       default:
         return false;
     }

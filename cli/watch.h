@@ -2,7 +2,8 @@
 // command. After each write the monitor has the link; once the HEX file
 // has been rebuilt (changed, stood still for 300 ms, complete HEX) the
 // monitor lets go, the write runs again with its remote reset, and the
-// monitor resumes. A failed write is reported and the watch goes on;
+// monitor resumes. A finished file with a bad record is reported once and
+// not written; a failed write is reported; either way the watch goes on.
 // Ctrl+] or a stop signal ends it.
 #pragma once
 

@@ -15,39 +15,52 @@ constexpr uint8_t kRecordEndOfFile = 1;
 // ':' count(2) address(4) type(2) checksum(2)
 constexpr size_t kRecordFrameChars = 11;
 
-// One record without its line end: the record type, or -1 when it is not
-// a well-formed record with a right checksum.
-int RecordType(std::string_view line) {
-  if (line.size() < kRecordFrameChars || line[0] != ':' || (line.size() - 1) % 2 != 0) return -1;
+struct TRecordCheck {
+  int Type = -1;           // the record type, once its digits and length are right
+  std::string_view Fault;  // empty for a good record
+};
+
+// One record without its line end.
+TRecordCheck CheckRecord(std::string_view line) {
+  if (line[0] != ':') return {-1, "does not start with ':'"};
+  for (size_t i = 1; i < line.size(); ++i)
+    if (DigitValue(line[i], 16) < 0) return {-1, "not a hex digit"};
+  if (line.size() < kRecordFrameChars || (line.size() - 1) % 2 != 0) return {-1, "wrong length"};
   uint8_t sum = 0;
   uint8_t count = 0;
   uint8_t type = 0;
   for (size_t i = 1; i + 1 < line.size(); i += 2) {
-    const int hi = DigitValue(line[i], 16);
-    const int lo = DigitValue(line[i + 1], 16);
-    if (hi < 0 || lo < 0) return -1;
-    const auto b = static_cast<uint8_t>(hi << 4 | lo);
+    const auto b = static_cast<uint8_t>(DigitValue(line[i], 16) << 4 | DigitValue(line[i + 1], 16));
     if (i == 1) count = b;
     if (i == 7) type = b;
     sum = static_cast<uint8_t>(sum + b);
   }
-  if (line.size() != kRecordFrameChars + 2 * size_t{count} || sum != 0) return -1;
-  return type;
+  if (line.size() != kRecordFrameChars + 2 * size_t{count}) return {-1, "wrong length"};
+  if (sum != 0) return {type, "bad checksum"};
+  return {type, {}};
 }
 
 }  // namespace
 
-bool HexTextComplete(std::string_view text) {
-  // Complete once an end-of-file record follows well-formed records; no
-  // such record yet: the build has not finished the file.
-  bool complete = false;
-  ForEachLine(text, [&complete](std::string_view line, int64_t) {
+THexTextCheck CheckHexText(std::string_view text) {
+  // Bad records before the end record make a whole file corrupt; without
+  // an end record the build has not finished the file, and a bad line is
+  // the one it is writing.
+  using S = THexTextCheck::TState;
+  THexTextCheck check;
+  ForEachLine(text, [&check](std::string_view line, int64_t lineNumber) {
     if (line.empty()) return true;
-    const int type = RecordType(line);
-    complete = type == kRecordEndOfFile;
-    return type >= 0 && !complete;
+    const TRecordCheck r = CheckRecord(line);
+    if (!r.Fault.empty() && check.Line == 0) {
+      check.Line = lineNumber;
+      check.Reason = r.Fault;
+    }
+    if (r.Type != kRecordEndOfFile) return true;
+    check.State = check.Line == 0 ? S::Complete : S::Corrupt;
+    return false;
   });
-  return complete;
+  if (check.State == S::Incomplete) check = {};
+  return check;
 }
 
 THexFileWatch::THexFileWatch(std::string path) : path_(std::move(path)), seen_(Look()) {}
@@ -75,10 +88,21 @@ THexFileWatch::TEvent THexFileWatch::Poll(int64_t nowMs) {
   }
   if (!settling_ || nowMs - changedAt_ < kSettleMs) return TEvent::None;
   settling_ = false;
+  check_ = {};
   if (!now.Exists) return TEvent::Incomplete;
   std::ifstream in(path_, std::ios::binary);
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  return in.bad() || !HexTextComplete(text) ? TEvent::Incomplete : TEvent::Ready;
+  if (in.bad()) return TEvent::Incomplete;
+  check_ = CheckHexText(text);
+  switch (check_.State) {
+    case THexTextCheck::TState::Complete:
+      return TEvent::Ready;
+    case THexTextCheck::TState::Corrupt:
+      return TEvent::Corrupt;
+    case THexTextCheck::TState::Incomplete:
+      break;
+  }
+  return TEvent::Incomplete;
 }
 
 }  // namespace vantlebld

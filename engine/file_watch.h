@@ -10,10 +10,25 @@
 
 namespace vantlebld {
 
-// True when text is whole Intel HEX as a build leaves it: every line up to
-// the end-of-file record a well-formed record with a right checksum, and
-// that record there. A file cut off anywhere is not.
-bool HexTextComplete(std::string_view text);
+// What a build has left in the HEX file so far.
+struct THexTextCheck {
+  enum class TState {
+    Complete,    // well-formed records with right checksums up to the end record
+    Incomplete,  // no end record yet: the build is still writing it
+    Corrupt,     // the end record is there, but it or a record before it is bad
+  };
+  TState State = TState::Incomplete;
+  // With Corrupt: the first bad record's line (from 1) and what is wrong
+  // with it ("bad checksum", "wrong length", "not a hex digit", "does not
+  // start with ':'").
+  int64_t Line = 0;
+  std::string_view Reason;
+};
+
+// Checks text as Intel HEX. A file cut off anywhere, even inside its last
+// line, has no end record yet and is Incomplete; lines after the end
+// record are not read.
+THexTextCheck CheckHexText(std::string_view text);
 
 class THexFileWatch {
  public:
@@ -24,6 +39,7 @@ class THexFileWatch {
     None,        // nothing new
     Changing,    // the file changed just now; it may not be finished
     Incomplete,  // it stood still but is not complete HEX (yet): waited for
+    Corrupt,     // it stood still, complete but with a bad record: see LastCheck()
     Ready,       // it stood still and is complete HEX: write it
   };
 
@@ -31,8 +47,11 @@ class THexFileWatch {
   explicit THexFileWatch(std::string path);
 
   // Looks at the file at nowMs (any steady clock in milliseconds, never
-  // decreasing). Incomplete and Ready come once per change.
+  // decreasing). Incomplete, Corrupt and Ready come once per change.
   TEvent Poll(int64_t nowMs);
+
+  // The file as the last Incomplete, Corrupt or Ready found it.
+  const THexTextCheck& LastCheck() const { return check_; }
 
   const std::string& Path() const { return path_; }
 
@@ -47,6 +66,7 @@ class THexFileWatch {
 
   std::string path_;
   TStamp seen_;
+  THexTextCheck check_;
   bool settling_ = false;
   int64_t changedAt_ = 0;
 };

@@ -303,8 +303,9 @@ TEST_F(CliTest, MonitorPassesTheStreamUnchangedAndPutsTheTerminalBack) {
 }
 
 // write --watch: each rebuilt file is written after a remote reset and the
-// monitor resumes; a half-written file is waited for, a write that fails
-// (code for the bootloader zone) leaves the watch running. Two good rebuilds
+// monitor resumes; a half-written file is waited for, a whole one with a
+// bad record is told once by line and reason, a write that fails (code for
+// the bootloader zone) leaves the watch running. Two good rebuilds
 // give two more jobs' blocks, and at every start of the program the
 // virtual PIC's own judge finds the boot path whole. SIGTERM ends it with
 // 0 and the terminal as it was.
@@ -339,7 +340,19 @@ TEST_F(CliTest, WatchWritesEachRebuildAndMonitorsBetween) {
   // A byte for 7F00h, inside the PIC18F252's bootloader zone (7E00h on):
   // 02+7F+12+34 = C7h, checksum 39h.
   rebuild(":0400000000EF04F019\n:027F0000123439\n:00000001FF\n", " FAILED (");
+  // Whole but its second record's checksum off by one (39h is right; one
+  // more line end so the size changes too): told once, not written, and
+  // the next good build is.
+  const std::string corrupt = "prog.hex line 2: bad checksum; waiting for the next build";
+  dir.Write("prog.hex", ":0400000000EF04F019\n:027F0000123438\n:00000001FF\n\n");
+  ASSERT_TRUE(WaitFor(cli, out, corrupt, at)) << out.substr(at);
+  at = out.find(corrupt, at) + corrupt.size();
+  for (int line = 0; line < 3; ++line) {  // the monitor goes on meanwhile
+    ASSERT_TRUE(WaitFor(cli, out, "\r\n", at)) << out.substr(at);
+    at = out.find("\r\n", at) + 2;
+  }
   rebuild(ReadText(Example("pic18f252_blink")), " OK (");
+  EXPECT_EQ(out.find(corrupt, out.find(corrupt) + 1), std::string::npos) << out;
   EXPECT_TRUE(keys.Raw());
   keys.Type("hi\r");  // Enter on a raw terminal: CR, sent as CR
   EXPECT_TRUE(WaitFor(cli, out, "hi\r", at)) << out.substr(at);

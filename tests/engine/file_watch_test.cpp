@@ -14,27 +14,46 @@ const std::string kBase = ":020000040000FA";
 const std::string kGoto = ":0400000000EF04F019";
 const std::string kEnd = ":00000001FF";
 
-TEST(HexTextComplete, OnlyAWholeFileWithItsEndRecordCounts) {
+// A file cut off anywhere waits for the rest; one whose end record is
+// there is whole, and its first bad record is told by line (from 1, blank
+// lines counted) and reason.
+TEST(CheckHexText, TellsAFileBeingWrittenFromACorruptOne) {
+  using S = THexTextCheck::TState;
   const struct {
     std::string text;
-    bool complete;
+    S state;
+    int64_t line;
+    std::string_view reason;
   } cases[] = {
-      {kBase + "\n" + kGoto + "\n" + kEnd + "\n", true},
-      {kBase + "\r\n\r\n" + kGoto + "\r\n" + kEnd, true},  // CR LF, a blank line, no last line end
-      {kBase + "\n" + kGoto + "\n", false},                // the end record not written yet
-      {kBase + "\n" + kGoto.substr(0, 11), false},         // cut inside a record
-      {kBase + "\n:0400000000EF04F018\n" + kEnd, false},   // checksum off by one
-      {kBase + "\n:0500000000EF04F019\n" + kEnd, false},   // count says one byte more
-      {kBase + "\n:0400000000EF04FG19\n" + kEnd, false},   // not a hex digit
-      {"", false},
+      {kBase + "\n" + kGoto + "\n" + kEnd + "\n", S::Complete, 0, ""},
+      // CR LF, a blank line, no last line end
+      {kBase + "\r\n\r\n" + kGoto + "\r\n" + kEnd, S::Complete, 0, ""},
+      {kBase + "\n" + kGoto + "\n", S::Incomplete, 0, ""},         // the end record not written yet
+      {kBase + "\n" + kGoto.substr(0, 11), S::Incomplete, 0, ""},  // cut inside a record
+      {"", S::Incomplete, 0, ""},
+      // Checksum off by one, then a G: the first bad record counts.
+      {kBase + "\n:0400000000EF04F018\n:0400000000EF04FG19\n" + kEnd, S::Corrupt, 2,
+       "bad checksum"},
+      // The count says one byte more than the line holds.
+      {kBase + "\n:0500000000EF04F019\n" + kEnd, S::Corrupt, 2, "wrong length"},
+      {kBase + "\n:0400000000EF04FG19\n" + kEnd, S::Corrupt, 2, "not a hex digit"},
+      {kBase + "\r\n\r\n0400000000EF04F019\r\n" + kEnd, S::Corrupt, 3, "does not start with ':'"},
+      // 01h needs FFh: the end record itself is bad.
+      {kBase + "\n" + kGoto + "\n:00000001FE\n", S::Corrupt, 3, "bad checksum"},
+      // A bad record but no end record: the build is still writing.
+      {kBase + "\n:0400000000EF04F018\n" + kGoto.substr(0, 11), S::Incomplete, 0, ""},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(HexTextComplete(c.text), c.complete) << c.text;
+  for (const auto& c : cases) {
+    const THexTextCheck check = CheckHexText(c.text);
+    EXPECT_EQ(check.State, c.state) << c.text;
+    EXPECT_EQ(check.Line, c.line) << c.text;
+    EXPECT_EQ(check.Reason, c.reason) << c.text;
+  }
 }
 
 // A build rewrites the file in pieces: nothing counts until it has stood
-// still for 300 ms, a half-written file is waited for once, and a change
-// while settling starts the wait again.
+// still for 300 ms, a half-written or corrupt file is told once and waited
+// for, and a change while settling starts the wait again.
 TEST(HexFileWatch, ABuildCountsOnceItHasStoodStill) {
   TempDir dir;
   const std::string whole = kBase + "\n" + kGoto + "\n" + kEnd + "\n";
@@ -55,6 +74,17 @@ TEST(HexFileWatch, ABuildCountsOnceItHasStoodStill) {
   EXPECT_EQ(watch.Poll(6250), E::Changing);
   EXPECT_EQ(watch.Poll(6500), E::None);
   EXPECT_EQ(watch.Poll(6550), E::Ready);
+
+  // Whole but with a bad record: told once with its line, and waited for.
+  dir.Write("prog.hex", kBase + "\n\n:0400000000EF04F018\n" + kEnd + "\n");
+  EXPECT_EQ(watch.Poll(7010), E::Changing);
+  EXPECT_EQ(watch.Poll(7310), E::Corrupt);
+  EXPECT_EQ(watch.LastCheck().Line, 3);
+  EXPECT_EQ(watch.LastCheck().Reason, "bad checksum");
+  EXPECT_EQ(watch.Poll(8000), E::None);
+  dir.Write("prog.hex", whole);
+  EXPECT_EQ(watch.Poll(8010), E::Changing);
+  EXPECT_EQ(watch.Poll(8310), E::Ready);
 
   std::filesystem::remove(path);
   EXPECT_EQ(watch.Poll(9010), E::Changing);
