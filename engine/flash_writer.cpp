@@ -43,10 +43,8 @@ bool TVantleBootloader::WriteFlash(bool writeEEPROM) {
   BlocksToWrite = BlocksWritten = 0;
   LastPlan = PlanWrite(*this, writeEEPROM);
   LastPreflight = CheckWritePlan(*this, LastPlan, writeEEPROM);
-  if (!LastPreflight.Ok) {
-    Log(LogIndent6, LastPreflight.Reason);
-    throw EVantleError(LastPreflight.Reason);
-  }
+  // The job reports the reason under its ERROR! line.
+  if (!LastPreflight.Ok) throw EVantleError(LastPreflight.Reason);
   if (pic.Family == kFamily18FK) Log(LogIndent3, "Not Implemented");
   BlocksToWrite = LastPlan.FlashBlocks();
   // After the last flash block: its line.

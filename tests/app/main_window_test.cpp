@@ -196,6 +196,54 @@ TEST_F(MainWindowTest, AFileOfAnotherFamilyIsWrittenOnlyWhenTheUserSaysSo) {
   EXPECT_EQ(automatic.ExitCode(), 3);
 }
 
+// A write whose blocks could not give a running program goes nowhere: the
+// file box typed empty, a file whose reset code has no jump, and a dsPIC
+// file the user says to write anyway; each logs its reason under ERROR!
+// and no block is sent. Automatic mode exits with 3.
+TEST_F(MainWindowTest, AWriteThatWouldNotStartIsRefusedBeforeItsFirstBlock) {
+  test::TempDir dir;
+  // MOVLW 1, MOVWF 81h, NOP, NOP from address 0: no jump.
+  const std::string noJump =
+      dir.Write("nojump.hex", test::HexRecord(0, 0, {0x01, 0x0E, 0x81, 0x6E, 0, 0, 0, 0}) + "\n" +
+                                  test::kHexEnd + "\n");
+  const std::string kNoStart =
+      "HEX file would not start: its reset code at 000000h runs into the bootloader at 007E00h "
+      "(no jump in the first 4 words)";
+  QTimer yes;  // says Write anyway to the question box as soon as it shows
+  QObject::connect(&yes, &QTimer::timeout, [] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+      QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+  });
+  yes.start(20);
+  const struct {
+    std::string typed;
+    std::string reason;
+  } cases[] = {
+      {"", "File not found: no HEX file was named (choose one, or name it on the command line)"},
+      {noJump, kNoStart},
+      {VANTLEBLD_SOURCE_DIR "/examples/dspic30f4013_blink.hex", kNoStart},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    Start();
+    Offline("$41");
+    QComboBox& box = *ui().edHexName;
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&box, Qt::Key_Delete);
+    QTest::keyClicks(&box, QString::fromStdString(c.typed));
+    QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
+    EXPECT_TRUE(Logged("      ERROR!") && Logged("         " + c.reason));
+    EXPECT_FALSE(LoggedStart("   Hex: ")) << "a block went out";
+    EXPECT_FALSE(LoggedStart("   WRITE OK"));
+  }
+  TForm1& automatic = Create({"-a", "-x", QString::fromStdString(noJump)});
+  Offline("$41");
+  automatic.TimerStartTimer();
+  EXPECT_TRUE(Logged("         " + kNoStart));
+  EXPECT_EQ(automatic.ExitCode(), 3);
+}
+
 // A console command as a person enters it: typed into the message pane
 // where the caret stands, then Enter.
 void Type(TForm1& form, const std::string& line) {
