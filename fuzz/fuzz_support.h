@@ -25,6 +25,7 @@
 
 #include "engine/vantlebld_comm.h"
 #include "sim/block_format.h"
+#include "sim/boot_path.h"
 #include "sim/pic_memory.h"
 
 namespace vantlebld::fuzz {
@@ -113,7 +114,9 @@ class TBlockRecorder : public TOfflineLink {
 // (a block into the bootloader's code, past the flash, of the wrong size
 // or alignment, an EEPROM or configuration write it cannot do). A geometry
 // the virtual PIC does not play is left unjudged.
-inline void JudgeBlocks(const TPICInfo& pic, const std::vector<std::string>& blocks) {
+// written: the host's preflight let the write through, so after its
+// blocks a reset must start the program.
+inline void JudgeBlocks(const TPICInfo& pic, const std::vector<std::string>& blocks, bool written) {
   std::optional<TPicMemory> memory;
   try {
     memory.emplace(pic);
@@ -135,13 +138,17 @@ inline void JudgeBlocks(const TPICInfo& pic, const std::vector<std::string>& blo
     if (!action.HostError.empty()) errors.insert(errors.begin(), action.HostError);
     if (!errors.empty()) Finding(which + ": the firmware says " + errors.front());
   }
+  if (!written || (pic.Options & kOptionNoRelocation) != 0) return;
+  const TBootPath path = JudgeBootPath(pic, memory->Flash());
+  if (!path.Ok) Finding("written, but " + path.Line + " on " + pic.Name);
 }
 
 // A write job's engine steps over a link without answers, as the write
 // job takes them: analyse the file, identify the PIC, load, relocate the
 // reset code and write flash and EEPROM. A file of another family is
 // written all the same, as when the user says so. Progress must stay
-// within 0..100, and the firmware must take every block sent.
+// within 0..100, the firmware must take every block sent, and a write the
+// preflight let through must start the program.
 inline void WriteOffline(const std::string& hexPath, uint8_t code) {
   TVantleBootloader engine;
   auto link = std::make_unique<TBlockRecorder>();
@@ -151,16 +158,17 @@ inline void WriteOffline(const std::string& hexPath, uint8_t code) {
   engine.OnProgress = [](TVantleBootloader&, int32_t value) {
     if (value < 0 || value > 100) Finding("progress " + std::to_string(value));
   };
+  bool written = false;
   try {
     engine.AnalyzeHex(hexPath);
     engine.SearchPIC(false);
     engine.ReadHex(hexPath, true);
     engine.ReallocateReset(true);
-    engine.WriteFlash(true);
+    written = engine.WriteFlash(true);
   } catch (const EVantleError& e) {
     if (!IsInputError(e)) Finding(std::string("assertion: ") + e.what());
   }
-  if (engine.PICType == code) JudgeBlocks(engine.pic, sent.Blocks);
+  if (engine.PICType == code) JudgeBlocks(engine.pic, sent.Blocks, written);
 }
 
 }  // namespace vantlebld::fuzz

@@ -83,6 +83,12 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
                                       "$4B, C, MY18F, 32768, 256, 32, 16, 2, 6, 4, 1\n"
                                       "$31, B, MY16F, 16384, 256, 4, 4, 8, 56, 32, 0\n");
   const std::string missing = (dir.Path() / "missing").string();
+  // MOVLW 1, MOVWF 81h, NOP, NOP from address 0: no jump for the reset slot.
+  const std::string noJump = dir.Write(
+      "nojump.hex", JoinLines({HexRecord(0, 0, {0x01, 0x0E, 0x81, 0x6E, 0, 0, 0, 0}), kHexEnd}));
+  const std::string kNoStart =
+      "HEX file would not start: its reset code at 000000h runs into the bootloader at 007E00h "
+      "(no jump in the first 4 words)\n";
   TUdpReceiver receiver;
   const std::string udp = "127.0.0.1:" + std::to_string(receiver.port);
   // Exit code 1 is a usage error: the error output ends with the usage.
@@ -126,6 +132,13 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
       {{"write", Example("dspic30f3014_blink8m"), "--simulate", "71h"}, 3,
        "...\n      HEX file has code past the end of flash, at 06000h\n",
        "vantlebld-cli: HEX file has code past the end of flash, at 06000h\n"},
+      // Refused before the first block: a write that would not start, and
+      // one without a file (a script's unset variable).
+      {{"write", noJump, "--simulate", "41h"}, 3, "...      ERROR!\n         " + kNoStart,
+       "vantlebld-cli: " + kNoStart},
+      {{"write", "", "--simulate", "41h"}, 3, "...\n         File not found: no HEX file was named",
+       "vantlebld-cli: File not found"},
+      {{"map", noJump, "--pic", "41h"}, 3, "...\nrefused: " + kNoStart, "vantlebld-cli: " + kNoStart},
       // The map of a PIC found over the link; one of a file a write refuses.
       {{"map", Example("pic18f252_blink"), "--simulate", "41h"}, 0,
        "...\n  007DF8h: GOTO 00100h  -> your program\n"},
