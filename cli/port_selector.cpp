@@ -93,7 +93,8 @@ std::vector<std::string> ResolvePortOptions(const std::vector<std::string>& port
       enumerated = true;
     }
     for (const std::string& port : ResolvePortTexts(text, system)) {
-      if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
+      const auto same = [&port](const std::string& kept) { return SamePort(kept, port); };
+      if (std::none_of(ports.begin(), ports.end(), same)) ports.push_back(port);
     }
   }
   return ports;

@@ -20,7 +20,8 @@ namespace vantlebld {
 // (the serial number exactly): the system location (/dev/ttyUSB0) of the
 // one listed port that matches. Throws EVantleError when no port or more
 // than one matches, CliUsageError for a malformed usb: or serial: text.
-// Anything else is a port name and comes back as given.
+// Anything else is a port name and comes back as given (a path or a link
+// stays as written: it opens the device it leads to).
 std::string ResolvePortText(const std::string& portText, const std::vector<TSystemPort>& ports);
 
 // Every port that portText names: a port name as given, or each listed
@@ -29,8 +30,9 @@ std::string ResolvePortText(const std::string& portText, const std::vector<TSyst
 std::vector<std::string> ResolvePortTexts(const std::string& portText,
                                           const std::vector<TSystemPort>& ports);
 
-// The ports of every --port, each once, in order; the system's ports are
-// only enumerated when a text names an adapter.
+// The ports of every --port, each device once (SamePort: a by-id link and
+// the tty it leads to are one board), in order and as first written; the
+// system's ports are only enumerated when a text names an adapter.
 std::vector<std::string> ResolvePortOptions(const std::vector<std::string>& portTexts);
 
 // The table `vantlebld-cli ports` prints: a header, then one line per entry

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "engine/format.h"
 #include "engine/vantlebld_comm.h"
@@ -11,6 +12,8 @@
 namespace vantlebld {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // Port names are ASCII; the lower case of a busy port and the comparison
 // of the box's text change A-Z only.
@@ -79,12 +82,46 @@ std::string PortStatusText(const TComPortData& entry) {
                 entry.DeviceName.c_str());
 }
 
-int SelectAfterRebuild(const std::vector<TComPortData>& list, const std::string& previousText) {
-  if (list.empty()) return -1;
+std::string PortPath(const std::string& name, const std::string& devDir) {
+  if (name.starts_with('/') || name.starts_with("./") || name.starts_with("../")) return name;
+  return devDir + "/" + name;
+}
+
+bool PortExists(const std::string& name, const std::string& devDir) {
+  std::error_code ec;
+  return !name.empty() && fs::exists(PortPath(name, devDir), ec);
+}
+
+bool SamePort(const std::string& a, const std::string& b, const std::string& devDir) {
+  const std::string pathA = PortPath(a, devDir), pathB = PortPath(b, devDir);
+  if (pathA == pathB) return true;
+  // equivalent() compares device and inode numbers after following links;
+  // a missing file is an error, and then no device at all.
+  std::error_code ec;
+  return fs::equivalent(pathA, pathB, ec) && !ec;
+}
+
+TPortChoice ChoosePortAfterRebuild(const std::vector<TComPortData>& list,
+                                   const std::string& previousText, const std::string& devDir) {
+  TPortChoice choice;
   for (size_t i = 0; i < list.size(); ++i) {
-    if (SameIgnoringCase(list[i].DisplayName, previousText)) return static_cast<int>(i);
+    if (SameIgnoringCase(list[i].DisplayName, previousText))
+      return {static_cast<int>(i), list[i].DisplayName, {}};
   }
-  return 0;
+  if (list.empty() || PortExists(previousText, devDir)) {
+    choice.Text = previousText;
+    for (size_t i = 0; i < list.size() && choice.Index < 0; ++i) {
+      if (SamePort(list[i].PortName, previousText, devDir)) choice.Index = static_cast<int>(i);
+    }
+    return choice;
+  }
+  choice.Index = 0;
+  choice.Text = list.front().DisplayName;
+  if (!previousText.empty()) {
+    choice.Note = "Port " + previousText + " is gone; using " +
+                  PortPath(list.front().PortName, devDir) + " instead";
+  }
+  return choice;
 }
 
 std::string ResolvePortName(const std::vector<TComPortData>& list, const std::string& shown) {

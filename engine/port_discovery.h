@@ -43,17 +43,46 @@ std::vector<std::string> EnumPortDevices(const std::vector<TSystemPort>& ports);
 // PortName, Description and DeviceName.
 std::string PortStatusText(const TComPortData& entry);
 
-// The entry to select after a rebuild: the one whose DisplayName equals the
-// text the box held before, ignoring case (a port shown as com4 while busy
-// is found again as COM4); else the first; -1 for an empty list.
-int SelectAfterRebuild(const std::vector<TComPortData>& list, const std::string& previousText);
+// Where the serial port looks for a port given by name: a path ("/", "./",
+// "../") as given, a bare name (ttyUSB0) inside devDir.
+std::string PortPath(const std::string& name, const std::string& devDir = "/dev");
+
+// Whether a port name leads to a file that is there now (links followed).
+bool PortExists(const std::string& name, const std::string& devDir = "/dev");
+
+// Whether two port names open one device: the same path, or both there
+// and, links followed, one file (device and inode numbers). So ttyUSB0,
+// /dev/ttyUSB0 and a /dev/serial/by-id or udev link to it are one port;
+// two missing ports are one only when their paths are. The window's port
+// box and --port both decide "same port" here.
+bool SamePort(const std::string& a, const std::string& b, const std::string& devDir = "/dev");
+
+// The port box after a rebuild of the list.
+struct TPortChoice {
+  int Index = -1;    // the entry to select; -1: none
+  std::string Text;  // the box's text
+  std::string Note;  // the log line when the named port was replaced; else empty
+};
+
+// What the box holds after a rebuild, given the text it held before:
+//  * an entry whose DisplayName equals it ignoring case: that entry, as
+//    shown (a port shown as com4 while busy is found again as COM4);
+//  * a port that is there: the text as the user wrote it (a path, a by-id
+//    link), with the entry of the same device selected when one is listed;
+//  * a port that is gone: the first entry, and Note says
+//    "Port OLD is gone; using NEW instead"; an empty text takes the first
+//    entry without a note;
+//  * an empty list: the text stays, as nothing can replace it.
+TPortChoice ChoosePortAfterRebuild(const std::vector<TComPortData>& list,
+                                   const std::string& previousText,
+                                   const std::string& devDir = "/dev");
 
 // The port name to open for the box's text. A picked entry shows its
 // DisplayName, which is lower case when the port was busy, and system port
 // names are case-sensitive: so a text equal to an entry's DisplayName opens
 // that entry's PortName; failing an exact match, one equal ignoring case
-// (the match SelectAfterRebuild uses). Anything else (a path, a port the
-// list does not know) is opened as typed.
+// (the match ChoosePortAfterRebuild makes first). Anything else (a path, a
+// port the list does not know) is opened as typed.
 std::string ResolvePortName(const std::vector<TComPortData>& list, const std::string& shown);
 
 }  // namespace vantlebld

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/cli_options.h"
@@ -58,9 +59,16 @@ TEST(PortListTest, TheBoxSelectsAndOpensByTheShownName) {
                                           {"ttyab", "ttyab", "", ""},
                                           {"COM4", "COM4", "", ""},
                                           {"ttyUSB0", "ttyusb0", "", ""}};
-  // After a rebuild: the previous text ignoring case, else the first.
-  EXPECT_EQ(std::pair(SelectAfterRebuild(list, "TTYUSB0"), SelectAfterRebuild(list, "COM9")),
-            std::pair(3, 0));
+  // After a rebuild: the previous text ignoring case, as shown; a port
+  // that is gone gives way to the first, with a line; nothing named, none.
+  const auto chosen = [&list](const std::string& previous) {
+    const TPortChoice c = ChoosePortAfterRebuild(list, previous, "/nonexistent");
+    return std::tuple(c.Index, c.Text, c.Note);
+  };
+  EXPECT_EQ(chosen("TTYUSB0"), std::tuple(3, "ttyusb0", ""));
+  EXPECT_EQ(chosen("COM9"),
+            std::tuple(0, "ttyAB", "Port COM9 is gone; using /nonexistent/ttyAB instead"));
+  EXPECT_EQ(chosen(""), std::tuple(0, "ttyAB", ""));
   const std::pair<std::string, std::string> opened[] = {
       {"ttyusb0", "ttyUSB0"},  // picked while busy: the real name opens
       {"ttyab", "ttyab"},      // an exact match wins over an earlier near one

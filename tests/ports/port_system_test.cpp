@@ -1,7 +1,7 @@
 // What port discovery reads from the system: the busy probe over
 // pseudo-terminals, the driver lookup over a fake sysfs tree laid out as
-// the kernel lays it out, and the program's
-// `ports` command and --port as a user runs them.
+// the kernel lays it out, the names of one device over a fake /dev, and
+// the program's `ports` command and --port as a user runs them.
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "cli/port_selector.h"
+#include "engine/port_discovery.h"
 #include "engine/vantlebld_comm.h"
 #include "platform/links.h"
 #include "platform/port_enumerator.h"
@@ -56,6 +57,69 @@ TEST(PortDriverTest, TheDriverServingThePortNamesIt) {
   const std::pair<std::string, std::string> cases[] = {{"ttyUSB0", "ftdi_sio"}, {"ttyNoSuch", ""}};
   for (const auto& [port, driver] : cases)
     EXPECT_EQ(PortDriverName(t.Path().string(), port), driver) << port;
+}
+
+// Two boards' device files in a scratch /dev, tty0 and tty1, and names that
+// lead to them as udev makes them: by-id links (relative) and an alias
+// (absolute); by-id/usb-Board_2's board is unplugged in the tests that
+// need it gone.
+class PortAliasTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir.Write("tty0", "");
+    dir.Write("tty1", "");
+    Links(dir.Path(),
+          {{"by-id/usb-Board_1", "../tty0"}, {"by-id/usb-Board_2", "../tty1"}, {"pic", "/tty0"}});
+  }
+  std::string At(const std::string& name) const { return (dir.Path() / name).string(); }
+  std::string Dev() const { return dir.Path().string(); }
+
+  const test::TempDir dir;
+  const std::vector<TComPortData> list = {{"tty0", "tty0", "", ""}, {"tty1", "tty1", "", ""}};
+};
+
+TEST_F(PortAliasTest, NamesOfOneDeviceAreOnePort) {
+  const std::tuple<std::string, std::string, bool> cases[] = {
+      {"tty0", At("tty0"), true},  // a bare name lives in the device folder
+      {At("by-id/usb-Board_1"), "tty0", true},
+      {"pic", At("by-id/usb-Board_1"), true},
+      {"tty0", "tty1", false},
+      {At("by-id/usb-Board_2"), "pic", false},
+      {"tty3", "tty0", false},     // a missing port is no device
+      {"tty3", At("tty3"), true},  // ... but its one path is one port
+      {"tty3", "tty4", false},
+  };
+  for (const auto& [a, b, same] : cases)
+    EXPECT_EQ(SamePort(a, b, Dev()), same) << a << " and " << b;
+}
+
+// After a rebuild a port that is there stays as written, with its listed
+// device selected; one that is gone gives way to the first, with a line.
+TEST_F(PortAliasTest, TheRebuiltListKeepsTheNamedPortAndReplacesOnlyAGoneOne) {
+  const auto chosen = [this](const std::vector<TComPortData>& ports, const std::string& named) {
+    const TPortChoice c = ChoosePortAfterRebuild(ports, named, Dev());
+    return std::tuple(c.Index, c.Text, c.Note);
+  };
+  for (const auto& [named, index] : {std::pair(At("by-id/usb-Board_2"), 1),
+                                     std::pair(At("tty1"), 1), std::pair(std::string("pic"), 0)})
+    EXPECT_EQ(chosen(list, named), std::tuple(index, named, "")) << named;
+  dir.Write("pts3", "");  // there, but not in the list
+  EXPECT_EQ(chosen(list, At("pts3")), std::tuple(-1, At("pts3"), ""));
+
+  fs::remove(At("tty1"));  // Board_2 unplugged
+  const std::vector<TComPortData> left = {list[0]};
+  EXPECT_EQ(
+      chosen(left, At("by-id/usb-Board_2")),
+      std::tuple(0, "tty0",
+                 "Port " + At("by-id/usb-Board_2") + " is gone; using " + At("tty0") + " instead"));
+  EXPECT_EQ(chosen({}, At("by-id/usb-Board_2")), std::tuple(-1, At("by-id/usb-Board_2"), ""));
+}
+
+// --port opens each board once, by the name it was first given.
+TEST_F(PortAliasTest, EveryPortOptionOpensItsBoardOnce) {
+  EXPECT_EQ(ResolvePortOptions({At("by-id/usb-Board_1"), At("tty1"), At("pic"), At("tty0"),
+                                At("by-id/usb-Board_2")}),
+            (std::vector<std::string>{At("by-id/usb-Board_1"), At("tty1")}));
 }
 
 // The program's exit code (-1: it did not end normally; the wait guards
