@@ -568,8 +568,13 @@ void TForm1::SearchCOMs() {
                             [this](const std::string& name) { return engine_.IsPortBusy(name); });
   for (const auto& port : portList_)
     box.addItem(ToQt(port.DisplayName));
-  const int selected = SelectAfterRebuild(portList_, previous);
-  if (selected >= 0) box.setCurrentIndex(selected);
+  // A port that is there stays as the user wrote it, even when the list
+  // names it otherwise; only a port that is gone gives way to the first.
+  const TPortChoice choice = ChoosePortAfterRebuild(portList_, previous);
+  if (choice.Index >= 0) box.setCurrentIndex(choice.Index);
+  box.setCurrentText(ToQt(choice.Text));
+  // The design value (COM1) is no port anybody named.
+  if (!choice.Note.empty() && previous != TSettings().COMport) AddLog(0, choice.Note);
 }
 
 void TForm1::bSearchCOMClick() {
@@ -637,6 +642,11 @@ void TForm1::TimerHexWatchTimer() {
   switch (hexWatch_->Poll(std::chrono::duration_cast<std::chrono::milliseconds>(now).count())) {
     case THexFileWatch::TEvent::Incomplete:
       AddLog(LogIndent3, "HEX file is not complete HEX yet: waiting for the rest");
+      break;
+    case THexFileWatch::TEvent::Corrupt:
+      AddLog(LogIndent3,
+             hexWatch_->Path() + " line " + std::to_string(hexWatch_->LastCheck().Line) + ": " +
+                 std::string(hexWatch_->LastCheck().Reason) + "; waiting for the next build");
       break;
     case THexFileWatch::TEvent::Ready:
       AddLog(0, "HEX file changed: writing again");

@@ -15,12 +15,13 @@ namespace {
 void RequireHexFile(TVantleBootloader& engine, const std::string& hexFile) {
   std::error_code ec;
   if (!hexFile.empty() && std::filesystem::is_regular_file(hexFile, ec)) return;
-  const std::string why =
-      hexFile.empty() ? "File not found: no HEX file was named (choose one, or name it on the "
-                        "command line)"
-                      : "File not found: " + hexFile;
-  engine.Log(LogIndent6, why);
-  throw EVantleError(why, EVantleError::Kind::FileIO);
+  if (hexFile.empty()) {
+    throw EVantleError(
+        "File not found: no HEX file was named (choose one, or name it on the command line)",
+        EVantleError::Kind::FileIO);
+  }
+  engine.Log(LogIndent6, "File not found: " + hexFile);
+  throw EVantleError("File not found", EVantleError::Kind::FileIO);
 }
 
 // The first half of every job: open the link, reset the PIC, analyse the

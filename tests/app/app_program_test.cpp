@@ -45,11 +45,16 @@ TEST(AppProgramTest, ExitCodesOfTheCommandLineAndOfTheAutomaticWrite) {
   } cases[] = {
       {{"-h"}, 0, "  ...exit code(errolevel): 0=ok,  1=bad_com, 3=error_writing_flash\n", ""},
       {{"-x", "-a", "-p"}, 1, "", "vantlebld: no port specified: -p\n"},
-      {{"-x", "-a", "-com123", "-b9600", missing},
+      {{"-x", "-a", "-com123", "-b9600", VANTLEBLD_SOURCE_DIR "/examples/pic18f252_blink.hex"},
        3,
        "",
        "      ERROR!\n         Communication error 1: Cannot open /dev/COM12: No such file or "
        "directory\n"},
+      // A missing file ends the write before the port is opened.
+      {{"-x", "-a", "-com123", "-b9600", missing},
+       3,
+       "",
+       "      File not found: /nonexistent/none.hex\n      ERROR!\n         File not found\n"},
   };
   for (const auto& c : cases) {
     std::string out, err;

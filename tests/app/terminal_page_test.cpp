@@ -305,6 +305,16 @@ TEST_F(TerminalPageTest, ARebuiltHexFileIsWrittenAgainOnceItIsComplete) {
   ASSERT_TRUE(rebuild(second.substr(0, second.size() / 2),
                       [&] { return LoggedStart("   HEX file is not complete HEX yet"); }));
   QTest::qWait(2 * THexFileWatch::kSettleMs);  // the watch goes on looking: still nothing
+  // Whole, but its second record's checksum is off by one digit: said once,
+  // with its line, and not written.
+  std::string corrupt = second;
+  size_t at = corrupt.find('\n', corrupt.find('\n') + 1) - 1;
+  if (corrupt[at] == '\r') --at;
+  corrupt[at] = corrupt[at] == '0' ? '1' : '0';
+  const std::string kCorrupt = "   " + hex + " line 2: bad checksum; waiting for the next build";
+  ASSERT_TRUE(rebuild(corrupt, [&] { return Logged(kCorrupt); }));
+  QTest::qWait(2 * THexFileWatch::kSettleMs);
+  EXPECT_EQ(std::ranges::count(form_->LogList(), kCorrupt), 1);
   ASSERT_TRUE(rebuild(second, [&] { return written() == 2 && form_->TerminalOpen(); }));
   // And back to the first program, which the second overwrote in part.
   ASSERT_TRUE(rebuild(first, [&] { return written() == 3 && form_->TerminalOpen(); }));
