@@ -403,8 +403,13 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::ShowAbortSearch(bool searching) {
-  ui_->bAbortSearch->setVisible(searching);
-  ui_->bJustCheckPIC->setVisible(!searching);
+  ShowStopButton(searching, "Abort Search");
+}
+
+void TForm1::ShowStopButton(bool shown, const QString& text) {
+  ui_->bAbortSearch->setText(text);
+  ui_->bAbortSearch->setVisible(shown);
+  ui_->bJustCheckPIC->setVisible(!shown);
 }
 
 void TForm1::ShowTrayImage() {
@@ -423,8 +428,14 @@ TJobOptions TForm1::JobOptions() {
   o.IgnoreUntilK = ui_->cbIgnoreUntilK->isChecked();
   o.WriteEEPROM = ui_->cbWriteEE->isChecked();
   o.WriteForeignHex = [this](const std::string& reason) { return WriteForeignHexAnyway(reason); };
+  o.Cancel = jobStop_;
   o.SearchEnded = [this](bool found) {
-    ShowAbortSearch(false);  // only the search can be aborted
+    // A write goes on, and can be stopped after the block on the line.
+    if (found && writing_) {
+      ShowStopButton(true, "Stop");
+    } else {
+      ShowAbortSearch(false);
+    }
     if (!found) return;
     TakeTrayImage(TStatusImage::Found);
     ShowTrayImage();
@@ -433,13 +444,15 @@ TJobOptions TForm1::JobOptions() {
   return o;
 }
 
-bool TForm1::RunJob(const std::function<TJobResult(const TJobOptions&)>& job) {
+bool TForm1::RunJob(const std::function<TJobResult(const TJobOptions&)>& job, bool writes) {
+  writing_ = writes;
   StopHexWatch();  // a write makes its own once it has ended
   TakeTrayImage(TStatusImage::Searching);
   ShowTrayImage();
   SetProgress(0);
   timerEndWait_.stop();
   SetJobRunning(true);
+  jobStop_ = std::make_shared<TCancelToken>();  // this job's, never the last one's
   ShowAbortSearch(true);
   ui_->PageControl1->setCurrentIndex(kMessagesPage);
   const QString fileName = QFileInfo(ui_->edHexName->currentText()).fileName();
@@ -610,8 +623,8 @@ void TForm1::bWriteFlashClick() {
   // the terminal is open again.
   const bool watching = hexWatch_.has_value();
   THexFileWatch watch(hexFile);
-  const bool ok =
-      RunJob([this, &hexFile](const TJobOptions& o) { return WriteJob(engine_, o, hexFile); });
+  const bool ok = RunJob(
+      [this, &hexFile](const TJobOptions& o) { return WriteJob(engine_, o, hexFile); }, true);
   if (ui_->cbWriteOnHexChange->isChecked() && (ok ? TerminalOpen() : watching)) {
     hexWatch_.emplace(std::move(watch));
     UpdateHexWatch();
@@ -673,11 +686,11 @@ void TForm1::bJustCheckPICClick() {
 void TForm1::ClearAllFlash() {
   if (!NoJobRunning()) return;
   const std::string hexFile = ToStd(ui_->edHexName->currentText());
-  RunJob([this, &hexFile](const TJobOptions& o) { return ClearAllJob(engine_, o, hexFile); });
+  RunJob([this, &hexFile](const TJobOptions& o) { return ClearAllJob(engine_, o, hexFile); }, true);
 }
 
 void TForm1::bAbortSearchClick() {
-  engine_.AbortRequested = true;
+  if (jobStop_) jobStop_->Cancel();
 }
 
 void TForm1::QuitWithCode(int code) {

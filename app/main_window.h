@@ -53,7 +53,8 @@ class TForm1 : public QMainWindow {
 
   // Runs one job of the job layer with the window's options: the window
   // shows the search and the outcome. True when the job succeeded.
-  bool RunJob(const std::function<TJobResult(const TJobOptions&)>& job);
+  // writes: the job writes flash, and can be stopped after its search.
+  bool RunJob(const std::function<TJobResult(const TJobOptions&)>& job, bool writes = false);
   // The job options as the window's controls set them; throws the
   // notation's error for an ID code that is not a number.
   TJobOptions JobOptions();
@@ -210,6 +211,8 @@ class TForm1 : public QMainWindow {
   void SetJobRunning(bool running);
   // Abort Search in CheckPIC's place while a search runs, or back.
   void ShowAbortSearch(bool searching);
+  // The button in CheckPIC's place: Abort Search, or Stop during a write.
+  void ShowStopButton(bool shown, const QString& text);
   // "writeeeprom" and "writeconfig": one location, on a PIC found as for a
   // check.
   void WriteSingleLocation(const std::string& arguments, bool config);
@@ -259,6 +262,9 @@ class TForm1 : public QMainWindow {
   bool autoWrite_ = false;
   bool automaticJob_ = false;  // the write the command line started runs
   bool jobRunning_ = false;
+  // The running job's stop request (Abort Search, then Stop during a write).
+  std::shared_ptr<TCancelToken> jobStop_;
+  bool writing_ = false;  // the running job writes flash
   bool autoClose_ = false;
   int exitCode_ = 0;
   QTimer timerStart_;

@@ -1,6 +1,7 @@
 #include "cli/link_job.h"
 
 #include "cli/port_selector.h"
+#include "cli/stop_signals.h"
 #include "engine/format.h"
 #include "engine/user_text.h"
 #include "platform/links.h"
@@ -51,6 +52,7 @@ TJobOptions JobOptionsFrom(const CliOptions& o) {
   j.WriteEEPROM = !o.Has("no-eeprom");
   const bool force = o.Has("force");
   j.WriteForeignHex = [force](const std::string&) { return force; };
+  j.Cancel = CliStopRequest();
   return j;
 }
 

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "cli/boards.h"
 #include "cli/cli_options.h"
@@ -15,6 +16,7 @@
 #include "cli/monitor.h"
 #include "cli/port_selector.h"
 #include "cli/progress_bar.h"
+#include "cli/stop_signals.h"
 #include "cli/text_table.h"
 #include "cli/watch.h"
 #include "cli/write_job.h"
@@ -153,6 +155,9 @@ int Run(const CliOptions& o) {
   TJobReport report;
   report.Say = [&out](const std::string& line) { out.Add(0, line); };
   int code = kExitJobFailed;
+  // The watch keeps Ctrl+C for ending itself between writes.
+  std::optional<TStopSignals> stop;
+  if (TalksToBoards(o) && !o.Has("watch")) stop.emplace();
   try {
     code = RunJob(engine, o, out, report, bar.get());
   } catch (const CliUsageError& e) {

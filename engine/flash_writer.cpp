@@ -54,7 +54,9 @@ bool TVantleBootloader::WriteFlash(bool writeEEPROM) {
     if (Is16F(pic.Family) || Is18F(pic.Family)) Log(LogDetail, " Flashwrite ok");
   };
   bool eeprom = false;
-  for (const TPlannedBlock& b : LastPlan.Blocks) {
+  const size_t total = LastPlan.Blocks.size();
+  for (size_t i = 0; i < total; ++i) {
+    const TPlannedBlock& b = LastPlan.Blocks[i];
     const bool isEEPROM = b.Kind == TPlannedBlock::TKind::EEPROM;
     if (isEEPROM && !flashDone) finishFlash();
     if (!b.LogLine.empty()) Log(b.LogFlags, b.LogLine);
@@ -63,6 +65,15 @@ bool TVantleBootloader::WriteFlash(bool writeEEPROM) {
       eeprom = true;
     } else {
       CountBlock();
+    }
+    // A stop ends the write between blocks: the one on the line has been
+    // answered, and every block boundary leaves a PIC whose reset reaches
+    // the bootloader.
+    if (CancelRequested() && i + 1 < total) {
+      throw EVantleError(Format("Stopped after block %zu of %zu: the program is partly written; "
+                                "the bootloader still starts \u2014 write again",
+                                i + 1, total),
+                         EVantleError::Kind::Stopped);
     }
   }
   if (!flashDone) finishFlash();

@@ -31,7 +31,7 @@ void RequireHexFile(TVantleBootloader& engine, const std::string& hexFile) {
 void ConnectAndIdentify(TVantleBootloader& engine, const TJobOptions& o, const std::string& hexFile,
                         bool needsFile) {
   engine.Log(0, " ");
-  engine.AbortRequested = false;
+  engine.Cancel = o.Cancel;  // each job its own: a stop never outlives its job
   engine.BaudRate = o.Baud;
   engine.IDCode = o.IDCode;
   engine.SearchSeconds = o.SearchSeconds;

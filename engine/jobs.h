@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "engine/defaults.h"
@@ -32,6 +33,9 @@ struct TJobOptions {
   // Asked when the loaded file certainly belongs to another family than
   // the PIC found, with the reason; true writes it anyway. Unset: refused.
   std::function<bool(const std::string& reason)> WriteForeignHex;
+  // The job's stop request: a search ends at its next probe, a write after
+  // the block on the line. None: the job cannot be stopped.
+  std::shared_ptr<const TCancelToken> Cancel;
   // Called when the search has ended, found or not.
   std::function<void(bool found)> SearchEnded;
 };

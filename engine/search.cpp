@@ -53,7 +53,7 @@ bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
       Progress(static_cast<int32_t>(int64_t{k} * 100 / n));
       Link->Send(std::string(1, static_cast<char>(IDCode)));
       Idle();
-      if (AbortRequested) throw EVantleError("Abort");
+      if (CancelRequested()) throw EVantleError("Abort");
       Log(LogDetail, Format("Wait %d ms", WaitMs));
       Link->Wait(WaitMs);
       TReceiveResult r = Link->ReceivePacket(0);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/cancel_token.h"
 #include "engine/defaults.h"
 #include "engine/link.h"
 #include "engine/write_plan.h"
@@ -74,7 +75,8 @@ constexpr uint8_t kPresent = 0x80;
 // the message; the message is what the user reads.
 class EVantleError : public std::runtime_error {
  public:
-  enum class Kind { General, FileIO, SerialLink, Assertion };
+  // Stopped: the user stopped the job (a write after the block on the line).
+  enum class Kind { General, FileIO, SerialLink, Assertion, Stopped };
   explicit EVantleError(const std::string& message, Kind kind = Kind::General)
       : std::runtime_error(message), kind_(kind) {}
   Kind ErrorKind() const { return kind_; }
@@ -156,7 +158,9 @@ class TVantleBootloader {
   int32_t WaitMs = 0;
   int32_t BaudRate = 0;
   int32_t StopBits = 0;
-  bool AbortRequested = false;
+  // The running job's stop request; none outside a job.
+  std::shared_ptr<const TCancelToken> Cancel;
+  bool CancelRequested() const { return Cancel && Cancel->Requested(); }
   int32_t RTSDTRonConnect = 0;  // 0 both off, 1 both on, 2 leave as opened
   // Lets pending window events run; called once per search probe. A no-op
   // until installed.

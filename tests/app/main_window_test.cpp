@@ -13,6 +13,7 @@
 #include <array>
 
 #include "app/map_window.h"
+#include "sim/boot_path.h"
 #include "tests/app/window_fixture.h"
 
 namespace vantlebld {
@@ -196,6 +197,36 @@ TEST_F(MainWindowTest, AFileOfAnotherFamilyIsWrittenOnlyWhenTheUserSaysSo) {
   EXPECT_EQ(automatic.ExitCode(), 3);
 }
 
+// Stop during a write, clicked as soon as the button reads Stop: the write
+// ends after the block on the line, says where, and the PIC (whose judge
+// finds reset still reaching its bootloader) takes the next write at once.
+TEST_F(MainWindowTest, StopEndsAWriteAfterTheBlockOnTheLine) {
+  TForm1& f = Start();
+  ui().edHexName->setCurrentText(kHex);
+  QTimer stop;  // a person who clicks Stop once it shows
+  QObject::connect(&stop, &QTimer::timeout, [&] {
+    QPushButton& b = *ui().bAbortSearch;
+    if (!b.isHidden() && b.text() == "Stop") QTest::mouseClick(&b, Qt::LeftButton);
+  });
+  stop.start(20);
+  {
+    TSimLine sim(TSimOptions{.WriteMs = 100});
+    Run(true, sim.path);
+    Finish(sim);
+    EXPECT_TRUE(LoggedStart("         Stopped after block "))
+        << testing::PrintToString(f.LogList());
+    EXPECT_FALSE(LoggedStart("   WRITE OK"));
+    EXPECT_TRUE(JudgeBootPath(sim.pic.Pic(), sim.pic.Flash()).ReachesBootloader);
+    EXPECT_LT(sim.pic.Stats().BlocksReceived, 13);  // 5 flash blocks, 8 EEPROM bytes
+  }
+  stop.stop();
+  EXPECT_TRUE(!ui().bJustCheckPIC->isHidden() && ui().bAbortSearch->isHidden());
+  TSimLine again;
+  Run(true, again.path);
+  Finish(again);
+  EXPECT_TRUE(LoggedStart("   WRITE OK  at "));
+}
+
 // A write whose blocks could not give a running program goes nowhere: the
 // file box typed empty, a file whose reset code has no jump, and a dsPIC
 // file the user says to write anyway; each logs its reason under ERROR!
@@ -294,7 +325,9 @@ TEST_F(MainWindowTest, OneJobAtATime) {
              ui().ComboBaud, ui().edHexName, ui().seTimeout, ui().cbOperatingMode, ui().bTermOpen,
              ui().bRemoteReset, ui().edTermSend})
       EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
-    EXPECT_EQ(!ui().bAbortSearch->isHidden(), tries == 1);  // only while it can abort
+    // Abort Search while it searches, Stop while it writes.
+    EXPECT_FALSE(ui().bAbortSearch->isHidden());
+    EXPECT_EQ(ui().bAbortSearch->text(), tries == 1 ? "Abort Search" : "Stop");
     QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
     QTest::keyClick(ui().Memo1, Qt::Key_Return);  // off the log's last line
     for (const char* command : {"clearallflash", "writeeeprom 0 1", "offline_code 41h"})

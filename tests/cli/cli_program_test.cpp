@@ -17,6 +17,9 @@
 #include <cstring>
 #include <thread>
 
+#include <csignal>
+#include <regex>
+
 #include "cli/cli_options.h"
 #include "engine/format.h"
 #include "sim/user_program.h"
@@ -273,6 +276,40 @@ TEST_F(CliTest, WriteThenMonitorTheProgram) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   sim.terminate();
   Finish(sim);
+}
+
+// Ctrl+C during a write: the CLI says it stops, the block on the line is
+// answered, and the write ends saying where, with exit 3. The next write,
+// over the program's remote reset, lands; the virtual PIC's judge then
+// finds the program starting (its exit code 0).
+TEST_F(CliTest, CtrlCStopsAWriteAfterTheBlockOnTheLine) {
+  QProcess sim;
+  const std::string port = StartSim(sim, {"--code", "41h", "--write-ms", "300",
+                                          "--run-after-write", "--reset-codes", "80h 12h"});
+  const std::vector<std::string> write = {
+      "write", Example("pic18f252_blink"), "--port", port, "--precodes", "80h 12h"};
+  QProcess cli;
+  std::vector<std::string> verbose = write;
+  verbose.push_back("--verbose");
+  Start(cli, VANTLEBLD_CLI_PATH, verbose);
+  std::string out;
+  ASSERT_TRUE(WaitFor(cli, out, "Addr(bytes)=")) << out;  // the first block is on the line
+  ASSERT_EQ(::kill(static_cast<pid_t>(cli.processId()), SIGINT), 0);
+  const RunResult r = Finish(cli);
+  EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+  EXPECT_NE(r.err.find("stopping after the block on the line"), std::string::npos) << r.err;
+  // 13 blocks: 5 of flash, 8 EEPROM bytes.
+  const std::regex stopped(
+      "Stopped after block ([0-9]+) of 13: the program is partly written; the bootloader still "
+      "starts \u2014 write again");
+  std::smatch m;
+  const std::string all = out + r.out;
+  ASSERT_TRUE(std::regex_search(all, m, stopped)) << all;
+  EXPECT_LT(std::stoi(m[1]), 13);
+  const RunResult again = Cli(write);
+  EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
+  sim.terminate();
+  EXPECT_EQ(Finish(sim).exitCode, 0);
 }
 
 // monitor on a terminal: 10 s of the program's stream at 100 kB/s reach

@@ -77,9 +77,11 @@ TEST_F(SearchTest, SearchOnALinkThatAnswers) {
     link.VanishAt = c.vanishAt;
     engine.WaitMs = c.waitMs;
     engine.IDCode = c.id;
-    engine.AbortRequested = false;
-    engine.OnIdle = [&](TVantleBootloader& e) {
-      if (int(link.Sends.size()) == c.abortAt) e.AbortRequested = true;
+    // Each search its own stop request, as each job gets one.
+    auto stop = std::make_shared<TCancelToken>();
+    engine.Cancel = stop;
+    engine.OnIdle = [&](TVantleBootloader&) {
+      if (int(link.Sends.size()) == c.abortAt) stop->Cancel();
     };
     log.clear();
     progress.clear();
