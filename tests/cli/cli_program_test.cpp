@@ -284,8 +284,8 @@ TEST_F(CliTest, WriteThenMonitorTheProgram) {
 // finds the program starting (its exit code 0).
 TEST_F(CliTest, CtrlCStopsAWriteAfterTheBlockOnTheLine) {
   QProcess sim;
-  const std::string port = StartSim(sim, {"--code", "41h", "--write-ms", "300",
-                                          "--run-after-write", "--reset-codes", "80h 12h"});
+  const std::string port = StartSim(
+      sim, {"--code", "41h", "--write-ms", "300", "--run-after-write", "--reset-codes", "80h 12h"});
   const std::vector<std::string> write = {
       "write", Example("pic18f252_blink"), "--port", port, "--precodes", "80h 12h"};
   QProcess cli;
