@@ -21,6 +21,10 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-svg-dev libgtest-dev)
 BENCH_PACKAGES=(srecord)
+# bench/a11y_latency.py: a virtual X server, a private D-Bus session, the
+# AT-SPI bus launcher and registry, and the AT-SPI bindings of the
+# system's Python.
+A11Y_BENCH_PACKAGES=(xvfb dbus at-spi2-core python3-gi gir1.2-atspi-2.0)
 SCREENSHOT_PACKAGES=(xvfb xauth)
 # The window's tests of real input run once more on a virtual X server.
 TEST_PACKAGES=(xvfb xauth xdotool)
@@ -78,6 +82,15 @@ run_bench() {
     echo "== $(basename "$b")"
     "$b"
   done
+  run_a11y_bench
+}
+
+# How quickly the window answers the accessibility bus while a job runs
+# (bench/a11y_latency.py says how it measures).
+run_a11y_bench() {
+  ensure_packages "${A11Y_BENCH_PACKAGES[@]}"
+  echo "== a11y_latency"
+  /usr/bin/python3 "$ROOT/bench/a11y_latency.py" --build-dir "$BUILD_DIR"
 }
 
 # Pictures of every page of the window after a write into a virtual PIC,
