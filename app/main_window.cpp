@@ -125,7 +125,6 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
   engine_.OnProgress = [this](TVantleBootloader&, int32_t value) { SetProgress(value); };
   // Once per search probe: pending events run, so "Abort Search" works.
   engine_.OnIdle = [](TVantleBootloader&) { QCoreApplication::processEvents(); };
-  engine_.SizeOfBLD_W = 100;
   engine_.SearchSeconds = 3;
   engine_.WaitMs = 200;
   engine_.OfflineCode = 0;
@@ -283,7 +282,6 @@ void TForm1::LoadSettings() {
   ui_->seSearchDelay->setValue(s.SearchDelay);
   ui_->seTimeout->setValue(s.Timeout);
   ui_->cbSearchForCOMs->setChecked(s.SearchForCOMs);
-  engine_.SizeOfBLD_W = s.SizeOfBLD_W;
   udpDestAddr_ = s.UDP_DestAddr;
   udpDestPort_ = s.UDP_DestPort;
   ui_->cbSwitchToTerminal->setChecked(s.SwitchToTerminal);
@@ -327,7 +325,7 @@ void TForm1::SaveSettings() {
   s.SearchDelay = ui_->seSearchDelay->value();
   s.Timeout = ui_->seTimeout->value();
   s.SearchForCOMs = ui_->cbSearchForCOMs->isChecked();
-  s.SizeOfBLD_W = engine_.SizeOfBLD_W;
+  // SizeOfBLD_W goes back to the file as it was read.
   s.UDP_DestAddr = udpDestAddr_;
   s.UDP_DestPort = udpDestPort_;
   s.SwitchToTerminal = ui_->cbSwitchToTerminal->isChecked();

@@ -98,7 +98,7 @@ struct TSettings {
   int32_t SearchDelay = 7;
   int32_t Timeout = 300;
   bool SearchForCOMs = true;               // cbSearchForCOMs
-  int32_t SizeOfBLD_W = 100;               // the engine's SizeOfBLD_W, in words
+  int32_t SizeOfBLD_W = 100;               // kept for the file's sake; nothing reads it
   std::string UDP_DestAddr = "127.0.0.1";  // the engine's UDP_DestAddr
   int32_t UDP_DestPort = 8090;             // the engine's UDP_DestPort
 

@@ -57,7 +57,6 @@ constexpr TLook kLooks[] = {
     {"zone", {"#4b2e6e", TPaint::Cross, "#a893c8"}, "#ffffff", "#4b2e6e", "bootloader zone"},
 };
 constexpr TPaint kEEPROMPaint{"#62b86f", TPaint::Rows, "#1f5a2a"};
-constexpr TPaint kConfigPaint{"#e08a3c", TPaint::Columns, "#6e3a0c"};
 constexpr char kRed[] = "#c8001e";
 constexpr char kInk[] = "#222222";
 constexpr char kSlotInk[] = "#7a4d00";
@@ -388,9 +387,9 @@ void TPicture::Header() {
   out_ += "<g class=\"header\">\n";
   std::string flash;
   const int64_t perUnit = std::max(map_.BytesPerInstr, 1);
-  if (map_.Family.starts_with("PIC16"))
+  if (Is16F(map_.FamilyCode))
     flash = Format(" (%lld words)", static_cast<long long>(map_.FlashBytes / perUnit));
-  else if (map_.Family.starts_with("dsPIC"))
+  else if (IsDsPIC(map_.FamilyCode))
     flash = Format(" (%lld instructions)", static_cast<long long>(map_.FlashBytes / perUnit));
   out_ += Format("<text x=\"%s\" y=\"22\" font-size=\"15\"><tspan font-weight=\"bold\">%s</tspan>",
                  Num(kBarLeft).c_str(), Xml(map_.Model).c_str());
@@ -681,14 +680,6 @@ double TPicture::SmallBars(double top) {
             (first == last ? " at offset " + first
                            : " at offsets " + first + "\xE2\x80\x93" + last));
     legend_.emplace_back(Swatch(kEEPROMPaint), "EEPROM");
-  }
-  if (!map_.Config.empty()) {
-    const std::string first = Hex(map_, map_.Config.begin()->first);
-    const std::string last = Hex(map_, map_.Config.rbegin()->first);
-    bar("config", kConfigPaint, map_.Config,
-        "configuration: " + count(map_.Config) + " at " + first +
-            (first == last ? "" : "\xE2\x80\x93" + last));
-    legend_.emplace_back(Swatch(kConfigPaint), "configuration");
   }
   return x == kBarLeft ? top - 16 : top + 14;
 }

@@ -66,7 +66,7 @@ class TDisassembler {
   uint32_t Word(int64_t a) const { return Byte(a) | Byte(a + 1) << 8; }
 
   std::string Decode(int64_t a, int64_t& target) {
-    if (map_.Family == "PIC16F") return Decode16F(a, target);
+    if (Is16F(map_.FamilyCode)) return Decode16F(a, target);
     if (map_.BytesPerInstr == 4) return DecodeDs(a, target);
     return Decode18F(a, target);
   }
@@ -160,7 +160,7 @@ void AddRange(std::vector<TMapRange>& ranges, TMapRange::TKind kind, int64_t sta
 }  // namespace
 
 int64_t TMemoryMap::ProgramAddress(int64_t hexAddress) const {
-  return Family.starts_with("PIC18") ? hexAddress : hexAddress / 2;
+  return Is18F(FamilyCode) ? hexAddress : hexAddress / 2;
 }
 
 int64_t ModelBlockMicros(int32_t blockBytes, int32_t baud) {
@@ -178,6 +178,7 @@ TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bo
   TMemoryMap map;
   map.Code = code;
   map.Model = pic.Name;
+  map.FamilyCode = pic.Family;
   map.Family = FamilyName(pic.Family);
   map.FlashBytes = pic.FlashSize;
   map.ZoneStart = pic.StartBldZone;
@@ -196,29 +197,13 @@ TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bo
     map.Plan.WireBytes += length;
     micros += ModelBlockMicros(length, baud);
   };
-  // The relocation's warnings, its repairs appended to them, and the
-  // branches it made absolute.
-  bool lastWasWarning = false;
-  engine.OnLog = [&](TVantleBootloader&, uint8_t flags, const std::string& text) {
-    const bool append = (flags & LogAppend) != 0 && lastWasWarning;
-    if (append) map.Warnings.back() += " " + text;
-    const size_t absolute = text.find(" made absolute");
-    if (text.starts_with("WARNING: ")) {
-      map.Warnings.push_back(text.substr(9));
-    } else if (text.starts_with("GOTO not found")) {
-      map.Warnings.push_back(text);
-    } else if (absolute != std::string::npos) {
-      map.Warnings.push_back(text.substr(text.find_first_not_of(' ')));
-    } else {
-      lastWasWarning = append;
-      return;
-    }
-    lastWasWarning = true;
-  };
   TJobOptions o;
   o.Baud = baud;
   o.WriteEEPROM = writeEEPROM;
   const TJobResult r = WriteJob(engine, o, hexFile);
+  // The relocation's notes, each repair appended to its warning.
+  for (const TRelocationNote& n : engine.RelocationNotes)
+    map.Warnings.push_back(n.Repair.empty() ? n.Text : n.Text + " " + n.Repair);
   map.Plan.ModelMs = micros / 1000;
   if (!r.Ok) {
     map.Refused = true;
@@ -253,8 +238,6 @@ TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bo
   if (map.Relocates) map.SlotCode = d.Read(map.ZoneStart, map.SlotBytes);
   for (size_t i = 0; i < engine.EEFlag.size(); ++i)
     if (engine.EEFlag[i] & kPresent) map.EEPROM[static_cast<int64_t>(i)] = engine.EEData[i];
-  for (size_t i = 0; i < engine.CfgFlag.size(); ++i)
-    if (engine.CfgFlag[i] & kPresent) map.Config[static_cast<int64_t>(i)] = engine.CfgData[i];
   return map;
 }
 
@@ -294,7 +277,6 @@ std::vector<std::string> MapLines(const TMemoryMap& m) {
                          static_cast<unsigned long long>(m.EEPROM.begin()->first),
                          static_cast<unsigned long long>(m.EEPROM.rbegin()->first)));
   }
-  if (!m.Config.empty()) out.push_back(Format("configuration: %zu bytes", m.Config.size()));
   out.push_back(
       Format("write plan: %d blocks, %lld bytes on the wire, about %lld.%03lld s at %d baud",
              m.Plan.Blocks, static_cast<long long>(m.Plan.WireBytes),

@@ -44,7 +44,8 @@ struct TMemoryMap {
   // The device.
   uint8_t Code = 0;
   std::string Model;
-  std::string Family;  // "PIC16F", "PIC18F", "PIC18FJ", "PIC18FK", "dsPIC30F", "dsPIC33F"
+  uint8_t FamilyCode = 0;  // the engine's family number (kFamily16F ...): Is16F() and kin
+  std::string Family;      // its name as shown: "PIC16F", "PIC18F", ... "dsPIC33F"
   int64_t FlashBytes = 0;
   int64_t ZoneStart = 0;  // the bootloader zone, to the end of flash; the slot is its start
   int64_t ZoneBytes = 0;
@@ -60,9 +61,9 @@ struct TMemoryMap {
   std::vector<TMapInstruction> SlotCode;
   // The warnings the relocation gave, as logged.
   std::vector<std::string> Warnings;
-  // EEPROM bytes by offset, configuration bytes by HEX address, as the file sets them.
+  // EEPROM bytes by offset, as the file sets them. (A write carries no
+  // configuration bytes: the load leaves them out.)
   std::map<int64_t, uint8_t> EEPROM;
-  std::map<int64_t, uint8_t> Config;
 
   TWritePlan Plan;
 

@@ -34,7 +34,18 @@ std::string TVantleBootloader::ForeignHexReason() const {
   return Format("HEX file holds %s code, the PIC is a %s", holds.c_str(), pic.Name.c_str());
 }
 
+void TVantleBootloader::Note(TRelocationNote::TKind kind, int64_t address, const std::string& text,
+                             bool plain) {
+  RelocationNotes.push_back({kind, address, text, {}});
+  if (kind == TRelocationNote::TKind::MadeAbsolute) {
+    Log(LogDetail, "  " + text);
+  } else {
+    Log(LogIndent6, plain ? text : "WARNING: " + text);
+  }
+}
+
 void TVantleBootloader::ReallocateReset(bool allowForeignHex) {
+  RelocationNotes.clear();
   if (Is16F(pic.Family)) {
     Prepare16FPre();
   } else if (Is18F(pic.Family)) {
@@ -109,7 +120,8 @@ void TVantleBootloader::RefuseBootloaderZoneData() {
 
 void TVantleBootloader::Prepare16FPre() {
   Log(LogDetail, "Prepare16FPre - check HEX and GOTO");
-  if (Hex18FCode) Log(LogIndent6, "WARNING: PIC16F and HEX(18F)");
+  using enum TRelocationNote::TKind;
+  if (Hex18FCode) Note(ForeignCode, -1, "PIC16F and HEX(18F)");
   bool hasGoto = false, pclathWhole = false, bit3 = false, bit4 = false;
   for (int32_t w = 0; w < 4; ++w) {
     const uint16_t word = GetWord(w, kData);
@@ -119,7 +131,7 @@ void TVantleBootloader::Prepare16FPre() {
     bit4 |= (word & k16FPclathBitMask) == k16FPclathBit4;
   }
   if (!hasGoto) {
-    Log(LogIndent6, "WARNING: GOTO not found in first 4 words!");
+    Note(NoGoto, 0, "GOTO not found in first 4 words!");
     Log(LogIndent6,
         "If using a compiler, maybe you should write some directive to enable the use of "
         "bootloaders, or "
@@ -128,7 +140,11 @@ void TVantleBootloader::Prepare16FPre() {
   // The reset code runs from the slot at the top of flash: unless it sets
   // PCLATH itself, its GOTO would jump into the bootloader's page.
   if (pclathWhole || (bit3 && bit4)) return;
-  Log(LogIndent6, "WARNING: PCLATH not fully initialised before GOTO! ");
+  Note(PclathUnset, 0, "PCLATH not fully initialised before GOTO! ");
+  const auto repaired = [this](const char* outcome) {
+    RelocationNotes.back().Repair = outcome;
+    Log(LogAppend, outcome);
+  };
   const auto harmless = [this](int32_t w) {
     const bool present = IsPresent(2 * w) || IsPresent(2 * w + 1);
     return !present || (GetWord(w, kData) & k16FHarmlessMask) == 0;
@@ -137,15 +153,15 @@ void TVantleBootloader::Prepare16FPre() {
   if (isGoto(0) && harmless(1) && !(harmless(2) && harmless(3))) {
     SetWord(1, kData, GetWord(0, kData));
     SetWord(0, kData, k16FClrfPclath);
-    Log(LogAppend, "... sucessfully repaired.");
+    repaired("... sucessfully repaired.");
   } else if (harmless(3)) {
     SetWord(3, kData, GetWord(2, kData));
     SetWord(2, kData, GetWord(1, kData));
     SetWord(1, kData, GetWord(0, kData));
     SetWord(0, kData, k16FClrfPclath);
-    Log(LogAppend, "... sucessfully repaired.");
+    repaired("... sucessfully repaired.");
   } else {
-    Log(LogAppend, "... could not repair !!!");
+    repaired("... could not repair !!!");
     Log(LogIndent6,
         "Maybe you sould use some directive in your compiler to enable the use of bootloaders");
   }
@@ -224,11 +240,12 @@ void TVantleBootloader::PutDsGoto(int32_t at, int32_t target) {
 
 void TVantleBootloader::Prepare18FPre() {
   Log(LogDetail, "Prepare18FPre - Check HEX and GOTO");
-  if (!Hex18FCode) Log(LogIndent6, "WARNING: PIC18F and HEX(16F)");
+  using enum TRelocationNote::TKind;
+  if (!Hex18FCode) Note(ForeignCode, -1, "PIC18F and HEX(16F)");
   bool hasGoto = MovableBra18F(*this, 0) >= 0;  // made absolute in the slot
   for (int32_t w = 0; w < 4; ++w)
     hasGoto |= Is18FGoto(GetWord(w, kData));
-  if (!hasGoto) Log(LogIndent6, "WARNING: GOTO not found in first 4 words");
+  if (!hasGoto) Note(NoGoto, 0, "GOTO not found in first 4 words");
 }
 
 void TVantleBootloader::MakeSlotBranch18FAbsolute() {
@@ -241,7 +258,8 @@ void TVantleBootloader::MakeSlotBranch18FAbsolute() {
     const int32_t target = 2 * bra + 2 + 2 * offset;
     if (target >= 0 && target < pic.StartBldZone) {
       Put18FGoto(slotWord + bra, target);
-      Log(LogDetail, Format("  BRA at %.6Xh made absolute: GOTO %.6Xh", 2 * bra, target));
+      Note(TRelocationNote::TKind::MadeAbsolute, 2 * bra,
+           Format("BRA at %.6Xh made absolute: GOTO %.6Xh", 2 * bra, target));
       return;
     }
   }
@@ -252,9 +270,9 @@ void TVantleBootloader::MakeSlotBranch18FAbsolute() {
     if (Is18FGoto(w)) return;
     const char* name = Is18FBra(w) ? "BRA" : Relative18FName(w);
     if (name != nullptr) {
-      Log(LogIndent6, Format("WARNING: %s at %.6Xh is relative: run from the reset slot, the "
-                             "program may not start",
-                             name, 2 * i));
+      Note(TRelocationNote::TKind::Relative, 2 * i,
+           Format("%s at %.6Xh is relative: run from the reset slot, the program may not start",
+                  name, 2 * i));
       return;
     }
   }
@@ -269,12 +287,12 @@ void TVantleBootloader::Prepare18FAfter() {
 void TVantleBootloader::PrepareDSPre() {
   Log(LogDetail, "PrepareDSPre - Check HEX and GOTO");
   if (!HexDsPIC) {
-    Log(LogIndent6, "WARNING: dsPIC and other HEX");
+    Note(TRelocationNote::TKind::ForeignCode, -1, "dsPIC and other HEX");
     return;
   }
   // A BRA first is made absolute in the slot.
   if (!IsDsGoto(*this, 0) && GetByte(2, kData) != kDsBra)
-    Log(LogIndent6, "GOTO not found. How is this possible?");
+    Note(TRelocationNote::TKind::NoGoto, 0, "GOTO not found. How is this possible?", true);
 }
 
 void TVantleBootloader::MakeSlotBranchDSAbsolute() {
@@ -289,13 +307,14 @@ void TVantleBootloader::MakeSlotBranchDSAbsolute() {
       const int32_t target = 2 + 2 * int32_t{n};  // from program address 0
       if (target >= 0 && 2 * target < pic.StartBldZone) {
         PutDsGoto(slot, target);
-        Log(LogDetail, Format("  BRA at 000000h made absolute: GOTO %.6Xh", target));
+        Note(TRelocationNote::TKind::MadeAbsolute, 0,
+             Format("BRA at 000000h made absolute: GOTO %.6Xh", target));
         return;
       }
     }
-    Log(LogIndent6, Format("WARNING: %s at %.6Xh is relative: run from the reset slot, the "
-                           "program may not start",
-                           name, 2 * i));
+    Note(TRelocationNote::TKind::Relative, 4 * i,
+         Format("%s at %.6Xh is relative: run from the reset slot, the program may not start", name,
+                2 * i));
     return;
   }
 }

@@ -85,6 +85,22 @@ class EVantleError : public std::runtime_error {
   Kind kind_;
 };
 
+// What the relocation found in the reset code and did about it, in order.
+struct TRelocationNote {
+  enum class TKind : uint8_t {
+    ForeignCode,   // the file's code looks like another family's
+    NoGoto,        // no jump in the reset code
+    PclathUnset,   // PIC16F: PCLATH not set before the GOTO
+    Relative,      // a relative instruction that would count from the slot
+    MadeAbsolute,  // a BRA turned into a GOTO to its old target
+  };
+  TKind Kind = TKind::NoGoto;
+  int64_t Address = -1;  // HEX address of the instruction it is about; -1: none
+  std::string Text;      // what a person reads
+  // PclathUnset: the repair's outcome ("... sucessfully repaired."), else empty.
+  std::string Repair;
+};
+
 // One PIC model of the device table, plus the fields identification derives.
 struct TPICInfo {
   uint8_t Code = 0;  // type code; 0 marks an undefined entry
@@ -150,7 +166,6 @@ class TVantleBootloader {
   // The first EEPROM offset of the loaded file past the image's EEPROM
   // area (dropped by the load), or -1.
   int64_t HexEEPROMPastArea = -1;
-  int32_t SizeOfBLD_W = 0;
   uint8_t IDCode = 0;
   // The PIC a link without answers stands for.
   uint8_t OfflineCode = 0;
@@ -230,6 +245,8 @@ class TVantleBootloader {
   // Refuses a HEX file that certainly belongs to another family unless
   // allowForeignHex (the user said to write it anyway).
   void ReallocateReset(bool allowForeignHex = false);
+  // What the last ReallocateReset found and did, for the memory map.
+  std::vector<TRelocationNote> RelocationNotes;
   // Why the loaded HEX file certainly belongs to another family than the
   // identified PIC ("HEX file holds PIC18 code, the PIC is a PIC16F876A"),
   // or empty when it may belong to it.
@@ -293,6 +310,10 @@ class TVantleBootloader {
   // The file the last analysis read, kept for the load that follows it.
   std::string analyzedHexName_;
   std::string analyzedHexText_;
+  // Records a note and logs it: a warning's line starts "WARNING: " unless
+  // plain, a made-absolute note is a detail line.
+  void Note(TRelocationNote::TKind kind, int64_t address, const std::string& text,
+            bool plain = false);
   // A HEX file's byte in the bootloader zone: the two log lines and the
   // error "Overwriting bootloader denied".
   void RefuseBootloaderZoneData();

@@ -19,13 +19,15 @@ TMemoryMap Map(const std::string& family, int64_t zoneBytes,
   TMemoryMap map;
   map.Model = family;
   map.Family = family;
+  map.FamilyCode = family == "PIC16F"   ? kFamily16F
+                   : family == "PIC18F" ? kFamily18F
+                                        : kFamilyDsPIC30;
   map.FlashBytes = ends.back().second;
   map.ZoneStart = map.FlashBytes - zoneBytes;
   map.ZoneBytes = zoneBytes;
   map.Entry = map.ZoneStart + 0x40;
   for (const auto& [kind, end] : ends)
     map.Ranges.push_back({kind, map.Ranges.empty() ? 0 : map.Ranges.back().End, end});
-  map.Config = {{0x1F00000, 0x72}};
   return map;
 }
 // 4 bytes of constants far from the code, EEPROM set.
@@ -83,7 +85,7 @@ TEST(MapSvg, WellFormedAndNamesWhatTheMapHolds) {
   for (const auto& [map, only] : cases) {
     const std::string svg = MapSvg(map);
     EXPECT_TRUE(WellFormed(svg)) << svg;
-    for (std::string name : {"data", "empty", "slot", "zone", "entry", "config", "legend"})
+    for (std::string name : {"data", "empty", "slot", "zone", "entry", "legend"})
       EXPECT_NE(svg.find("class=\"" + name + "\""), std::string::npos) << map.Model << " " << name;
     for (std::string name : {"unit", "eeprom", "reset-arrow", "slot-arrow", "collision"})
       EXPECT_EQ(svg.find("class=\"" + name + "\"") != std::string::npos,
