@@ -137,15 +137,11 @@ std::string ResolvePortName(const std::vector<TComPortData>& list, const std::st
 bool TVantleBootloader::IsPortBusy(const std::string& portName) const {
   // A probe of its own: the engine's Port (which may hold this very port,
   // and then makes it busy) is left alone.
-  try {
-    SerialPort probe;
-    probe.RaiseErrors = true;
-    probe.Open(portName);
-    if (probe.Active()) probe.Close();
-    return false;
-  } catch (...) {
-    return true;
-  }
+  SerialPort probe;
+  probe.Open(portName);
+  if (!probe.Active()) return true;
+  probe.Close();
+  return false;
 }
 
 }  // namespace vantlebld

@@ -8,15 +8,9 @@ namespace vantlebld {
 
 namespace {
 
-constexpr int32_t kReceiveBufferBytes = 16384;
 // A purge collects what is still arriving for this long before it
 // discards the input, so a late answer shows in the log.
 constexpr int32_t kPurgeCollectMs = 10;
-constexpr int kEightDataBits = 8;
-constexpr char kNoParity = 'N';
-// The port's stop-bit codes: 0 one, 2 two.
-constexpr int kOneStopBit = 0;
-constexpr int kTwoStopBits = 2;
 constexpr char kUdpBlockPrefix = ' ';
 constexpr char kUdpSearchDatagram[] = "R";
 
@@ -35,25 +29,20 @@ void WaitOnClock(int32_t ms) {
 
 }  // namespace
 
-TSerialLink::TSerialLink() {
-  // Every outcome is read from LastError() here, once, and turned into an
-  // exception or a receive result; the port itself never throws.
-  port_.RaiseErrors = false;
+// Every outcome of the port is read from LastError() here, once, and
+// turned into an exception or a receive result; the port never throws.
+std::string TSerialLink::ErrorText() const {
+  return "Communication error " + std::to_string(port_.LastError()) + ": " + port_.LastErrorDesc();
 }
 
 void TSerialLink::ThrowOnError() const {
-  const int code = port_.LastError();
-  if (code == SerialPort::kErrNone) return;
-  throw SerialPortError(
-      code, "Communication error " + std::to_string(code) + ": " + port_.LastErrorDesc());
+  if (port_.LastError() != SerialPort::kErrNone) throw std::runtime_error(ErrorText());
 }
 
 void TSerialLink::Open(const std::string& name, const TLineSettings& line) {
   port_.Open(name);
   ThrowOnError();
   try {
-    port_.SetReceiveBufferSize(kReceiveBufferBytes);
-    ThrowOnError();
     Configure(line);
   } catch (...) {
     port_.Close();  // the first error is the one to report
@@ -63,8 +52,7 @@ void TSerialLink::Open(const std::string& name, const TLineSettings& line) {
 
 void TSerialLink::Configure(const TLineSettings& line) {
   if (!port_.Active()) return;
-  port_.Configure(line.Baud, kEightDataBits, kNoParity,
-                  line.StopBits == 2 ? kTwoStopBits : kOneStopBit, false, false);
+  port_.Configure(line.Baud, line.StopBits == 2);
   ThrowOnError();
   port_.ReadState();
   ThrowOnError();
@@ -89,7 +77,7 @@ TReceiveResult TSerialLink::Result(std::string bytes) const {
     r.Bytes = std::move(bytes);
   } else if (code != SerialPort::kErrNone && code != SerialPort::kErrTimeout) {
     r.Status = code == SerialPort::kErrDeviceGone ? TLinkStatus::Vanished : TLinkStatus::Failed;
-    r.Reason = "Communication error " + std::to_string(code) + ": " + port_.LastErrorDesc();
+    r.Reason = ErrorText();
   }
   return r;
 }

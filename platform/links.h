@@ -18,7 +18,6 @@ namespace vantlebld {
 // reset circuit.
 class TSerialLink : public TLink {
  public:
-  TSerialLink();
   TCapabilities Capabilities() const override { return {true, true}; }
   void Open(const std::string& name, const TLineSettings& line) override;
   void Configure(const TLineSettings& line) override;
@@ -35,7 +34,9 @@ class TSerialLink : public TLink {
   void Wait(int32_t ms) override;
 
  private:
-  // Throws the port's last error, if any, with the system's reason.
+  // "Communication error CODE: the system's reason" for the port's last error.
+  std::string ErrorText() const;
+  // Throws the port's last error, if any.
   void ThrowOnError() const;
   TReceiveResult Result(std::string bytes) const;
   SerialPort port_;

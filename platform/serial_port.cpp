@@ -18,7 +18,6 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 
 #include <QtCore/QByteArray>
@@ -29,7 +28,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <thread>
 
 namespace vantlebld {
@@ -38,8 +36,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A write that makes no progress for this long has stalled (hardware flow
-// control held off, or a driver that stopped taking data). The limit is on
+// A write that makes no progress for this long has stalled (a driver that
+// stopped taking data). The limit is on
 // progress, not on the whole write, so long blocks at low rates still pass.
 constexpr int kWriteStallTimeoutMs = 2000;
 
@@ -97,14 +95,6 @@ std::string SystemLocation(const std::string& name) {
   return "/dev/" + name;
 }
 
-// Unix98 pseudo-terminal slaves (/dev/pts/N) have majors 136..143.
-bool IsPseudoTerminal(int fd) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  const unsigned int devMajor = major(st.st_rdev);
-  return devMajor >= 136 && devMajor <= 143;
-}
-
 int Remaining(Clock::time_point deadline) {
   const auto left =
       std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -125,7 +115,6 @@ struct SerialPort::Impl {
   std::string lastErrorDesc = "OK";
   std::string deviceName;
   int32_t actualBaud = 0;
-  int32_t requestedReceiveBuffer = 0;
   // Set with Line::kGone / kFailed: what went wrong, for the caller's error.
   int lineErrorCode = 0;
   std::string lineErrorDesc;
@@ -135,30 +124,26 @@ struct SerialPort::Impl {
     lastErrorDesc = "OK";
   }
 
-  // Records the failure and, when the caller wants exceptions, throws it.
-  void Fail(bool raise, int code, const std::string& desc) {
+  void Fail(int code, const std::string& desc) {
     lastError = code;
     lastErrorDesc = desc;
-    if (!raise) return;
-    const std::string prefix = "Communication error " + std::to_string(code) + ": ";
-    throw SerialPortError(code, prefix + desc);
   }
 
   // The error Qt recorded for the last call, with the system's reason.
-  void FailFromQt(bool raise, int savedErrno, const std::string& context = {}) {
+  void FailFromQt(int savedErrno, const std::string& context = {}) {
     int code = static_cast<int>(port.error());
     if (code == QSerialPort::NoError) code = QSerialPort::UnknownError;
     std::string desc = ToStd(port.errorString());
     if ((desc.empty() || desc == "Unknown error") && savedErrno != 0)
       desc = std::strerror(savedErrno);
-    Fail(raise, code, context + desc);
+    Fail(code, context + desc);
   }
 
-  void FailLine(bool raise) { Fail(raise, lineErrorCode, lineErrorDesc); }
+  void FailLine() { Fail(lineErrorCode, lineErrorDesc); }
 
-  bool CheckOpen(bool raise) {
+  bool CheckOpen() {
     if (port.isOpen()) return true;
-    Fail(raise, kErrNotOpen, "Port not open");
+    Fail(kErrNotOpen, "Port not open");
     return false;
   }
 
@@ -288,7 +273,7 @@ void SerialPort::Open(const std::string& name) {
       code = QSerialPort::PermissionError;
     std::string desc = "Cannot open " + path + ": " + std::strerror(savedErrno);
     if (savedErrno == EACCES) desc += kPermissionHint;
-    return d_->Fail(RaiseErrors, code, desc);
+    return d_->Fail(code, desc);
   }
 
   d_->port.setPortName(QString::fromStdString(name));
@@ -314,139 +299,42 @@ void SerialPort::Open(const std::string& name) {
       desc += kPermissionHint;
     else if (lockRefused || reason.find(std::strerror(EBUSY)) != std::string::npos)
       desc += " (the port is in use by another program)";
-    return d_->Fail(RaiseErrors, code, desc);
+    return d_->Fail(code, desc);
   }
   // Qt may record a soft failure (e.g. exclusive mode refused) while the
   // open itself succeeded; the port is usable, so it does not count.
   d_->port.clearError();
+  // Qt's buffer stays unbounded: a capped one stops reading from the
+  // driver once it is full, and replies are lost.
   d_->port.setReadBufferSize(0);
   d_->Succeed();
 }
 
-void SerialPort::SetReceiveBufferSize(int32_t bytes) {
-  if (!d_->CheckOpen(RaiseErrors)) return;
-  // The size is a request for at least this much room for incoming data.
-  // QSerialPort::setReadBufferSize() would instead cap Qt's buffer and stop
-  // reading from the driver once it is full, which can lose replies; so the
-  // request is only recorded and Qt's buffer stays unlimited (0). The
-  // kernel's own buffer is not adjustable per port on this system.
-  d_->requestedReceiveBuffer = bytes;
-  d_->port.setReadBufferSize(0);
-  d_->Succeed();
-}
-
-void SerialPort::Configure(int32_t baud, int dataBits, char parity, int stopBitCode, bool softFlow,
-                           bool hardFlow) {
-  if (!d_->CheckOpen(RaiseErrors)) return;
-  const auto unsupported = [this](const std::string& what) {
-    d_->Fail(RaiseErrors, QSerialPort::UnsupportedOperationError, what);
-  };
-  if (baud <= 0) return unsupported("Unsupported baud rate: " + std::to_string(baud));
-  if (dataBits < 5 || dataBits > 8)
-    return unsupported("Unsupported number of data bits: " + std::to_string(dataBits));
-
-  QSerialPort::Parity qtParity = QSerialPort::NoParity;
-  switch (parity) {
-    case 'N':
-    case 'n':
-      qtParity = QSerialPort::NoParity;
-      break;
-    case 'O':
-    case 'o':
-      qtParity = QSerialPort::OddParity;
-      break;
-    case 'E':
-    case 'e':
-      qtParity = QSerialPort::EvenParity;
-      break;
-    case 'M':
-    case 'm':
-      qtParity = QSerialPort::MarkParity;
-      break;
-    case 'S':
-    case 's':
-      qtParity = QSerialPort::SpaceParity;
-      break;
-    default:
-      return unsupported(std::string("Unsupported parity: '") + parity + "'");
-  }
-
-  QSerialPort::StopBits qtStop = QSerialPort::OneStop;
-  switch (stopBitCode) {
-    case 0:
-      qtStop = QSerialPort::OneStop;
-      break;
-    case 1:
-      // Termios has no one-and-a-half setting (a UART sends 1.5 for CSTOPB
-      // with 5 data bits) and Qt would quietly use one stop bit; two stand
-      // in instead, which a receiver expecting 1.5 accepts as well.
-      qtStop = QSerialPort::TwoStop;
-      break;
-    case 2:
-      qtStop = QSerialPort::TwoStop;
-      break;
-    default:
-      return unsupported("Unsupported stop bit code: " + std::to_string(stopBitCode));
-  }
-
-  QSerialPort::FlowControl qtFlow = QSerialPort::NoFlowControl;
-  if (hardFlow)
-    qtFlow = QSerialPort::HardwareControl;
-  else if (softFlow)
-    qtFlow = QSerialPort::SoftwareControl;
-
+void SerialPort::Configure(int32_t baud, bool twoStopBits) {
+  if (!d_->CheckOpen()) return;
+  if (baud <= 0)
+    return d_->Fail(QSerialPort::UnsupportedOperationError,
+                    "Unsupported baud rate: " + std::to_string(baud));
+  // Data bits, parity and flow control stay as the open set them. The rate
+  // goes last: it may be set through termios2, and the stop-bit call keeps
+  // whatever rate is in force.
   QSerialPort& port = d_->port;
-  struct Step {
-    const char* what;
-    std::function<bool()> apply;
-    // A pseudo-terminal always carries whole 8-bit bytes: the kernel forces
-    // CS8 and clears parity-enable there, and when a request changes
-    // nothing else the setting is reported as refused (EINVAL). Data bits
-    // and parity mean nothing on such a line, so that refusal is no error.
-    bool nominalOnPty;
-  };
-  // The rate goes last: it may be set through termios2, and the other calls
-  // keep whatever rate is in force.
-  const Step steps[] = {
-      {"data bits", [&] { return port.setDataBits(static_cast<QSerialPort::DataBits>(dataBits)); },
-       true},
-      {"parity", [&] { return port.setParity(qtParity); }, true},
-      {"stop bits", [&] { return port.setStopBits(qtStop); }, false},
-      {"flow control", [&] { return port.setFlowControl(qtFlow); }, false},
-      {"baud rate", [&] { return port.setBaudRate(baud); }, false},
-  };
-  for (const Step& step : steps) {
-    port.clearError();
-    errno = 0;
-    if (step.apply()) continue;
-    const int savedErrno = errno;
-    if (step.nominalOnPty && IsPseudoTerminal(port.handle())) continue;
-    d_->FailFromQt(RaiseErrors, savedErrno, std::string("Cannot set ") + step.what + ": ");
-    return;
-  }
-
-  if (softFlow && hardFlow) {
-    // QSerialPort offers one kind of flow control at a time; termios can do
-    // both, so XON/XOFF is added by hand on top of RTS/CTS.
-    termios tio{};
-    if (::tcgetattr(port.handle(), &tio) != 0) {
-      return d_->Fail(RaiseErrors, QSerialPort::UnsupportedOperationError, std::strerror(errno));
-    }
-    tio.c_iflag |= IXON | IXOFF;
-    if (::tcsetattr(port.handle(), TCSANOW, &tio) != 0) {
-      return d_->Fail(RaiseErrors, QSerialPort::UnsupportedOperationError, std::strerror(errno));
-    }
-  }
+  port.clearError();
+  errno = 0;
+  if (!port.setStopBits(twoStopBits ? QSerialPort::TwoStop : QSerialPort::OneStop))
+    return d_->FailFromQt(errno, "Cannot set stop bits: ");
+  port.clearError();
+  errno = 0;
+  if (!port.setBaudRate(baud)) return d_->FailFromQt(errno, "Cannot set baud rate: ");
   d_->Succeed();
 }
 
 void SerialPort::ReadState() {
-  if (!d_->CheckOpen(RaiseErrors)) return;
+  if (!d_->CheckOpen()) return;
   termios tio{};
   if (::tcgetattr(d_->port.handle(), &tio) != 0) {
     const int savedErrno = errno;
-    return d_->Fail(RaiseErrors,
-                    savedErrno == EIO ? QSerialPort::ResourceError : QSerialPort::UnknownError,
+    return d_->Fail(savedErrno == EIO ? QSerialPort::ResourceError : QSerialPort::UnknownError,
                     std::strerror(savedErrno));
   }
   // Qt reports the rate it was asked for; the driver's own record is what
@@ -467,7 +355,7 @@ void SerialPort::Close() {
 }
 
 int32_t SerialPort::SendBuffer(const std::string& bytes) {
-  if (!d_->CheckOpen(RaiseErrors)) return 0;
+  if (!d_->CheckOpen()) return 0;
   QSerialPort& port = d_->port;
   const auto total = static_cast<qint64>(bytes.size());
   if (total == 0) {
@@ -476,13 +364,13 @@ int32_t SerialPort::SendBuffer(const std::string& bytes) {
   }
   if (d_->HungUp()) {
     d_->Gone();
-    d_->FailLine(RaiseErrors);
+    d_->FailLine();
     return 0;
   }
   port.clearError();
   errno = 0;
   if (port.write(bytes.data(), total) != total) {
-    d_->FailFromQt(RaiseErrors, errno);
+    d_->FailFromQt(errno);
     return 0;
   }
 
@@ -502,18 +390,18 @@ int32_t SerialPort::SendBuffer(const std::string& bytes) {
     if (d_->HungUp()) {
       port.clear(QSerialPort::Output);
       d_->Gone();
-      d_->FailLine(RaiseErrors);
+      d_->FailLine();
       return sent;
     }
     if (err != QSerialPort::NoError && err != QSerialPort::TimeoutError) {
       port.clear(QSerialPort::Output);
-      d_->FailFromQt(RaiseErrors, savedErrno);
+      d_->FailFromQt(savedErrno);
       return sent;
     }
     if (Clock::now() >= deadline) {
       // Drop the rest so it does not go out later, unasked.
       port.clear(QSerialPort::Output);
-      d_->Fail(RaiseErrors, kErrTimeout,
+      d_->Fail(kErrTimeout,
                "Timeout: " + std::to_string(sent) + " of " + std::to_string(total) + " bytes sent");
       return sent;
     }
@@ -522,19 +410,11 @@ int32_t SerialPort::SendBuffer(const std::string& bytes) {
   return static_cast<int32_t>(total);
 }
 
-void SerialPort::SendByte(uint8_t b) {
-  SendBuffer(std::string(1, static_cast<char>(b)));
-}
-
-void SerialPort::SendString(const std::string& text) {
-  SendBuffer(text);
-}
-
 int32_t SerialPort::BytesWaiting() {
-  if (!d_->CheckOpen(RaiseErrors)) return 0;
+  if (!d_->CheckOpen()) return 0;
   const Impl::Line line = d_->Drain();
   if (line == Impl::Line::kGone || line == Impl::Line::kFailed) {
-    d_->FailLine(RaiseErrors);
+    d_->FailLine();
     return static_cast<int32_t>(d_->port.bytesAvailable());
   }
   d_->Succeed();
@@ -542,16 +422,16 @@ int32_t SerialPort::BytesWaiting() {
 }
 
 uint8_t SerialPort::ReceiveByte(int32_t timeoutMs) {
-  if (!d_->CheckOpen(RaiseErrors)) return 0;
+  if (!d_->CheckOpen()) return 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
   const Impl::Line line = d_->WaitForInput(deadline);
   if (line == Impl::Line::kGone || line == Impl::Line::kFailed) {
-    d_->FailLine(RaiseErrors);
+    d_->FailLine();
     return 0;
   }
   char c = 0;
   if (line != Impl::Line::kData || !d_->port.getChar(&c)) {
-    d_->Fail(RaiseErrors, kErrTimeout, "Timeout");
+    d_->Fail(kErrTimeout, "Timeout");
     return 0;
   }
   d_->Succeed();
@@ -567,25 +447,23 @@ std::string SerialPort::ReceiveWaiting(int32_t timeoutMs) {
 }
 
 std::string SerialPort::Receive(int32_t timeoutMs, bool wholeBurst) {
-  if (!d_->CheckOpen(RaiseErrors)) return {};
+  if (!d_->CheckOpen()) return {};
   QSerialPort& port = d_->port;
   Impl::Line line = d_->Drain();
   if (line == Impl::Line::kGone || line == Impl::Line::kFailed) {
-    d_->FailLine(RaiseErrors);
+    d_->FailLine();
     return {};
   }
   if (port.bytesAvailable() == 0) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
     line = d_->WaitForInput(deadline);
     if (line == Impl::Line::kGone || line == Impl::Line::kFailed) {
-      d_->FailLine(RaiseErrors);
+      d_->FailLine();
       return {};
     }
     if (line != Impl::Line::kData) {
-      // Nothing arrived: a normal outcome for a packet read, so it is
-      // recorded but never thrown.
-      d_->lastError = kErrTimeout;
-      d_->lastErrorDesc = "Timeout";
+      // Nothing arrived: a quiet line, not a broken one.
+      d_->Fail(kErrTimeout, "Timeout");
       return {};
     }
     // Collect the rest of the burst, or only what the driver holds by now.
@@ -610,7 +488,7 @@ std::string SerialPort::Receive(int32_t timeoutMs, bool wholeBurst) {
 }
 
 void SerialPort::Purge() {
-  if (!d_->CheckOpen(RaiseErrors)) return;
+  if (!d_->CheckOpen()) return;
   QSerialPort& port = d_->port;
   port.clearError();
   errno = 0;
@@ -618,9 +496,9 @@ void SerialPort::Purge() {
     const int savedErrno = errno;
     if (d_->HungUp()) {
       d_->Gone();
-      return d_->FailLine(RaiseErrors);
+      return d_->FailLine();
     }
-    return d_->FailFromQt(RaiseErrors, savedErrno);
+    return d_->FailFromQt(savedErrno);
   }
   // Qt empties its own buffers in clear(); anything it still holds, or that
   // the driver handed over meanwhile, goes too.
@@ -640,21 +518,20 @@ bool ModemLineRefused(const QSerialPort& port) {
 }  // namespace
 
 void SerialPort::SetDTR(bool on) {
-  if (!d_->CheckOpen(RaiseErrors)) return;
+  if (!d_->CheckOpen()) return;
   d_->port.clearError();
   errno = 0;
   if (!d_->port.setDataTerminalReady(on) && !ModemLineRefused(d_->port))
-    return d_->FailFromQt(RaiseErrors, errno);
+    return d_->FailFromQt(errno);
   d_->port.clearError();
   d_->Succeed();
 }
 
 void SerialPort::SetRTS(bool on) {
-  if (!d_->CheckOpen(RaiseErrors)) return;
+  if (!d_->CheckOpen()) return;
   d_->port.clearError();
   errno = 0;
-  if (!d_->port.setRequestToSend(on) && !ModemLineRefused(d_->port))
-    return d_->FailFromQt(RaiseErrors, errno);
+  if (!d_->port.setRequestToSend(on) && !ModemLineRefused(d_->port)) return d_->FailFromQt(errno);
   d_->port.clearError();
   d_->Succeed();
 }

@@ -1,12 +1,14 @@
-// Serial port used by the bootloader engine and the terminal.
+// The serial port behind the serial link (platform/links.h).
 //
 // A plain C++ face over the system's serial driver (QSerialPort inside the
-// .cpp), so that the engine never sees Qt. Every operation records its
-// outcome in LastError()/LastErrorDesc() (0 and "OK" on success). With
-// RaiseErrors on, a failing operation also throws SerialPortError whose text
-// reads "Communication error %d: %s". A receive that runs out of time is a
-// time-out, not a broken link: it sets LastError() to kErrTimeout and, with
-// RaiseErrors off, returns an empty result.
+// .cpp), so that the engine never sees Qt. It never throws: every operation
+// records its outcome in LastError()/LastErrorDesc() (kErrNone and "OK" on
+// success, otherwise a code and the system's reason) and the caller decides
+// what a failure means. A receive that runs out of time is a time-out, not
+// a broken line: it records kErrTimeout and returns no bytes.
+//
+// The line carries 8 data bits, no parity and no flow control, as every
+// open leaves it; only the rate and the stop bits are set.
 //
 // A QCoreApplication must exist while a port is used (the program's main()
 // creates it); no event loop needs to run, every call blocks on its own.
@@ -14,21 +16,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
 namespace vantlebld {
-
-// The error kind of the serial layer; Code() is the layer's own error code.
-class SerialPortError : public std::runtime_error {
- public:
-  SerialPortError(int code, const std::string& message)
-      : std::runtime_error(message), code_(code) {}
-  int Code() const { return code_; }
-
- private:
-  int code_;
-};
 
 class SerialPort {
  public:
@@ -46,9 +36,6 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // When true (the default) failing operations throw SerialPortError.
-  bool RaiseErrors = true;
-
   int LastError() const;
   const std::string& LastErrorDesc() const;
   bool Active() const;
@@ -56,13 +43,10 @@ class SerialPort {
   const std::string& DeviceName() const;
 
   // Opens a port for exclusive use, by bare name ("ttyUSB0") or full path
-  // ("/dev/ttyUSB0", "/dev/pts/3").
+  // ("/dev/ttyUSB0", "/dev/pts/3"), at 8 data bits, no parity and no flow
+  // control, whatever its previous user left set.
   void Open(const std::string& name);
-  void SetReceiveBufferSize(int32_t bytes);
-  // parity: 'N', 'O', 'E', 'M' or 'S' (either case); stopBitCode: 0 one,
-  // 1 one and a half, 2 two stop bits.
-  void Configure(int32_t baud, int dataBits, char parity, int stopBitCode, bool softFlow,
-                 bool hardFlow);
+  void Configure(int32_t baud, bool twoStopBits);
   // Reads the line settings now in force; ActualBaud() then holds the rate.
   void ReadState();
   int32_t ActualBaud() const;
@@ -70,8 +54,6 @@ class SerialPort {
 
   // Writes all bytes; returns how many were written.
   int32_t SendBuffer(const std::string& bytes);
-  void SendByte(uint8_t b);
-  void SendString(const std::string& text);
   int32_t BytesWaiting();
   // The next byte, waiting at most timeoutMs; on time-out returns 0 and
   // LastError() is kErrTimeout.

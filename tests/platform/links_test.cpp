@@ -1,6 +1,7 @@
-// The serial and UDP links as the engine sees them: what a receive tells
-// apart (a byte, a quiet line, a vanished device), what a purge hands back,
-// the line settings reaching the device, and the datagrams of the UDP link.
+// The serial and UDP links as the engine sees them: the line settings
+// reaching the device, what a receive tells apart (a byte, a quiet line, a
+// vanished device), what a purge hands back, and the datagrams of the UDP
+// link.
 #include "platform/links.h"
 
 #include <termios.h>
@@ -15,15 +16,64 @@
 namespace vantlebld {
 namespace {
 
+// Whatever a previous program left on the line (flow control, two stop
+// bits), the link opens it at 8 data bits, no parity and no flow control;
+// the stop bits and the rate are the ones asked for, at the open and at
+// every new setting.
+TEST(SerialLink, TheLineCarriesTheFramingTheFirmwareKnows) {
+  test::TLine device;
+  termios left{};
+  ASSERT_EQ(::tcgetattr(device.master, &left), 0);
+  left.c_cflag |= CRTSCTS | CSTOPB;
+  left.c_iflag |= IXON | IXOFF;
+  ASSERT_EQ(::tcsetattr(device.master, TCSANOW, &left), 0);
+  TSerialLink link;
+  const TLineSettings settings[] = {{57600, 1}, {115200, 2}, {9600, 0}};
+  for (const TLineSettings& line : settings) {
+    SCOPED_TRACE(std::to_string(line.Baud) + " baud, stop bits " + std::to_string(line.StopBits));
+    if (link.IsOpen())
+      link.Configure(line);
+    else
+      link.Open(device.path, line);
+    ASSERT_TRUE(link.IsOpen());
+    EXPECT_EQ(link.ActualBaud(), line.Baud);
+    termios t{};
+    ASSERT_EQ(::tcgetattr(device.master, &t), 0);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+    EXPECT_EQ((t.c_cflag & CSTOPB) != 0, line.StopBits == 2);
+  }
+}
+
+// A quiet line is a time-out for every receive, never an error: no bytes,
+// no reason. It breaks nothing; the next byte the device sends comes in.
+TEST(SerialLink, AQuietLineIsATimeOutForEveryReceive) {
+  test::TLine device;
+  TSerialLink link;
+  link.Open(device.path, {115200, 1});
+  const std::pair<const char*, std::function<TReceiveResult(TSerialLink&, int32_t)>> receives[] = {
+      {"byte", [](TSerialLink& l, int32_t ms) { return l.ReceiveByte(ms); }},
+      {"packet", [](TSerialLink& l, int32_t ms) { return l.ReceivePacket(ms); }},
+      {"waiting", [](TSerialLink& l, int32_t ms) { return l.ReceiveWaiting(ms); }}};
+  for (const auto& [name, receive] : receives) {
+    SCOPED_TRACE(name);
+    const TReceiveResult quiet = receive(link, 20);
+    EXPECT_EQ(quiet.Status, TLinkStatus::TimedOut);
+    EXPECT_EQ(quiet.Bytes, "");
+    EXPECT_EQ(quiet.Reason, "");
+    ASSERT_TRUE(device.Put("A"));
+    const TReceiveResult answer = receive(link, 2000);
+    EXPECT_EQ(answer.Status, TLinkStatus::Ok);
+    EXPECT_EQ(answer.Bytes, "A");
+  }
+}
+
 TEST(SerialLink, ReceivesTellAByteAQuietLineAndWhatAPurgeDiscards) {
   test::TLine device;
   TSerialLink link;
   link.Open(device.path, {57600, 2});
   ASSERT_TRUE(link.IsOpen());
-  EXPECT_EQ(link.ActualBaud(), 57600);
-  termios t{};
-  ASSERT_EQ(::tcgetattr(device.master, &t), 0);
-  EXPECT_NE(t.c_cflag & CSTOPB, 0u);  // the two stop bits reached the line
 
   EXPECT_EQ(link.ReceiveByte(20).Status, TLinkStatus::TimedOut);
   ASSERT_TRUE(device.Put("KN"));

@@ -32,7 +32,7 @@ class SerialPortPtyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     port_.Open(pty_.path);
-    port_.Configure(115200, 8, 'N', 0, false, false);
+    port_.Configure(115200, false);
   }
   test::TLine pty_;
   SerialPort port_;
@@ -51,14 +51,13 @@ TEST_F(SerialPortPtyTest, RefusedOpensSayWhyAndTheHolderKeepsItsPort) {
   if (::geteuid() != 0) cases.push_back({denied, {std::strerror(EACCES), "usermod -aG dialout"}});
   for (const auto& [name, texts] : cases) {
     SerialPort port;
-    port.RaiseErrors = false;
     port.Open(name);
     EXPECT_FALSE(port.Active()) << name;
     for (const std::string& text : texts)
       EXPECT_NE(port.LastErrorDesc().find(text), std::string::npos) << port.LastErrorDesc();
   }
   ::unlink(denied);
-  port_.SendString("mine");
+  port_.SendBuffer("mine");
   EXPECT_EQ(pty_.Sent(4), "mine");
 }
 
@@ -66,12 +65,11 @@ TEST_F(SerialPortPtyTest, RefusedOpensSayWhyAndTheHolderKeepsItsPort) {
 // large block exceeds the kernel's buffers, so it needs several writes.
 TEST_F(SerialPortPtyTest, EveryByteValueGoesOutUnchangedAndInOrder) {
   const std::string block = Bytes(200000, 7);
-  const std::string expected = std::string("\x00\x11\x13\r\n\xFF", 6) + block;
+  const std::string special("\x00\x11\x13\r\n\xFF", 6);
+  const std::string expected = special + block;
   std::string received;
   std::thread reader([&] { received = pty_.Sent(expected.size()); });
-  port_.SendByte(0x00);
-  port_.SendString("\x11\x13\r\n");
-  port_.SendByte(0xFF);
+  EXPECT_EQ(port_.SendBuffer(special), 6);
   EXPECT_EQ(port_.SendBuffer(block), static_cast<int32_t>(block.size()));
   reader.join();
   EXPECT_TRUE(received == expected) << "received " << received.size() << " bytes";
