@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <utility>
 
 #include "app/console.h"
 #include "app/map_window.h"
@@ -373,8 +374,13 @@ void TForm1::Repaint() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  // The job runs on this window's stack: it ends first.
-  if (!NoJobRunning()) {
+  // The job runs on this window's stack: it is asked to stop (a write after
+  // the block on the line, so the bootloader stays reachable) and the
+  // window closes once it has ended.
+  if (jobRunning_) {
+    if (jobStop_) jobStop_->Cancel();
+    if (!closeAfterJob_) AddLog(LogIndent3, "Closing: the job stops after the block on the line");
+    closeAfterJob_ = true;
     event->ignore();
     return;
   }
@@ -466,6 +472,7 @@ bool TForm1::RunJob(const std::function<TJobResult(const TJobOptions&)>& job, bo
   } catch (const std::exception& e) {
     ShowError(e);
     RestoreButtons();
+    CloseIfAsked();
     return false;
   }
   if (result.Ok) {
@@ -476,7 +483,14 @@ bool TForm1::RunJob(const std::function<TJobResult(const TJobOptions&)>& job, bo
   }
   RestoreButtons();
   UpdateMap();
+  CloseIfAsked();
   return result.Ok;
+}
+
+void TForm1::CloseIfAsked() {
+  if (!std::exchange(closeAfterJob_, false)) return;
+  // After the job's frames have left the stack.
+  QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TForm1::bMapClick() {

@@ -265,6 +265,9 @@ class TForm1 : public QMainWindow {
   // The running job's stop request (Abort Search, then Stop during a write).
   std::shared_ptr<TCancelToken> jobStop_;
   bool writing_ = false;  // the running job writes flash
+  // The window was closed during the job: it closes once the job has ended.
+  bool closeAfterJob_ = false;
+  void CloseIfAsked();
   bool autoClose_ = false;
   int exitCode_ = 0;
   QTimer timerStart_;

@@ -227,10 +227,40 @@ TEST_F(MainWindowTest, StopEndsAWriteAfterTheBlockOnTheLine) {
   EXPECT_TRUE(LoggedStart("   WRITE OK  at "));
 }
 
+// Closing the window during a write stops the write after the block on the
+// line; the window closes once the job has ended, never while the job runs
+// on its stack.
+TEST_F(MainWindowTest, ClosingDuringAWriteStopsItThenCloses) {
+  // The last window closing would end the suite's own event loop.
+  QApplication::setQuitOnLastWindowClosed(false);
+  TForm1& f = Start();
+  f.show();
+  ui().edHexName->setCurrentText(kHex);
+  bool openWhileStopping = false;
+  QTimer user;  // closes the window once the write is under way
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    if (ui().bAbortSearch->text() != "Stop") return;
+    f.close();
+    openWhileStopping = f.isVisible();
+  });
+  user.start(20);
+  TSimLine sim(TSimOptions{.WriteMs = 100});
+  Run(true, sim.path);
+  user.stop();
+  Finish(sim);
+  EXPECT_TRUE(openWhileStopping);
+  EXPECT_TRUE(Logged("   Closing: the job stops after the block on the line"));
+  EXPECT_TRUE(LoggedStart("         Stopped after block "));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }));
+  QApplication::setQuitOnLastWindowClosed(true);
+}
+
 // A write whose blocks could not give a running program goes nowhere: the
-// file box typed empty, a file whose reset code has no jump, and a dsPIC
-// file the user says to write anyway; each logs its reason under ERROR!
-// and no block is sent. Automatic mode exits with 3.
+// file box typed empty, and a file whose reset code has no jump; each logs
+// its reason under ERROR! and no block is sent. Automatic mode exits with 3.
+// (A file of another family written anyway meets the same refusal: the
+// engine's preflight table has it; here a question box after an automatic
+// run's quit would not wait for its answer.)
 TEST_F(MainWindowTest, AWriteThatWouldNotStartIsRefusedBeforeItsFirstBlock) {
   test::TempDir dir;
   // MOVLW 1, MOVWF 81h, NOP, NOP from address 0: no jump.
@@ -240,19 +270,12 @@ TEST_F(MainWindowTest, AWriteThatWouldNotStartIsRefusedBeforeItsFirstBlock) {
   const std::string kNoStart =
       "HEX file would not start: its reset code at 000000h runs into the bootloader at 007E00h "
       "(no jump in the first 4 words)";
-  QTimer yes;  // says Write anyway to the question box as soon as it shows
-  QObject::connect(&yes, &QTimer::timeout, [] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-      QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
-  });
-  yes.start(20);
   const struct {
     std::string typed;
     std::string reason;
   } cases[] = {
       {"", "File not found: no HEX file was named (choose one, or name it on the command line)"},
       {noJump, kNoStart},
-      {VANTLEBLD_SOURCE_DIR "/examples/dspic30f4013_blink.hex", kNoStart},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed);
@@ -264,7 +287,8 @@ TEST_F(MainWindowTest, AWriteThatWouldNotStartIsRefusedBeforeItsFirstBlock) {
     QTest::keyClick(&box, Qt::Key_Delete);
     QTest::keyClicks(&box, QString::fromStdString(c.typed));
     QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
-    EXPECT_TRUE(Logged("      ERROR!") && Logged("         " + c.reason));
+    EXPECT_TRUE(Logged("      ERROR!") && Logged("         " + c.reason))
+        << testing::PrintToString(form_->LogList());
     EXPECT_FALSE(LoggedStart("   Hex: ")) << "a block went out";
     EXPECT_FALSE(LoggedStart("   WRITE OK"));
   }
@@ -332,14 +356,13 @@ TEST_F(MainWindowTest, OneJobAtATime) {
     QTest::keyClick(ui().Memo1, Qt::Key_Return);  // off the log's last line
     for (const char* command : {"clearallflash", "writeeeprom 0 1", "offline_code 41h"})
       Type(f, command);
-    f.close();
   });
   user.start(10);
   QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
   user.stop();
   Finish(sim);
   EXPECT_EQ(tries, 2);
-  EXPECT_EQ(std::ranges::count(f.LogList(), "   Busy: wait until the running job has ended"), 8);
+  EXPECT_EQ(std::ranges::count(f.LogList(), "   Busy: wait until the running job has ended"), 6);
   EXPECT_EQ(std::ranges::count(f.LogList(), std::string(kFound)), 1);
   EXPECT_TRUE(LoggedStart("   WRITE OK  at "));
   EXPECT_EQ(f.OperatingMode(), kModeSerial);
