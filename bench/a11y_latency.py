@@ -209,40 +209,16 @@ def wait_for(what, predicate, seconds, proc=None):
         time.sleep(0.05)
 
 
-def start_display(run):
+def read_first_line(what, argv, name, run, seconds=10):
+    """Starts argv, which writes one line to the descriptor given as
+    {fd} in its arguments, and returns that line."""
     read_fd, write_fd = os.pipe()
-    proc = run.start("xvfb", ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
-                              "-nolisten", "tcp", "-noreset"], pass_fds=(write_fd,))
+    proc = run.start(name, [a.replace("{fd}", str(write_fd)) for a in argv], pass_fds=(write_fd,))
     os.close(write_fd)
     os.set_blocking(read_fd, False)
     got = b""
 
-    def number():
-        nonlocal got
-        try:
-            chunk = os.read(read_fd, 64)
-        except BlockingIOError:
-            return None
-        got += chunk
-        return got.decode().strip() if got.endswith(b"\n") else None
-
-    try:
-        display = wait_for("Xvfb's display number", number, 10, proc)
-    finally:
-        os.close(read_fd)
-    run.env["DISPLAY"] = ":" + display
-    return display
-
-
-def start_session_bus(run):
-    read_fd, write_fd = os.pipe()
-    proc = run.start("dbus", ["dbus-daemon", "--session", "--nofork", "--nopidfile",
-                              f"--print-address={write_fd}"], pass_fds=(write_fd,))
-    os.close(write_fd)
-    os.set_blocking(read_fd, False)
-    got = b""
-
-    def address():
+    def line():
         nonlocal got
         try:
             got += os.read(read_fd, 1024)
@@ -251,9 +227,23 @@ def start_session_bus(run):
         return got.decode().strip() if got.endswith(b"\n") else None
 
     try:
-        run.env["DBUS_SESSION_BUS_ADDRESS"] = wait_for("the session bus", address, 10, proc)
+        return wait_for(what, line, seconds, proc)
     finally:
         os.close(read_fd)
+
+
+def start_display(run):
+    display = read_first_line("Xvfb's display number",
+                              ["Xvfb", "-displayfd", "{fd}", "-screen", "0", "1280x1024x24",
+                               "-nolisten", "tcp", "-noreset"], "xvfb", run)
+    run.env["DISPLAY"] = ":" + display
+    return display
+
+
+def start_session_bus(run):
+    run.env["DBUS_SESSION_BUS_ADDRESS"] = read_first_line(
+        "the session bus", ["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                            "--print-address={fd}"], "dbus", run)
 
 
 def start_accessibility_bus(run):

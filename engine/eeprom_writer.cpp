@@ -14,8 +14,6 @@ namespace {
 constexpr uint8_t k18FConfigWrite = 0x80;  // PIC18 configuration: OR address bits 23..16
 constexpr uint8_t kOneByte = 0x01;
 constexpr int32_t k18FConfigStart = 0x300000;
-// dsPIC30: the data EEPROM ends at program address 7FFFFFh.
-constexpr int32_t kDsEEPROMEnd = 0x800000;
 
 char Byte(int64_t v) {
   return static_cast<char>(static_cast<uint8_t>(v & 0xFF));

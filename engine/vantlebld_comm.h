@@ -57,6 +57,8 @@ constexpr uint8_t kOptionNoRelocation = 4;  // the reset code stays at 0: no res
 // families' come from the device table (FlashBlockBytes).
 constexpr int32_t kBlockBytes16F = 64;       // 32 words
 constexpr int32_t kBlockBytesDsPIC30 = 128;  // 32 instructions
+// dsPIC30: the data EEPROM ends at program address 7FFFFFh.
+constexpr int32_t kDsEEPROMEnd = 0x800000;
 // The dsPIC firmware's entry sits on a 40h program-address boundary.
 constexpr int32_t kDsEntryAlign = 0x40;
 

@@ -24,8 +24,6 @@ constexpr uint8_t kOneByte = 0x01;
 constexpr uint8_t kDsWordCount = 0x02;
 // The 16F and PIC18 EEPROM blocks carry an 8-bit address.
 constexpr int32_t kEEBlockReach = 256;
-// dsPIC30: the data EEPROM ends at program address 7FFFFFh.
-constexpr int32_t kDsEEPROMEnd = 0x800000;
 
 char Byte(int64_t v) {
   return static_cast<char>(static_cast<uint8_t>(v & 0xFF));
