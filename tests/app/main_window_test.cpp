@@ -197,61 +197,50 @@ TEST_F(MainWindowTest, AFileOfAnotherFamilyIsWrittenOnlyWhenTheUserSaysSo) {
   EXPECT_EQ(automatic.ExitCode(), 3);
 }
 
-// Stop during a write, clicked as soon as the button reads Stop: the write
-// ends after the block on the line, says where, and the PIC (whose judge
-// finds reset still reaching its bootloader) takes the next write at once.
-TEST_F(MainWindowTest, StopEndsAWriteAfterTheBlockOnTheLine) {
-  TForm1& f = Start();
-  ui().edHexName->setCurrentText(kHex);
-  QTimer stop;  // a person who clicks Stop once it shows
-  QObject::connect(&stop, &QTimer::timeout, [&] {
-    QPushButton& b = *ui().bAbortSearch;
-    if (!b.isHidden() && b.text() == "Stop") QTest::mouseClick(&b, Qt::LeftButton);
-  });
-  stop.start(20);
-  {
+// A write stopped as soon as the button reads Stop, by a click on it or by
+// closing the window: it ends after the block on the line and says where;
+// the PIC (whose judge finds reset still reaching its bootloader) takes the
+// next write at once. A closed window closes once the job has ended, never
+// while the job runs on its stack.
+TEST_F(MainWindowTest, AWriteStopsAfterTheBlockOnTheLine) {
+  // The last window closing would end the suite's own event loop.
+  QApplication::setQuitOnLastWindowClosed(false);
+  for (const bool closing : {false, true}) {
+    SCOPED_TRACE(closing ? "window closed" : "Stop clicked");
+    TForm1& f = Start();
+    f.show();
+    ui().edHexName->setCurrentText(kHex);
+    bool openWhileStopping = false;
+    QTimer user;  // a person who stops the write once it is under way
+    QObject::connect(&user, &QTimer::timeout, [&] {
+      QPushButton& b = *ui().bAbortSearch;
+      if (b.isHidden() || b.text() != "Stop") return;
+      if (!closing) QTest::mouseClick(&b, Qt::LeftButton);
+      if (closing) f.close();
+      openWhileStopping = f.isVisible();
+    });
+    user.start(20);
     TSimLine sim(TSimOptions{.WriteMs = 100});
     Run(true, sim.path);
+    user.stop();
     Finish(sim);
     EXPECT_TRUE(LoggedStart("         Stopped after block "))
         << testing::PrintToString(f.LogList());
     EXPECT_FALSE(LoggedStart("   WRITE OK"));
     EXPECT_TRUE(JudgeBootPath(sim.pic.Pic(), sim.pic.Flash()).ReachesBootloader);
     EXPECT_LT(sim.pic.Stats().BlocksReceived, 13);  // 5 flash blocks, 8 EEPROM bytes
+    EXPECT_TRUE(openWhileStopping);
+    EXPECT_EQ(Logged("   Closing: the job stops after the block on the line"), closing);
+    if (closing) {
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }));
+      continue;
+    }
+    EXPECT_TRUE(!ui().bJustCheckPIC->isHidden() && ui().bAbortSearch->isHidden());
+    TSimLine again;
+    Run(true, again.path);
+    Finish(again);
+    EXPECT_TRUE(LoggedStart("   WRITE OK  at "));
   }
-  stop.stop();
-  EXPECT_TRUE(!ui().bJustCheckPIC->isHidden() && ui().bAbortSearch->isHidden());
-  TSimLine again;
-  Run(true, again.path);
-  Finish(again);
-  EXPECT_TRUE(LoggedStart("   WRITE OK  at "));
-}
-
-// Closing the window during a write stops the write after the block on the
-// line; the window closes once the job has ended, never while the job runs
-// on its stack.
-TEST_F(MainWindowTest, ClosingDuringAWriteStopsItThenCloses) {
-  // The last window closing would end the suite's own event loop.
-  QApplication::setQuitOnLastWindowClosed(false);
-  TForm1& f = Start();
-  f.show();
-  ui().edHexName->setCurrentText(kHex);
-  bool openWhileStopping = false;
-  QTimer user;  // closes the window once the write is under way
-  QObject::connect(&user, &QTimer::timeout, [&] {
-    if (ui().bAbortSearch->text() != "Stop") return;
-    f.close();
-    openWhileStopping = f.isVisible();
-  });
-  user.start(20);
-  TSimLine sim(TSimOptions{.WriteMs = 100});
-  Run(true, sim.path);
-  user.stop();
-  Finish(sim);
-  EXPECT_TRUE(openWhileStopping);
-  EXPECT_TRUE(Logged("   Closing: the job stops after the block on the line"));
-  EXPECT_TRUE(LoggedStart("         Stopped after block "));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }));
   QApplication::setQuitOnLastWindowClosed(true);
 }
 
