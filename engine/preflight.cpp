@@ -208,7 +208,7 @@ class TPreflightCheck {
       if (b.Start + b.Length > entry && b.Start < pic_.FlashSize) {
         return Refuse(Format("Write refused: the block at %s would reach the bootloader's code at "
                              "%s (check the device table's line for type %02Xh)",
-                             Pc(b.Start).c_str(), Pc(std::max(b.Start, entry)).c_str(), pic_.Code),
+                             Pc(b.Start).c_str(), Pc(std::max(b.Start, entry)).c_str(), e_.PICType),
                       std::max(b.Start, entry));
       }
       if (b.Kind == TPlannedBlock::TKind::Erase) {
@@ -236,7 +236,7 @@ class TPreflightCheck {
       return Refuse(
           slot ? Format("Write refused: the reset slot at %s goes out in no block, so the program "
                         "would not start (check the device table's line for type %02Xh)",
-                        Pc(a).c_str(), pic_.Code)
+                        Pc(a).c_str(), e_.PICType)
                : Format("Write refused: the HEX file's byte at %s goes out in no block",
                         Pc(a).c_str()),
           a);
@@ -296,7 +296,7 @@ class TPreflightCheck {
     if (r.Kind == TReach::TKind::Jump && r.Target == Entry()) return {};
     return Refuse(Format("Write refused: address 0 would not jump to the bootloader at %s (check "
                          "the device table's line for type %02Xh)",
-                         Pc(Entry()).c_str(), pic_.Code),
+                         Pc(Entry()).c_str(), e_.PICType),
                   0);
   }
 
@@ -362,7 +362,7 @@ class TPreflightCheck {
         return Refuse(Format("Write refused: the reset slot at %s goes out in no block, so the "
                              "program would not start (check the device table's line for type "
                              "%02Xh)",
-                             Pc(r.At).c_str(), pic_.Code),
+                             Pc(r.At).c_str(), e_.PICType),
                       r.At);
     }
     return {};

@@ -193,6 +193,21 @@ TEST_F(WriterTest, EEPROMPassCarriesEveryByteOrTheWriteIsRefused) {
   }
 }
 
+// The preflight judges the blocks, not the relocation's word: an image
+// whose address 0 jumps to the program instead of the bootloader (as a
+// faulty relocation would leave it) is refused before any block.
+TEST_F(WriterTest, APlanWhoseAddressZeroMissesTheBootloaderIsRefused) {
+  Offline(0x41);
+  const std::string kGoto1000 = B({0x00, 0xEF, 0x08, 0xF0});  // GOTO 1000h
+  Put(0, kGoto1000);
+  Put(0x7DF8, kGoto1000);  // the slot, as if relocated
+  Put(0x1000, B({0x12, 0x34}));
+  EXPECT_EQ(CatchVantle([&] { engine.WriteFlash(false); }).message,
+            "Write refused: address 0 would not jump to the bootloader at 007E00h (check the "
+            "device table's line for type 41h)");
+  EXPECT_TRUE(recorder->Sends.empty());
+}
+
 TEST_F(WriterTest, FillUserFlashSparesTheVectorsAndTheZone) {
   const std::pair<uint8_t, int32_t> cases[] = {{0x31, 8}, {0x41, 8}, {0x71, 0x200}, {0x81, 0x400}};
   for (const auto& [code, first] : cases) {
