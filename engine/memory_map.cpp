@@ -191,12 +191,6 @@ TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bo
 
   // A write over a link that answers nothing: the same steps, nothing sent.
   engine.OfflineCode = code;
-  int64_t micros = 0;
-  engine.OnBlock = [&](TVantleBootloader&, int32_t length) {
-    ++map.Plan.Blocks;
-    map.Plan.WireBytes += length;
-    micros += ModelBlockMicros(length, baud);
-  };
   TJobOptions o;
   o.Baud = baud;
   o.WriteEEPROM = writeEEPROM;
@@ -204,6 +198,15 @@ TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bo
   // The relocation's notes, each repair appended to its warning.
   for (const TRelocationNote& n : engine.RelocationNotes)
     map.Warnings.push_back(n.Repair.empty() ? n.Text : n.Text + " " + n.Repair);
+  // The blocks the write went through, from its own plan; a refused write
+  // sends none.
+  int64_t micros = 0;
+  for (const TPlannedBlock& b : r.Ok ? engine.LastPlan.Blocks : std::vector<TPlannedBlock>{}) {
+    const auto length = static_cast<int32_t>(b.Wire.size());
+    ++map.Plan.Blocks;
+    map.Plan.WireBytes += length;
+    micros += ModelBlockMicros(length, baud);
+  }
   map.Plan.ModelMs = micros / 1000;
   if (!r.Ok) {
     map.Refused = true;

@@ -237,8 +237,9 @@ class TPreflightCheck {
           slot ? Format("Write refused: the reset slot at %s goes out in no block, so the program "
                         "would not start (check the device table's line for type %02Xh)",
                         Pc(a).c_str(), e_.PICType)
-               : Format("Write refused: the HEX file's byte at %s goes out in no block",
-                        Pc(a).c_str()),
+               : Format("Write refused: the HEX file's byte at %s goes out in no block (check "
+                        "the device table's line for type %02Xh)",
+                        Pc(a).c_str(), e_.PICType),
           a);
     }
     return {};
