@@ -60,7 +60,6 @@ QString ToQt(const std::string& s) {
 class TMemoPane final : public TLogPane {
  public:
   explicit TMemoPane(QPlainTextEdit& memo) : memo_(memo) {}
-  std::string LastLine() const override { return ToStd(LastTextBlock().text()); }
   void RemoveLastLine() override {
     QTextCursor c(memo_.document());
     c.setPosition(LastTextBlock().position());
@@ -117,22 +116,25 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()), args_(args) {
   ui_->setupUi(this);
   pane_ = std::make_unique<TMemoPane>(*ui_->Memo1);
+  log_ = std::make_unique<TWindowLog>(*pane_);
   setAcceptDrops(true);
   programDir_ = ProgramDirectory();
 
-  engine_.OnLog = [this](TVantleBootloader&, uint8_t flags, const std::string& text) {
-    AddLog(flags, text);
-  };
-  engine_.OnProgress = [this](TVantleBootloader&, int32_t value) { SetProgress(value); };
-  // Once per search probe: pending events run, so "Abort Search" works.
-  engine_.OnIdle = [](TVantleBootloader&) { QCoreApplication::processEvents(); };
-  engine_.SearchSeconds = 3;
-  engine_.WaitMs = 200;
-  engine_.OfflineCode = 0;
-  engine_.Link = MakeLink(operatingMode_);
+  // The runner's signals arrive queued: between the window's own events.
+  connect(&runner_, &TJobRunner::Event, this, [this](const TJobEvent& e) { ShowEvent(e); });
+  connect(&runner_, &TJobRunner::Finished, this, [this](const TJobResult& r) { JobFinished(r); });
+  connect(&runner_, &TJobRunner::Received, this,
+          [this](const QByteArray& bytes) { TerminalReceived(bytes.toStdString()); });
+  connect(&runner_, &TJobRunner::ReadFailed, this, [this] { TerminalReadFailed(); });
+  TVantleBootloader& engine = Engine();
+  engine.SearchSeconds = 3;
+  engine.WaitMs = 200;
+  engine.OfflineCode = 0;
+  // The link is made on the runner's thread, which alone uses it.
+  runner_.Call([mode = operatingMode_](TVantleBootloader& e) { e.Link = MakeLink(mode); });
 
   ui_->cbOfflineCode->clear();
-  for (const auto& line : engine_.PicCodeList())
+  for (const auto& line : engine.PicCodeList())
     ui_->cbOfflineCode->addItem(ToQt(line));
   ui_->cbOfflineCode->setCurrentText("$00");
 
@@ -243,7 +245,7 @@ QString TForm1::ProgramDirectory() {
 void TForm1::ApplyCommandLine(const TCommandLine& c) {
   if (args_.isEmpty()) return;
   // The command line stands first in the pane, above the banner.
-  AddLog(0, ToStd(QCoreApplication::arguments().join(' ')));
+  Say(TLineRole::Plain, ToStd(QCoreApplication::arguments().join(' ')));
   if (c.HexFile) ui_->edHexName->setCurrentText(ToQt(*c.HexFile));
   if (c.Baud) ui_->ComboBaud->setCurrentText(ToQt(*c.Baud));
   if (c.Port) ui_->comboPortName->setCurrentText(ToQt(*c.Port));
@@ -267,7 +269,7 @@ void TForm1::LoadSettings() {
   ui_->edHexName->setCurrentText(ToQt(s.HexFile));
   ui_->comboPortName->setCurrentText(ToQt(s.COMport));
   ui_->ComboBaud->setCurrentText(ToQt(s.COMspeed));
-  engine_.StopBits = s.StopBits;
+  Engine().StopBits = s.StopBits;
   if (s.BaudAlert) ui_->LabelBaudAlert->setVisible(true);
   ComboBaudChange();
   ui_->cbTerminalBaud->setCurrentText(ui_->ComboBaud->currentText());
@@ -299,7 +301,7 @@ void TForm1::LoadSettings() {
       QTimer::singleShot(0, this, [this, message] { ReportError(message); });
     }
   }
-  if (!readError.empty()) AddLog(LogIndent3, "Settings not read: " + readError);
+  if (!readError.empty()) Say(TLineRole::Step, "Settings not read: " + readError);
 }
 
 void TForm1::SaveSettings() {
@@ -312,8 +314,8 @@ void TForm1::SaveSettings() {
   for (int i = 0; i < ui_->edHexName->count(); ++i)
     s.HexHistory.push_back(ToStd(ui_->edHexName->itemText(i)));
   s.COMport = ToStd(ui_->comboPortName->currentText());
-  s.COMspeed = std::to_string(engine_.BaudRate);
-  s.StopBits = engine_.StopBits;
+  s.COMspeed = std::to_string(Engine().BaudRate);
+  s.StopBits = Engine().StopBits;
   const QRect bounds = geometry();
   s.Top = bounds.top();
   s.Left = bounds.left();
@@ -322,7 +324,7 @@ void TForm1::SaveSettings() {
   s.PCDetectCode = ToStd(ui_->edPCDetect->text());
   s.PreCodes = ToStd(ui_->edPreCodes->text());
   s.RemoteResetSignals = ToStd(ui_->edRtsDtrPulse->text());
-  s.RTSDTRonConnect = engine_.RTSDTRonConnect;
+  s.RTSDTRonConnect = Engine().RTSDTRonConnect;
   s.SearchDelay = ui_->seSearchDelay->value();
   s.Timeout = ui_->seTimeout->value();
   s.SearchForCOMs = ui_->cbSearchForCOMs->isChecked();
@@ -350,36 +352,47 @@ void TForm1::PrintBanner() {
     memo.appendPlainText("Warning:  piccodes.ini  not found.");
 }
 
-void TForm1::AddLog(uint8_t flags, const std::string& text) {
-  log_.AddLog(flags, text, *pane_);
-  // Unattended, errors and warnings and the final word go to stderr too.
-  if (automaticJob_ && ((flags & LogIndent6) != 0 || text.rfind(kWriteOk, 0) == 0))
-    std::fprintf(stderr, "%s\n", log_.LogList().back().c_str());
-  Repaint();
+void TForm1::Say(TLineRole role, const std::string& text, bool verbose) {
+  ShowEvent({TDetailEvent{role, verbose, text}});
+}
+
+namespace {
+
+// Unattended, what went wrong or needs care and the final word go to
+// stderr too.
+bool ForStandardError(const TJobEvent& event) {
+  if (const auto* d = std::get_if<TDetailEvent>(&event.Value)) {
+    return !d->Verbose && d->Role == TLineRole::Problem;
+  }
+  if (const auto* w = std::get_if<TRelocationWarningEvent>(&event.Value)) {
+    return w->Note.Kind != TRelocationNote::TKind::MadeAbsolute;
+  }
+  return std::holds_alternative<TFailedEvent>(event.Value) ||
+         std::holds_alternative<TDoneEvent>(event.Value);
+}
+
+}  // namespace
+
+void TForm1::ShowEvent(const TJobEvent& event) {
+  const std::vector<std::string> lines = log_->Add(event);
+  if (automaticJob_ && ForStandardError(event)) {
+    for (const std::string& line : lines)
+      std::fprintf(stderr, "%s\n", line.c_str());
+  }
+  if (const int32_t progress = ProgressOf(event); progress >= 0) SetProgress(progress);
 }
 
 void TForm1::SetProgress(int32_t value) {
   ui_->ProgressBar1->setValue(value);
-  Repaint();
-}
-
-void TForm1::Repaint() {
-  // Every event runs, the user's input too: while a job runs, the controls
-  // that could start another or touch its link are disabled, so a click
-  // there is dropped now instead of starting a job once this one ends. (A
-  // pass that left input queued also took the event loop's wake-up with it
-  // under the GLib dispatcher: the search's idle call then never saw a
-  // click on "Abort Search".)
-  QCoreApplication::processEvents();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  // The job runs on this window's stack: it is asked to stop (a write after
-  // the block on the line, so the bootloader stays reachable) and the
-  // window closes once it has ended.
+  // A running job is asked to stop (a write after the block on the line,
+  // so the bootloader stays reachable) and the window closes once it has
+  // ended.
   if (jobRunning_) {
-    if (jobStop_) jobStop_->Cancel();
-    if (!closeAfterJob_) AddLog(LogIndent3, "Closing: the job stops after the block on the line");
+    runner_.Cancel();
+    if (!closeAfterJob_) Say(TLineRole::Step, "Closing: the job stops after the block on the line");
     closeAfterJob_ = true;
     event->ignore();
     return;
@@ -425,66 +438,83 @@ TJobOptions TForm1::JobOptions() {
   o.Port = PortToOpen();
   o.Baud = BaudRateOf(ToStd(ui_->ComboBaud->currentText()));
   o.IDCode = IDCodeFromText(ToStd(ui_->edPCDetect->text()), kDefaultIDCode);
-  o.SearchSeconds = engine_.SearchSeconds;
-  o.WaitMs = engine_.WaitMs;
+  o.SearchSeconds = Engine().SearchSeconds;
+  o.WaitMs = Engine().WaitMs;
   o.PreCodes = ToStd(ui_->edPreCodes->text());
   o.ResetSignals = ToStd(ui_->edRtsDtrPulse->text());
   o.IgnoreUntilK = ui_->cbIgnoreUntilK->isChecked();
   o.WriteEEPROM = ui_->cbWriteEE->isChecked();
-  o.WriteForeignHex = [this](const std::string& reason) { return WriteForeignHexAnyway(reason); };
+  // Asked on the runner's thread: the person answers on this one.
+  o.WriteForeignHex = [this](const std::string& reason) {
+    return runner_.AskWindow([this, reason] { return WriteForeignHexAnyway(reason); });
+  };
   o.Cancel = jobStop_;
   o.SearchEnded = [this](bool found) {
-    // A write goes on, and can be stopped after the block on the line.
-    if (found && writing_) {
-      ShowStopButton(true, "Stop");
-    } else {
-      ShowAbortSearch(false);
-    }
-    if (!found) return;
-    TakeTrayImage(TStatusImage::Found);
-    ShowTrayImage();
-    SetProgress(0);
+    QMetaObject::invokeMethod(
+        this, [this, found] { SearchEnded(found); }, Qt::QueuedConnection);
   };
   return o;
 }
 
-bool TForm1::RunJob(const std::function<TJobResult(const TJobOptions&)>& job, bool writes) {
+void TForm1::SearchEnded(bool found) {
+  if (!jobRunning_) return;
+  // A write goes on, and can be stopped after the block on the line.
+  if (found && writing_) {
+    ShowStopButton(true, "Stop");
+  } else {
+    ShowAbortSearch(false);
+  }
+  if (!found) return;
+  TakeTrayImage(TStatusImage::Found);
+  ShowTrayImage();
+  SetProgress(0);
+}
+
+void TForm1::RunJob(TWindowJob job, bool writes, std::function<void(bool ok)> done) {
+  TJobOptions options;
+  try {
+    StopTerminal(true);                           // the job needs the link the terminal holds
+    jobStop_ = std::make_shared<TCancelToken>();  // this job's, never the last one's
+    options = JobOptions();
+  } catch (const std::exception& e) {
+    ShowError(e);
+    RestoreButtons();
+    if (done) done(false);
+    return;
+  }
   writing_ = writes;
+  jobDone_ = std::move(done);
   StopHexWatch();  // a write makes its own once it has ended
   TakeTrayImage(TStatusImage::Searching);
   ShowTrayImage();
   SetProgress(0);
   timerEndWait_.stop();
   SetJobRunning(true);
-  jobStop_ = std::make_shared<TCancelToken>();  // this job's, never the last one's
   ShowAbortSearch(true);
   ui_->PageControl1->setCurrentIndex(kMessagesPage);
   const QString fileName = QFileInfo(ui_->edHexName->currentText()).fileName();
   // One title: a display name would be added to it on Linux desktops, and
   // to every message box's title.
   setWindowTitle("VantleBld - " + fileName);
-  QCoreApplication::processEvents();
   currentHexFile_ = ui_->edHexName->currentText();
-  StopTerminal(true);  // the job needs the link the terminal holds
-  TJobResult result;
-  try {
-    result = job(JobOptions());
-  } catch (const std::exception& e) {
-    ShowError(e);
-    RestoreButtons();
-    CloseIfAsked();
-    return false;
-  }
-  if (result.Ok) {
-    FinishJob();
-  } else {
-    // The job has logged why and closed the link.
-    TakeTrayImage(TStatusImage::Error);
-  }
+  runner_.Start(
+      [job = std::move(job), options](TVantleBootloader& engine) { return job(engine, options); },
+      jobStop_);
+}
+
+void TForm1::JobFinished(const TJobResult& result) {
+  Guard([&] {
+    if (result.Ok) {
+      FinishJob();
+    } else {
+      // The job has reported why and closed the link.
+      TakeTrayImage(TStatusImage::Error);
+    }
+  });
   RestoreButtons();
-  UpdateMap();
+  Guard([this] { UpdateMap(); });
+  if (auto done = std::exchange(jobDone_, nullptr)) Guard([&] { done(result.Ok); });
   CloseIfAsked();
-  return result.Ok;
 }
 
 void TForm1::CloseIfAsked() {
@@ -502,7 +532,7 @@ void TForm1::bMapClick() {
 
 void TForm1::UpdateMap() {
   if (mapWindow_ == nullptr || !mapWindow_->isVisible()) return;
-  mapWindow_->ShowMap(ToStd(ui_->edHexName->currentText().trimmed()), engine_.PICType,
+  mapWindow_->ShowMap(ToStd(ui_->edHexName->currentText().trimmed()), Engine().PICType,
                       BaudRateOf(ToStd(ui_->ComboBaud->currentText())));
 }
 
@@ -526,19 +556,20 @@ void TForm1::FinishJob() {
     ui_->PageControl1->setCurrentIndex(kTerminalPage);
     StartTerminal();
   } else {
-    engine_.Disconnect();
+    runner_.Call([](TVantleBootloader& e) { e.Disconnect(); });
   }
 }
 
 void TForm1::ShowError(const std::exception& error) {
   TakeTrayImage(TStatusImage::Error);
-  AddLog(LogIndent6, "ERROR!");
-  AddLog(LogIndent3 | LogIndent6, error.what());
+  const auto* failure = dynamic_cast<const EVantleError*>(&error);
+  ShowEvent(
+      {TFailedEvent{failure ? failure->ErrorKind() : EVantleError::Kind::General, error.what()}});
 }
 
 bool TForm1::NoJobRunning() {
   if (!jobRunning_) return true;
-  AddLog(LogIndent3, "Busy: wait until the running job has ended");
+  Say(TLineRole::Step, "Busy: wait until the running job has ended");
   return false;
 }
 
@@ -576,9 +607,9 @@ void TForm1::TimerStartTimer() {
   timerStart_.stop();
   if (exitCode_ != 0) return;  // the command line asked for the end already
   if (!args_.isEmpty()) {
+    // Unattended until the write has ended (bWriteFlashClick's end).
     automaticJob_ = true;
     bWriteFlashClick();
-    automaticJob_ = false;
   } else {
     cbSearchForCOMsClick();
   }
@@ -589,8 +620,10 @@ void TForm1::SearchCOMs() {
   const std::string previous = ToStd(box.currentText());
   box.clear();
   box.setCurrentText(QString());
+  // The probe opens a port of its own; one the runner's link holds fails
+  // to open and counts as busy.
   portList_ = BuildPortList(EnumerateSystemPorts(), ui_->cbDetectAlsoOpenComs->isChecked(),
-                            [this](const std::string& name) { return engine_.IsPortBusy(name); });
+                            [this](const std::string& name) { return Engine().IsPortBusy(name); });
   for (const auto& port : portList_)
     box.addItem(ToQt(port.DisplayName));
   // A port that is there stays as the user wrote it, even when the list
@@ -599,7 +632,7 @@ void TForm1::SearchCOMs() {
   if (choice.Index >= 0) box.setCurrentIndex(choice.Index);
   box.setCurrentText(ToQt(choice.Text));
   // The design value (COM1) is no port anybody named.
-  if (!choice.Note.empty() && previous != TSettings().COMport) AddLog(0, choice.Note);
+  if (!choice.Note.empty() && previous != TSettings().COMport) Say(TLineRole::Plain, choice.Note);
 }
 
 void TForm1::bSearchCOMClick() {
@@ -619,8 +652,10 @@ void TForm1::comboPortNameSelect(int index) {
 
 void TForm1::comboPortNameChange(const QString& typed) {
   if (jobRunning_) return;  // the job's link stays where it is
-  engine_.Reconnect(ResolvePortName(portList_, ToStd(typed)),
-                    BaudRateOf(ToStd(ui_->ComboBaud->currentText())));
+  runner_.Call([port = ResolvePortName(portList_, ToStd(typed)),
+                baud = BaudRateOf(ToStd(ui_->ComboBaud->currentText()))](TVantleBootloader& e) {
+    e.Reconnect(port, baud);
+  });
 }
 
 std::string TForm1::PortToOpen() const {
@@ -634,14 +669,17 @@ void TForm1::bWriteFlashClick() {
   // to write. A write that fails keeps a watch that was running, for when
   // the terminal is open again.
   const bool watching = hexWatch_.has_value();
-  THexFileWatch watch(hexFile);
-  const bool ok = RunJob(
-      [this, &hexFile](const TJobOptions& o) { return WriteJob(engine_, o, hexFile); }, true);
-  if (ui_->cbWriteOnHexChange->isChecked() && (ok ? TerminalOpen() : watching)) {
-    hexWatch_.emplace(std::move(watch));
-    UpdateHexWatch();
-  }
-  if (autoWrite_ && autoClose_) QuitWithCode(ok ? kExitOk : kExitJobFailed);
+  auto watch = std::make_shared<THexFileWatch>(hexFile);
+  RunJob([hexFile](TVantleBootloader& e, const TJobOptions& o) { return WriteJob(e, o, hexFile); },
+         true,
+         [this, watching, watch](bool ok) {
+           automaticJob_ = false;
+           if (ui_->cbWriteOnHexChange->isChecked() && (ok ? TerminalOpen() : watching)) {
+             hexWatch_.emplace(std::move(*watch));
+             UpdateHexWatch();
+           }
+           if (autoWrite_ && autoClose_) QuitWithCode(ok ? kExitOk : kExitJobFailed);
+         });
 }
 
 void TForm1::UpdateHexWatch() {
@@ -666,15 +704,15 @@ void TForm1::TimerHexWatchTimer() {
   const auto now = std::chrono::steady_clock::now().time_since_epoch();
   switch (hexWatch_->Poll(std::chrono::duration_cast<std::chrono::milliseconds>(now).count())) {
     case THexFileWatch::TEvent::Incomplete:
-      AddLog(LogIndent3, "HEX file is not complete HEX yet: waiting for the rest");
+      Say(TLineRole::Step, "HEX file is not complete HEX yet: waiting for the rest");
       break;
     case THexFileWatch::TEvent::Corrupt:
-      AddLog(LogIndent3,
-             hexWatch_->Path() + " line " + std::to_string(hexWatch_->LastCheck().Line) + ": " +
-                 std::string(hexWatch_->LastCheck().Reason) + "; waiting for the next build");
+      Say(TLineRole::Step,
+          hexWatch_->Path() + " line " + std::to_string(hexWatch_->LastCheck().Line) + ": " +
+              std::string(hexWatch_->LastCheck().Reason) + "; waiting for the next build");
       break;
     case THexFileWatch::TEvent::Ready:
-      AddLog(0, "HEX file changed: writing again");
+      Say(TLineRole::Plain, "HEX file changed: writing again");
       bWriteFlashClick();
       break;
     case THexFileWatch::TEvent::None:
@@ -692,17 +730,19 @@ bool TForm1::WriteForeignHexAnyway(const std::string& reason) {
 
 void TForm1::bJustCheckPICClick() {
   if (!NoJobRunning()) return;
-  RunJob([this](const TJobOptions& o) { return CheckJob(engine_, o); });
+  RunJob([](TVantleBootloader& e, const TJobOptions& o) { return CheckJob(e, o); });
 }
 
 void TForm1::ClearAllFlash() {
   if (!NoJobRunning()) return;
   const std::string hexFile = ToStd(ui_->edHexName->currentText());
-  RunJob([this, &hexFile](const TJobOptions& o) { return ClearAllJob(engine_, o, hexFile); }, true);
+  RunJob(
+      [hexFile](TVantleBootloader& e, const TJobOptions& o) { return ClearAllJob(e, o, hexFile); },
+      true);
 }
 
 void TForm1::bAbortSearchClick() {
-  if (jobStop_) jobStop_->Cancel();
+  runner_.Cancel();
 }
 
 void TForm1::QuitWithCode(int code) {
@@ -712,34 +752,35 @@ void TForm1::QuitWithCode(int code) {
 }
 
 void TForm1::cbLogDetailsClick() {
-  log_.LogDetails = ui_->cbLogDetails->isChecked();
+  log_->SetShowDetails(ui_->cbLogDetails->isChecked());
 }
 
 void TForm1::cbRTSDTRonConnectClick() {
   switch (ui_->cbRTSDTRonConnect->checkState()) {
     case Qt::Unchecked:
-      engine_.RTSDTRonConnect = 0;
+      Engine().RTSDTRonConnect = 0;
       break;
     case Qt::Checked:
-      engine_.RTSDTRonConnect = 1;
+      Engine().RTSDTRonConnect = 1;
       break;
     default:
-      engine_.RTSDTRonConnect = 2;
+      Engine().RTSDTRonConnect = 2;
       break;
   }
 }
 
 void TForm1::seSearchDelayChange() {
-  engine_.SearchSeconds = ui_->seSearchDelay->value();
+  Engine().SearchSeconds = ui_->seSearchDelay->value();
 }
 
 void TForm1::seTimeoutChange() {
-  engine_.WaitMs = ui_->seTimeout->value();
+  Engine().WaitMs = ui_->seTimeout->value();
 }
 
 void TForm1::ComboBaudChange() {
-  engine_.BaudRate = BaudRateOf(ToStd(ui_->ComboBaud->currentText()));
-  engine_.Configure(engine_.BaudRate);
+  const int32_t baud = BaudRateOf(ToStd(ui_->ComboBaud->currentText()));
+  Engine().BaudRate = baud;
+  runner_.Call([baud](TVantleBootloader& e) { e.Configure(baud); });
 }
 
 void TForm1::cbOperatingModeChange() {
@@ -747,20 +788,22 @@ void TForm1::cbOperatingModeChange() {
   if (mode < 0) return;
   SwitchLink(static_cast<uint8_t>(mode));
   ui_->cbOfflineCode->setVisible(mode != 0);
-  engine_.OfflineCode = OfflineCodeFromText(ToStd(ui_->cbOfflineCode->currentText()));
-  AddLog(LogDetail, Format("offline_code = %02Xh ", engine_.OfflineCode));
+  Engine().OfflineCode = OfflineCodeFromText(ToStd(ui_->cbOfflineCode->currentText()));
+  Say(TLineRole::Plain, Format("offline_code = %02Xh ", Engine().OfflineCode), true);
 }
 
 void TForm1::SwitchLink(uint8_t mode) {
   if (mode == operatingMode_) return;
   StopTerminal(true);
-  engine_.Link = MakeLink(mode, udpDestAddr_, udpDestPort_);
+  runner_.Call([mode, host = udpDestAddr_, port = udpDestPort_](TVantleBootloader& e) {
+    e.Link = MakeLink(mode, host, port);
+  });
   operatingMode_ = mode;
 }
 
 void TForm1::RemoteReset() {
-  vantlebld::RemoteReset(engine_, ToStd(ui_->edPreCodes->text()),
-                         ToStd(ui_->edRtsDtrPulse->text()));
+  runner_.Call([codes = ToStd(ui_->edPreCodes->text()), script = ToStd(ui_->edRtsDtrPulse->text())](
+                   TVantleBootloader& e) { vantlebld::RemoteReset(e, codes, script); });
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -783,18 +826,18 @@ void TForm1::Memo1KeyPress(const std::string& line) {
       break;
     case TConsoleCommand::Help:
       for (const auto& help : ConsoleHelpLines())
-        AddLog(0, help);
+        Say(TLineRole::Plain, help);
       break;
     case TConsoleCommand::OnTop: {
       const bool onTop = !(windowFlags() & Qt::WindowStaysOnTopHint);
       setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
       show();  // changing the window's flags hides it
-      AddLog(0, onTop ? "window stays on top" : "window no longer on top");
+      Say(TLineRole::Plain, onTop ? "window stays on top" : "window no longer on top");
       break;
     }
     case TConsoleCommand::LogDetails:
-      log_.LogDetails = true;
-      AddLog(LogAppend, " ok");
+      log_->SetShowDetails(true);
+      Say(TLineRole::Continued, " ok");
       break;
     case TConsoleCommand::ClearAllFlash:
       ClearAllFlash();
@@ -811,12 +854,12 @@ void TForm1::Memo1KeyPress(const std::string& line) {
         if (!command.HasArguments || !ReadNextInt(command.Arguments, pos, id, true)) {
           throw ENotationError("not an int");
         }
-        engine_.OfflineCode = static_cast<uint8_t>(id & 0xFF);
+        Engine().OfflineCode = static_cast<uint8_t>(id & 0xFF);
         SwitchLink(kModeOffline);
-        AddLog(LogDetail,
-               Format("Working offline, Assuming PIC code = %.2Xh ", engine_.OfflineCode));
+        Say(TLineRole::Plain,
+            Format("Working offline, Assuming PIC code = %.2Xh ", Engine().OfflineCode), true);
       } catch (const std::exception&) {
-        AddLog(LogDetail, "Error!");
+        Say(TLineRole::Plain, "Error!", true);
       }
       break;
   }
@@ -832,9 +875,9 @@ void TForm1::WriteSingleLocation(const std::string& arguments, bool config) {
     RestoreButtons();
     return;
   }
-  RunJob([&](const TJobOptions& o) {
-    return config ? WriteConfigJob(engine_, o, address, value)
-                  : WriteEEPROMJob(engine_, o, address, static_cast<uint8_t>(value & 0xFF));
+  RunJob([config, address, value](TVantleBootloader& e, const TJobOptions& o) {
+    return config ? WriteConfigJob(e, o, address, value)
+                  : WriteEEPROMJob(e, o, address, static_cast<uint8_t>(value & 0xFF));
   });
 }
 
@@ -895,13 +938,13 @@ void TForm1::dropEvent(QDropEvent* event) {
 
 void TForm1::bDumpLogToFileClick() {
   const QString path = programDir_ + "dumplog.log";
-  AddLog(LogDetail, "Write to file: " + ToStd(path));
+  Say(TLineRole::Plain, "Write to file: " + ToStd(path), true);
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
     throw std::runtime_error("Cannot create " + ToStd(path) + ": " + ToStd(file.errorString()));
   }
   QTextStream out(&file);
-  for (const auto& line : log_.LogList())
+  for (const auto& line : log_->LogList())
     out << ToQt(line) << '\n';
 }
 

@@ -1,6 +1,7 @@
-// The main window: the controller of every job. It owns the engine, shows
-// its log and progress, and runs the write and check workflows inside the
-// click handlers that start them.
+// The main window: the controller of every job. Its job runner owns the
+// engine and the link on a worker thread; the window starts jobs, shows
+// their events (log, progress, outcome) as they arrive and can stop them,
+// and stays responsive all the while.
 #pragma once
 
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/job_runner.h"
 #include "app/message_log.h"
 #include "app/settings.h"
 #include "app/status_icons.h"
@@ -47,18 +49,27 @@ class TForm1 : public QMainWindow {
   explicit TForm1(const QStringList& args, QWidget* parent = nullptr);
   ~TForm1() override;
 
-  // The engine's log and progress sinks.
-  void AddLog(uint8_t flags, const std::string& text);
+  // A line of the window's own in the log.
+  void Say(TLineRole role, const std::string& text, bool verbose = false);
+  // An event of the running job: its lines in the log, its progress.
+  void ShowEvent(const TJobEvent& event);
   void SetProgress(int32_t value);
 
-  // Runs one job of the job layer with the window's options: the window
-  // shows the search and the outcome. True when the job succeeded.
+  using TWindowJob = std::function<TJobResult(TVantleBootloader&, const TJobOptions&)>;
+  // Starts one job of the job layer on the runner with the window's
+  // options; the window shows the search and the outcome as they come.
   // writes: the job writes flash, and can be stopped after its search.
-  bool RunJob(const std::function<TJobResult(const TJobOptions&)>& job, bool writes = false);
+  // done runs once the job has ended, with whether it succeeded.
+  void RunJob(TWindowJob job, bool writes = false, std::function<void(bool ok)> done = {});
+  bool JobRunning() const { return jobRunning_; }
   // The job options as the window's controls set them; throws the
   // notation's error for an ID code that is not a number.
   TJobOptions JobOptions();
   void FinishJob();
+  // The search of the running job has ended (found or not).
+  void SearchEnded(bool found);
+  // The runner's end of a job: the outcome shown, the controls back.
+  void JobFinished(const TJobResult& result);
   // A job that failed before it could start: "ERROR!" and why.
   void ShowError(const std::exception& error);
   void RestoreButtons();
@@ -72,10 +83,12 @@ class TForm1 : public QMainWindow {
 
   // For the program entry and the tests.
   int ExitCode() const { return exitCode_; }
-  TVantleBootloader& Engine() { return engine_; }
+  // The engine, between jobs.
+  TVantleBootloader& Engine() { return runner_.Engine(); }
+  TJobRunner& Runner() { return runner_; }
   uint8_t OperatingMode() const { return operatingMode_; }
-  const std::vector<std::string>& LogList() const { return log_.LogList(); }
-  bool LogDetails() const { return log_.LogDetails; }
+  const std::vector<std::string>& LogList() const { return log_->LogList(); }
+  bool LogDetails() const { return log_->ShowDetails(); }
   Ui::TForm1& Controls() { return *ui_; }
   // The status images taken so far, in order (the tray shows the last).
   const std::vector<TStatusImage>& TrayHistory() const { return trayHistory_; }
@@ -216,8 +229,6 @@ class TForm1 : public QMainWindow {
   // "writeeeprom" and "writeconfig": one location, on a PIC found as for a
   // check.
   void WriteSingleLocation(const std::string& arguments, bool config);
-  // Lets the window repaint while a job runs, without taking user input.
-  void Repaint();
   // The terminal page's set-up and its event routing.
   void SetUpTerminal();
   void SetUpSending();
@@ -247,9 +258,8 @@ class TForm1 : public QMainWindow {
   uint8_t operatingMode_ = kModeSerial;
   std::string udpDestAddr_ = kDefaultUdpHost;
   int32_t udpDestPort_ = kDefaultUdpPort;
-  TVantleBootloader engine_;
-  TMessageLog log_;
   std::unique_ptr<TLogPane> pane_;
+  std::unique_ptr<TWindowLog> log_;
   QString programDir_;
   // The settings as read; the values of pages still to come are written
   // back as they were.
@@ -264,6 +274,8 @@ class TForm1 : public QMainWindow {
   bool jobRunning_ = false;
   // The running job's stop request (Abort Search, then Stop during a write).
   std::shared_ptr<TCancelToken> jobStop_;
+  // What runs once the running job has ended.
+  std::function<void(bool ok)> jobDone_;
   bool writing_ = false;  // the running job writes flash
   // The window was closed during the job: it closes once the job has ended.
   bool closeAfterJob_ = false;
@@ -282,6 +294,11 @@ class TForm1 : public QMainWindow {
   int lastSearchDelay_ = 7;
   int lastTimeout_ = 300;
 
+  // The terminal's bytes as the runner read them: to the dump, then the
+  // views.
+  void TerminalReceived(const std::string& chunk);
+  void TerminalReadFailed();
+
   // The terminal: its poll, the bytes kept for the views (RcvBuffer, bound
   // by TermBufferLength, with the clear code), the dump of everything
   // received since the terminal opened, the graph's state and the macros.
@@ -299,6 +316,10 @@ class TForm1 : public QMainWindow {
   // holds the link after the write.
   std::optional<THexFileWatch> hexWatch_;
   QTimer timerHexWatch_;
+
+  // Last: it goes first, stopping a running job before the window's parts
+  // its events and questions reach are gone.
+  TJobRunner runner_;
 };
 
 }  // namespace vantlebld

@@ -78,11 +78,11 @@ void TForm1::SetSendHistory(const std::vector<std::string>& history) {
 }
 
 void TForm1::SendTermByte(uint8_t b) {
-  engine_.SendByte(b);
+  runner_.Call([b](TVantleBootloader& e) { e.SendByte(b); });
 }
 
 void TForm1::SendTermString(const std::string& bytes) {
-  engine_.SendString(bytes);
+  runner_.Call([&bytes](TVantleBootloader& e) { e.SendString(bytes); });
 }
 
 void TForm1::bTermSendClick() {
@@ -232,7 +232,7 @@ void TForm1::bShowFileBinClick() {
 
 void TForm1::ShowFile(const QString& name) {
   if (!OpenInEditor(name))
-    AddLog(LogIndent3, "No program could open \"" + name.toStdString() + "\"");
+    Say(TLineRole::Step, "No program could open \"" + name.toStdString() + "\"");
 }
 
 void TForm1::bShowFileHexClick() {

@@ -153,8 +153,13 @@ QString TForm1::TermStatusText(int panel) const {
 // --- Opening and closing ---
 
 void TForm1::bTermOpenClick() {
+  if (jobRunning_) return;  // the job holds the link
   const int32_t baud = BaudRateOf(ui_->cbTerminalBaud->currentText().toStdString());
-  if (engine_.Connect(PortToOpen(), baud)) StartTerminal();
+  bool opened = false;
+  runner_.Call([&opened, port = PortToOpen(), baud](TVantleBootloader& e) {
+    opened = e.Connect(port, baud);
+  });
+  if (opened) StartTerminal();
 }
 
 void TForm1::bTermCloseClick() {
@@ -163,7 +168,8 @@ void TForm1::bTermCloseClick() {
 }
 
 void TForm1::StartTerminal() {
-  engine_.Configure(BaudRateOf(ui_->cbTerminalBaud->currentText().toStdString()));
+  runner_.Call([baud = BaudRateOf(ui_->cbTerminalBaud->currentText().toStdString())](
+                   TVantleBootloader& e) { e.Configure(baud); });
   ui_->bTermOpen->setEnabled(false);
   ui_->bShowFileHex->setEnabled(false);
   ui_->cbTerminalBaud->setEnabled(false);
@@ -176,7 +182,7 @@ void TForm1::StartTerminal() {
 
   DumpFile.setFileName(ui_->edTermDumpFilename->text());
   if (!DumpFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    AddLog(LogIndent6, "Could not open " + DumpFile.fileName().toStdString());
+    Say(TLineRole::Problem, "Could not open " + DumpFile.fileName().toStdString());
   }
   TimerTerminal.start();
   UpdateHexWatch();
@@ -200,36 +206,42 @@ void TForm1::StopTerminal(bool closePort) {
       DumpFile.close();
       closed = closed && DumpFile.error() == QFileDevice::NoError;
     }
-    if (!closed) AddLog(LogIndent6, "Could not close file" + DumpFile.fileName().toStdString());
-    if (closePort) engine_.Disconnect();
+    if (!closed)
+      Say(TLineRole::Problem, "Could not close file" + DumpFile.fileName().toStdString());
+    if (closePort) runner_.Call([](TVantleBootloader& e) { e.Disconnect(); });
     UpdateHexWatch();
   }
-  QCoreApplication::processEvents();
 }
 
 // --- The poll ---
 
 void TForm1::TimerTerminalTimer() {
   if (graphFrozen_) return;  // the bytes wait at the port until the graph is let go
+  // The runner reads on its thread; what arrived comes back through
+  // TerminalReceived.
+  runner_.Poll();
+}
+
+void TForm1::TerminalReceived(const std::string& chunk) {
+  if (!TerminalOpen()) return;  // a read that was under way when the terminal closed
+  // Every byte goes to the dump, clear codes included, before the views
+  // see them.
+  const bool dumped = DumpFile.isOpen() &&
+                      DumpFile.write(chunk.data(), static_cast<qint64>(chunk.size())) ==
+                          static_cast<qint64>(chunk.size()) &&
+                      DumpFile.flush();
+  if (!dumped) QApplication::beep();
+  ShowReceived(rcv_.Take(chunk));
+}
+
+void TForm1::TerminalReadFailed() {
+  if (!TerminalOpen()) return;
   try {
-    const std::string chunk = engine_.ReadAll();
-    if (chunk.empty()) return;
-    // Every byte goes to the dump, clear codes included, before the views
-    // see them.
-    const bool dumped = DumpFile.isOpen() &&
-                        DumpFile.write(chunk.data(), static_cast<qint64>(chunk.size())) ==
-                            static_cast<qint64>(chunk.size()) &&
-                        DumpFile.flush();
-    if (!dumped) QApplication::beep();
-    ShowReceived(rcv_.Take(chunk));
+    StopTerminal(true);
   } catch (const std::exception&) {
-    try {
-      StopTerminal(true);
-    } catch (const std::exception&) {
-      // the link is gone already; the line below says why the terminal stopped
-    }
-    AddLog(LogIndent3, "TerminalStop due to Reveice error");
+    // the link is gone already; the line below says why the terminal stopped
   }
+  Say(TLineRole::Step, "TerminalStop due to Reveice error");
 }
 
 void TForm1::ShowReceived(const TReceived& received) {

@@ -45,6 +45,14 @@ void RunFor(int ms) {
   }
 }
 
+// Lets the window run until its job has ended.
+void WaitForJob(const vantlebld::TForm1& form) {
+  QElapsedTimer clock;
+  clock.start();
+  while (form.JobRunning() && clock.elapsed() < 60000)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,6 +87,7 @@ int main(int argc, char** argv) {
   ui.edTermDumpFilename->setText(outDir + "/dump.bin");
   ui.seXAxisCompress->setValue(1);
   form.bWriteFlashClick();
+  WaitForJob(form);
   RunFor(2000);  // the program starts and its lines arrive
 
   int saved = 0;
@@ -126,9 +135,11 @@ int main(int argc, char** argv) {
   });
   answer.start(50);
   form.bWriteFlashClick();
+  WaitForJob(form);
   // The map of the file on the PIC a check found, a click on Map.
   ui.cbOfflineCode->setCurrentText("$41");
   form.bJustCheckPICClick();
+  WaitForJob(form);
   ui.bMap->click();
   Settle();
   if (auto* map = form.findChild<vantlebld::TMapWindow*>();

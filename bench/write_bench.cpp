@@ -17,6 +17,7 @@
 #include <string>
 
 #include "bench/bench_support.h"
+#include "engine/job_events.h"
 #include "engine/vantlebld_comm.h"
 #include "platform/links.h"
 
@@ -49,8 +50,10 @@ TRun WriteOnce(const std::string& piccodes, const std::string& hex,
   engine.WaitMs = 300;
   engine.RTSDTRonConnect = 1;
   TRun run;
-  engine.OnBlock = [&run](TVantleBootloader&, int32_t length) {
-    const double wireMs = (length + 1.0) * kBitsPerByte * 1000.0 / kBaud;
+  engine.OnEvent = [&run](const TJobEvent& event) {
+    const auto* block = std::get_if<TBlockSentEvent>(&event.Value);
+    if (block == nullptr) return;
+    const double wireMs = (block->Bytes + 1.0) * kBitsPerByte * 1000.0 / kBaud;
     run.ModelMs += wireMs + kWriteMs + kPauseMs;
   };
   engine.Connect(sim.FirstLine, kBaud);

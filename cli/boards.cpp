@@ -43,29 +43,24 @@ void RunOneBoard(const CliOptions& o, const TJobOptions& options, TBoardPlan& bo
   out.Port = name;
   // The job's blank separator line carries nothing once lines are marked
   // with their board.
-  TLogRenderer log(
+  TLinePrinter log(
       [&](const std::string& line) {
         if (line.find_first_not_of(' ') != std::string::npos) lines.Print(prefix + WithoutCR(line));
       },
       o.Verbose);
   TVantleBootloader engine;
-  engine.OnLog = [&log](TVantleBootloader&, uint8_t flags, const std::string& text) {
-    log.Add(flags, text);
-  };
   TProgressBar bar(
       [&](const std::string& drawn) {
         const std::string text = BarText(drawn);
         if (!text.empty()) lines.SetLine(index, name + "  " + text);
       },
       options.Baud);
-  engine.OnBlock = [&bar](TVantleBootloader& e, int32_t length) {
-    bar.BlockStarting(length, e.BlocksToWrite);
-  };
-  engine.OnProgress = [&bar](TVantleBootloader& e, int32_t value) {
-    bar.BlockDone(value, e.BlocksWritten, e.BlocksToWrite);
+  engine.OnEvent = [&log, &bar](const TJobEvent& event) {
+    log.Add(event);
+    bar.Follow(event);
   };
   TJobReport report;
-  report.Say = [&log](const std::string& line) { log.Add(0, line); };
+  report.Say = [&log](const std::string& line) { log.Say(TLineRole::Plain, line); };
   const auto start = TClock::now();
   try {
     // The link is made on the board's own thread: the serial port belongs

@@ -34,28 +34,20 @@ bool TalksToBoards(const CliOptions& o) {
 }
 
 // One board: the job with the log on stdout and, on a terminal, the
-// progress bar of a write on stderr.
+// progress bar of a write on stderr (both follow the engine's events).
 int RunOneBoard(TVantleBootloader& engine, const CliOptions& o, TBoardPlan& board,
-                TProgressBar* bar, TJobReport& report) {
-  if (bar != nullptr) {
-    engine.OnBlock = [bar](TVantleBootloader& e, int32_t length) {
-      bar->BlockStarting(length, e.BlocksToWrite);
-    };
-    engine.OnProgress = [bar](TVantleBootloader& e, int32_t value) {
-      bar->BlockDone(value, e.BlocksWritten, e.BlocksToWrite);
-    };
-  }
+                TJobReport& report) {
   InstallLink(engine, o);
   return RunBoardJob(engine, o, JobOptionsFrom(o), board, report);
 }
 
 // One write of the watch, timed; its failure is reported and forgotten.
 TWriteOutcome WriteOnce(TVantleBootloader& engine, const CliOptions& o, TBoardPlan& board,
-                        TProgressBar* bar, TJobReport& report) {
+                        TJobReport& report) {
   const auto start = std::chrono::steady_clock::now();
   TWriteOutcome outcome;
   try {
-    outcome.Ok = RunOneBoard(engine, o, board, bar, report) == kExitOk;
+    outcome.Ok = RunOneBoard(engine, o, board, report) == kExitOk;
     outcome.Error = report.Error;
   } catch (const CliUsageError&) {
     throw;
@@ -68,7 +60,7 @@ TWriteOutcome WriteOnce(TVantleBootloader& engine, const CliOptions& o, TBoardPl
   return outcome;
 }
 
-int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJobReport& report,
+int RunJob(TVantleBootloader& engine, const CliOptions& o, TLinePrinter& out, TJobReport& report,
            TProgressBar* bar) {
   // Before the monitor shows the program's bytes: the log so far, and a
   // progress bar left as it stands.
@@ -87,10 +79,10 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJ
     if (o.Monitors()) MonitorOptionsFrom(o);  // its usage errors before the write
     if (o.Has("watch")) {
       return RunWatch(
-          engine, o, [&] { return WriteOnce(engine, o, boards.front(), bar, report); }, flushLog);
+          engine, o, [&] { return WriteOnce(engine, o, boards.front(), report); }, flushLog);
     }
     if (boards.size() == 1) {
-      const int code = RunOneBoard(engine, o, boards.front(), bar, report);
+      const int code = RunOneBoard(engine, o, boards.front(), report);
       if (code != kExitOk || !o.Has("monitor")) return code;
       // The write's link stays open for the program's terminal.
       return MonitorFromOptions(engine, o, flushLog);
@@ -113,7 +105,7 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJ
   if (o.Command == "ports") {
     const std::vector<std::string> lines = ListPorts(engine);
     for (const auto& line : lines)
-      out.Add(0, line);
+      out.Say(TLineRole::Plain, line);
     if (lines.empty()) std::cerr << "vantlebld-cli: no serial ports found\n";
     return kExitOk;
   }
@@ -123,9 +115,9 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJ
   }
   // devices
   for (const auto& line : engine.PicCodeList())
-    out.Add(0, line);
+    out.Say(TLineRole::Plain, line);
   if (PicTableLoaded()) return kExitOk;
-  out.Add(LogIndent3, "Warning:  piccodes.ini  not found.");
+  out.Say(TLineRole::Step, "Warning:  piccodes.ini  not found.");
   return kExitJobFailed;
 }
 
@@ -133,15 +125,17 @@ int Run(const CliOptions& o) {
   // On a terminal a write shows a progress bar on stderr; log lines on
   // stdout first clear it so the two never share a line.
   std::unique_ptr<TProgressBar> bar;
-  TLogRenderer out(
+  TLinePrinter out(
       [&bar](const std::string& line) {
         if (bar) bar->Clear();
         std::cout << WithoutCR(line) << std::endl;
       },
       o.Verbose);
   TVantleBootloader engine;
-  engine.OnLog = [&out](TVantleBootloader&, uint8_t flags, const std::string& text) {
-    out.Add(flags, text);
+  // The bar follows the same events the log shows.
+  engine.OnEvent = [&out, &bar](const TJobEvent& event) {
+    out.Add(event);
+    if (bar) bar->Follow(event);
   };
   if (isatty(STDERR_FILENO) && (o.Command == "write" || o.Command == "clear-all")) {
     bar = std::make_unique<TProgressBar>(
@@ -153,7 +147,7 @@ int Run(const CliOptions& o) {
     return kExitJobFailed;
   }
   TJobReport report;
-  report.Say = [&out](const std::string& line) { out.Add(0, line); };
+  report.Say = [&out](const std::string& line) { out.Say(TLineRole::Plain, line); };
   int code = kExitJobFailed;
   // The watch keeps Ctrl+C for ending itself between writes.
   std::optional<TStopSignals> stop;
@@ -165,8 +159,8 @@ int Run(const CliOptions& o) {
     std::cerr << "vantlebld-cli: " << e.what() << "\n\n" << CliUsage();
     return kExitBadCommandLine;
   } catch (const std::exception& e) {
-    out.Add(LogIndent6, "ERROR!");
-    out.Add(LogIndent3 | LogIndent6, e.what());
+    const auto* failure = dynamic_cast<const EVantleError*>(&e);
+    out.Add({TFailedEvent{failure ? failure->ErrorKind() : EVantleError::Kind::General, e.what()}});
     report.Error = e.what();
   }
   if (bar) bar->Finish();

@@ -27,7 +27,7 @@ uint8_t IdentifiedCode(TVantleBootloader& engine, const CliOptions& o) {
 
 }  // namespace
 
-int RunMap(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJobReport& report) {
+int RunMap(TVantleBootloader& engine, const CliOptions& o, TLinePrinter& out, TJobReport& report) {
   const bool linked = o.Has("port") || o.Has("simulate");
   if (o.Has("pic") == linked) throw CliUsageError("map needs --pic CODE, or --port or --simulate");
   const auto baud = static_cast<int32_t>(o.Number("baud", kDefaultBaudRate, 1, kMaxBaudRate));
@@ -35,7 +35,7 @@ int RunMap(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJ
       linked ? IdentifiedCode(engine, o) : static_cast<uint8_t>(o.Number("pic", 0, 1, 255));
   const TMemoryMap map = MapHexFile(code, o.Arguments.at(0), baud, !o.Has("no-eeprom"));
   for (const std::string& line : MapLines(map))
-    out.Add(0, line);
+    out.Say(TLineRole::Plain, line);
   if (o.Has("svg")) {
     std::ofstream svg(o.Value("svg"), std::ios::binary | std::ios::trunc);
     svg << MapSvg(map);

@@ -12,6 +12,6 @@ namespace vantlebld {
 // The model comes from --pic CODE (no link), or from a check over the link
 // the options name. Returns the exit code: a file a write would refuse
 // gives kExitJobFailed with the reason in the report.
-int RunMap(TVantleBootloader& engine, const CliOptions& o, TLogRenderer& out, TJobReport& report);
+int RunMap(TVantleBootloader& engine, const CliOptions& o, TLinePrinter& out, TJobReport& report);
 
 }  // namespace vantlebld

@@ -44,6 +44,15 @@ void TProgressBar::BlockDone(int32_t percent, int32_t written, int32_t total) {
   Draw();
 }
 
+void TProgressBar::Follow(const TJobEvent& event) {
+  if (const auto* b = std::get_if<TBlockSentEvent>(&event.Value)) {
+    if (b->FlashDone > 0) BlockDone(ProgressOf(event), b->FlashDone, b->FlashTotal);
+    BlockStarting(b->Bytes, b->FlashTotal);
+  } else if (std::holds_alternative<TDoneEvent>(event.Value)) {
+    BlockDone(100, total_, total_);
+  }
+}
+
 void TProgressBar::Draw() {
   const int64_t elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start_).count();

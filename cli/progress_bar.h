@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/job_events.h"
 #include "engine/memory_map.h"  // ModelBlockMicros: the time a block costs
 
 namespace vantlebld {
@@ -27,6 +28,8 @@ class TProgressBar {
   void BlockStarting(int32_t blockBytes, int32_t blocksToWrite);
   // After each acknowledged block: refines the estimate from the time taken.
   void BlockDone(int32_t percent, int32_t written, int32_t total);
+  // Moves with a job's events: each block sent, and the end of the write.
+  void Follow(const TJobEvent& event);
   // Removes the bar so a log line can be printed; the next update draws it
   // again.
   void Clear();

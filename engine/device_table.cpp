@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "engine/format.h"
+#include "engine/job_events.h"
 #include "engine/pic_instructions.h"
 #include "engine/text_lines.h"
 #include "engine/user_text.h"
@@ -215,13 +216,12 @@ bool TVantleBootloader::LoadPicCodes() {
 }
 
 bool TVantleBootloader::LoadPicCodesFile(const std::string& path) {
-  return ReadPicCodes(path, [this](uint8_t flags, const std::string& text) { Log(flags, text); });
+  return ReadPicCodes(path, OnEvent);
 }
 
-bool ReadPicCodes(const std::string& path,
-                  const std::function<void(uint8_t, const std::string&)>& log) {
-  const auto Log = [&log](uint8_t flags, const std::string& text) {
-    if (log) log(flags, text);
+bool ReadPicCodes(const std::string& path, const TVantleBootloader::TEventSink& report) {
+  const auto Say = [&report](TLineRole role, const std::string& text, bool verbose = false) {
+    if (report) report(TJobEvent{TDetailEvent{role, verbose, text}});
   };
   bool result = false;
   int64_t lineNo = 0;
@@ -256,7 +256,7 @@ bool ReadPicCodes(const std::string& path,
       if (family != 0) {
         entry.Family = static_cast<uint8_t>(family);
       } else {
-        Log(LogIndent3, "error in piccodes.ini");
+        Say(TLineRole::Step, "error in piccodes.ini");
       }
       entry.Name = std::string(fields[2]);
       entry.FlashSize = ParseTableNumber(fields[3], "FlashSize");
@@ -273,14 +273,15 @@ bool ReadPicCodes(const std::string& path,
     });
     result = true;
   } catch (const TableLineError& e) {
-    Log(LogIndent3 | LogDetail, lineNo > 0
-                                    ? Format("%s line %lld: %s", path.c_str(),
-                                             static_cast<long long>(lineNo), e.reason.c_str())
-                                    : e.reason);
-    Log(LogIndent3, "Error: piccodes.ini  not found");
+    Say(TLineRole::Step,
+        lineNo > 0 ? Format("%s line %lld: %s", path.c_str(), static_cast<long long>(lineNo),
+                            e.reason.c_str())
+                   : e.reason,
+        true);
+    Say(TLineRole::Step, "Error: piccodes.ini  not found");
   } catch (const std::exception& e) {
-    Log(LogIndent3 | LogDetail, e.what());
-    Log(LogIndent3, "Error: piccodes.ini  not found");
+    Say(TLineRole::Step, e.what(), true);
+    Say(TLineRole::Step, "Error: piccodes.ini  not found");
   }
   PicTableLoaded() = result;
   return result;

@@ -35,7 +35,7 @@ void TVantleBootloader::WriteEEPROMByte(int32_t address, uint8_t value) {
       if (address < first || address >= kDsEEPROMEnd)
         throw EVantleError(
             Format("Address outside the EEPROM [%.6Xh..%.6Xh]", first, kDsEEPROMEnd - 1));
-      Log(LogIndent3, Format("eeprom addr:%.3xh <- %.2xh", address, value));
+      Say(TLineRole::Step, Format("eeprom addr:%.3xh <- %.2xh", address, value));
       WriteWordDS(address, value);
       break;
     }
@@ -50,7 +50,7 @@ void TVantleBootloader::WriteConfigByte(int32_t address, int32_t value) {
       WriteConfig18F(address, static_cast<uint8_t>(value & 0xFF));
       break;
     case kFamilyDsPIC30:
-      Log(LogIndent3, Format("eeprom addr:%.3xh <- %.2xh", address, value));
+      Say(TLineRole::Step, Format("eeprom addr:%.3xh <- %.2xh", address, value));
       WriteWordDS(address, static_cast<uint16_t>(value & 0xFFFF));
       break;
     default:
@@ -61,13 +61,13 @@ void TVantleBootloader::WriteConfigByte(int32_t address, int32_t value) {
 void TVantleBootloader::WriteEEPROM16F(int32_t address, uint8_t value) {
   // The EEPROM ends before EESize: that address would wrap or miss.
   if (address < 0 || address >= pic.EESize) throw EVantleError("Address bigger than 255");
-  Log(LogDetail, Format("EEPROM16F Location:[%.3xh] <- %.2Xh", address, value));
+  Say(TLineRole::Plain, Format("EEPROM16F Location:[%.3xh] <- %.2Xh", address, value), true);
   SendBlock(EEPROMBlock(pic.Family, address, value));
 }
 
 void TVantleBootloader::WriteEEPROM18F(int32_t address, uint8_t value) {
   if (address < 0 || address >= pic.EESize) throw EVantleError("Address bigger than 255");
-  Log(LogIndent3, Format("eeprom addr:%.3xh <- %.2xh", address, value));
+  Say(TLineRole::Step, Format("eeprom addr:%.3xh <- %.2xh", address, value));
   SendBlock(EEPROMBlock(pic.Family, address, value));
 }
 
@@ -77,7 +77,7 @@ void TVantleBootloader::WriteWordDS(int32_t address, uint16_t value) {
 
 void TVantleBootloader::WriteConfig18F(int32_t address, uint8_t value) {
   if (address < k18FConfigStart) throw EVantleError("Address should be above 300000h");
-  Log(LogIndent3, Format("cfg addr:%.6xh <- %.2xh", address, value));
+  Say(TLineRole::Step, Format("cfg addr:%.6xh <- %.2xh", address, value));
   SendBlock(
       WithChecksum({static_cast<char>(Byte(address >> 16) | k18FConfigWrite), Byte(address >> 8),
                     Byte(address), static_cast<char>(kOneByte), static_cast<char>(value)}));

@@ -1,5 +1,7 @@
-// Construction of the engine object and its callbacks.
+// Construction of the engine object and its event sink.
 #include "engine/vantlebld_comm.h"
+
+#include "engine/job_events.h"
 
 namespace vantlebld {
 
@@ -20,16 +22,12 @@ TVantleBootloader::TVantleBootloader()
 
 TVantleBootloader::~TVantleBootloader() = default;
 
-void TVantleBootloader::Log(uint8_t flags, const std::string& text) {
-  if (OnLog) OnLog(*this, flags, text);
+void TVantleBootloader::Report(TJobEvent event) {
+  if (OnEvent) OnEvent(event);
 }
 
-void TVantleBootloader::Progress(int32_t value) {
-  if (OnProgress) OnProgress(*this, value);
-}
-
-void TVantleBootloader::Idle() {
-  if (OnIdle) OnIdle(*this);
+void TVantleBootloader::Say(TLineRole role, const std::string& text, bool verbose) {
+  if (OnEvent) OnEvent(TJobEvent{TDetailEvent{role, verbose, text}});
 }
 
 }  // namespace vantlebld

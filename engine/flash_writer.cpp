@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "engine/format.h"
+#include "engine/job_events.h"
 #include "engine/vantlebld_comm.h"
 #include "engine/write_plan.h"
 
@@ -25,33 +26,25 @@ bool TVantleBootloader::BlockIsEmpty(int32_t start, int32_t length) const {
   return true;
 }
 
-namespace {
-
-// "h:mm" of the clock.
-std::string ClockText(std::time_t t) {
-  std::tm local{};
-  localtime_r(&t, &local);
-  return Format("%d:%02d", local.tm_hour, local.tm_min);
-}
-
-}  // namespace
-
 bool TVantleBootloader::WriteFlash(bool writeEEPROM) {
-  Log(LogAppend, " Writing flash...");
+  Say(TLineRole::Continued, " Writing flash...");
   const auto t0 = std::chrono::steady_clock::now();
   LinkStats = TLinkStats{};
   BlocksToWrite = BlocksWritten = 0;
   LastPlan = PlanWrite(*this, writeEEPROM);
   LastPreflight = CheckWritePlan(*this, LastPlan, writeEEPROM);
-  // The job reports the reason under its ERROR! line.
-  if (!LastPreflight.Ok) throw EVantleError(LastPreflight.Reason);
-  if (pic.Family == kFamily18FK) Log(LogIndent3, "Not Implemented");
+  if (!LastPreflight.Ok) {
+    Report({TRefusedEvent{LastPreflight.Reason, LastPreflight.Address}});
+    // The job reports the reason under its ERROR! line.
+    throw EVantleError(LastPreflight.Reason);
+  }
+  if (pic.Family == kFamily18FK) Say(TLineRole::Step, "Not Implemented");
   BlocksToWrite = LastPlan.FlashBlocks();
   // After the last flash block: its line.
   bool flashDone = false;
   const auto finishFlash = [&] {
     flashDone = true;
-    if (Is16F(pic.Family) || Is18F(pic.Family)) Log(LogDetail, " Flashwrite ok");
+    if (Is16F(pic.Family) || Is18F(pic.Family)) Say(TLineRole::Plain, " Flashwrite ok", true);
   };
   bool eeprom = false;
   const size_t total = LastPlan.Blocks.size();
@@ -59,12 +52,13 @@ bool TVantleBootloader::WriteFlash(bool writeEEPROM) {
     const TPlannedBlock& b = LastPlan.Blocks[i];
     const bool isEEPROM = b.Kind == TPlannedBlock::TKind::EEPROM;
     if (isEEPROM && !flashDone) finishFlash();
-    if (!b.LogLine.empty()) Log(b.LogFlags, b.LogLine);
+    Report({TBlockSentEvent{i + 1, total, b.Kind, b.Start, static_cast<int32_t>(b.Wire.size()),
+                            BlocksWritten, BlocksToWrite, b.LineRole, b.LineVerbose, b.Line}});
     SendBlock(b.Wire);
     if (isEEPROM) {
       eeprom = true;
     } else {
-      CountBlock();
+      ++BlocksWritten;
     }
     // A stop ends the write between blocks: the one on the line has been
     // answered, and every block boundary leaves a PIC whose reset reaches
@@ -78,24 +72,13 @@ bool TVantleBootloader::WriteFlash(bool writeEEPROM) {
   }
   if (!flashDone) finishFlash();
   if (writeEEPROM && (Is16F(pic.Family) || pic.Family == kFamilyDsPIC30))
-    Log(LogDetail, eeprom ? "  eeprom write ok" : "  no eeprom to write");
-  if (writeEEPROM && pic.Family == kFamily18FJ) Log(LogDetail, " No EEPROM");
+    Say(TLineRole::Plain, eeprom ? "  eeprom write ok" : "  no eeprom to write", true);
+  if (writeEEPROM && pic.Family == kFamily18FJ) Say(TLineRole::Plain, " No EEPROM", true);
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
           .count();
-  // The whole time in seconds: a write longer than a minute shows all of it.
-  Log(LogIndent3,
-      Format("%s  at %s,   time:%lld.%03lld sec", kWriteOk, ClockText(std::time(nullptr)).c_str(),
-             static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000)));
+  Report({TDoneEvent{LinkStats, ms, std::time(nullptr)}});
   return true;
-}
-
-void TVantleBootloader::CountBlock() {
-  ++BlocksWritten;
-  if (BlocksToWrite > 0) {
-    Progress(static_cast<int32_t>((int64_t{BlocksWritten} * 200 + BlocksToWrite) /
-                                  (int64_t{BlocksToWrite} * 2)));
-  }
 }
 
 }  // namespace vantlebld

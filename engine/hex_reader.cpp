@@ -13,6 +13,7 @@
 
 #include "engine/assert.h"
 #include "engine/format.h"
+#include "engine/job_events.h"
 #include "engine/text_lines.h"
 #include "engine/vantlebld_comm.h"
 
@@ -104,7 +105,7 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
   HexByteCount = 0;
   if (load) HexFlashPastEnd = HexEEPROMPastArea = -1;
   if (load) {
-    Log(LogIndent3, "Reading HEX file... ");
+    Say(TLineRole::Step, "Reading HEX file... ");
     std::fill(FlashData.begin(), FlashData.end(), 0xFF);
     for (auto& f : FlashFlag)
       f &= static_cast<uint8_t>(~kPresent);
@@ -221,12 +222,12 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
         VANTLE_ASSERT(false, kExtendedHexMessage);
       }
       next();  // checksum: the whole record now sums to 0
-      if (sum != 0) Log(LogIndent3, Format("Warning! CRC failed on line %lld", n));
+      if (sum != 0) Say(TLineRole::Step, Format("Warning! CRC failed on line %lld", n));
       return true;
     });
     if (!load && !fourthBytes) HexDsPIC = false;
   } catch (...) {
-    Log(LogIndent6, "could not understand HEX file");
+    Say(TLineRole::Problem, "could not understand HEX file");
     throw;
   }
   return true;
@@ -248,7 +249,7 @@ std::string TVantleBootloader::HexSummaryText() const {
 bool TVantleBootloader::AnalyzeHex(const std::string& fileName) {
   std::error_code ec;
   if (!std::filesystem::exists(fileName, ec) || std::filesystem::is_directory(fileName, ec)) {
-    Log(LogIndent6, Format("File not found: %s", fileName.c_str()));
+    Say(TLineRole::Problem, Format("File not found: %s", fileName.c_str()));
     throw EVantleError("File not found", EVantleError::Kind::FileIO);
   }
   const auto fileTime = std::filesystem::last_write_time(fileName, ec);
@@ -257,9 +258,7 @@ bool TVantleBootloader::AnalyzeHex(const std::string& fileName) {
     modified = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(fileTime));
   }
   const bool ok = ReadHex(fileName, false);
-  if (ok)
-    Log(LogIndent3,
-        Format("HEX: %s old, %s. ", HexAgeText(modified).c_str(), HexSummaryText().c_str()));
+  if (ok) Report({THexSummaryEvent{HexAgeText(modified), HexSummaryText(), HexByteCount}});
   return ok;
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "engine/format.h"
+#include "engine/job_events.h"
 #include "engine/remote_reset.h"
 
 namespace vantlebld {
@@ -20,7 +21,7 @@ void RequireHexFile(TVantleBootloader& engine, const std::string& hexFile) {
         "File not found: no HEX file was named (choose one, or name it on the command line)",
         EVantleError::Kind::FileIO);
   }
-  engine.Log(LogIndent6, "File not found: " + hexFile);
+  engine.Say(TLineRole::Problem, "File not found: " + hexFile);
   throw EVantleError("File not found", EVantleError::Kind::FileIO);
 }
 
@@ -30,7 +31,7 @@ void RequireHexFile(TVantleBootloader& engine, const std::string& hexFile) {
 // did not answer).
 void ConnectAndIdentify(TVantleBootloader& engine, const TJobOptions& o, const std::string& hexFile,
                         bool needsFile) {
-  engine.Log(0, " ");
+  engine.Say(TLineRole::Plain, " ");
   engine.Cancel = o.Cancel;  // each job its own: a stop never outlives its job
   engine.BaudRate = o.Baud;
   engine.IDCode = o.IDCode;
@@ -51,7 +52,7 @@ void ConnectAndIdentify(TVantleBootloader& engine, const TJobOptions& o, const s
   if (o.SearchEnded) o.SearchEnded(found);
   if (!found) throw EVantleError("Not found!", EVantleError::Kind::SerialLink);
   if (needsFile) engine.ReadHex(hexFile, true);
-  engine.Log(LogDetail, engine.ImageReport());
+  engine.Say(TLineRole::Plain, engine.ImageReport(), true);
 }
 
 void WriteImage(TVantleBootloader& engine, const TJobOptions& o) {
@@ -65,10 +66,13 @@ TJobResult Run(TVantleBootloader& engine, F&& job) {
   try {
     job();
     return {true, {}};
-  } catch (const std::exception& e) {
-    engine.Log(LogIndent6, "ERROR!");
+  } catch (const EVantleError& e) {
     DisconnectQuietly(engine);
-    engine.Log(LogIndent3 | LogIndent6, e.what());
+    engine.Report({TFailedEvent{e.ErrorKind(), e.what()}});
+    return {false, e.what()};
+  } catch (const std::exception& e) {
+    DisconnectQuietly(engine);
+    engine.Report({TFailedEvent{EVantleError::Kind::General, e.what()}});
     return {false, e.what()};
   }
 }
@@ -83,9 +87,10 @@ TJobResult WriteLocation(TVantleBootloader& engine, const TJobOptions& o, bool c
     } else {
       engine.WriteEEPROMByte(address, static_cast<uint8_t>(value));
     }
-    engine.Log(LogDetail,
+    engine.Say(TLineRole::Plain,
                Format(config ? "performed: CFG[%06Xh]<-%Xh " : "performed: eeprom[%06Xh]<-%Xh ",
-                      address, value));
+                      address, value),
+               true);
   });
 }
 
@@ -112,7 +117,7 @@ TJobResult WriteJob(TVantleBootloader& engine, const TJobOptions& o, const std::
 
 TJobResult ClearAllJob(TVantleBootloader& engine, const TJobOptions& o,
                        const std::string& hexFile) {
-  engine.Log(0, "Clearing all flash...");
+  engine.Say(TLineRole::Plain, "Clearing all flash...");
   return Run(engine, [&] {
     ConnectAndIdentify(engine, o, hexFile, true);
     engine.FillUserFlash();

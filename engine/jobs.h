@@ -1,13 +1,13 @@
 // The jobs the window and the CLI run, one function each: check, write,
 // clear-all, and the single EEPROM and configuration writes. Each runs
 // over an engine whose link the front end has installed and reports
-// through the engine's log, progress and idle callbacks.
+// through the engine's event sink (job_events.h).
 //
 // Every job connects, resets the PIC (pre-codes and control-line script),
 // finds and identifies it, and does its writing. On success the link is
 // left open: the front end closes it or hands it to its terminal. On
-// failure the job logs "ERROR!" and the reason, closes the link and
-// returns the reason.
+// failure the job closes the link, reports a failed event ("ERROR!" and
+// the reason in the log) and returns the reason.
 #pragma once
 
 #include <cstdint>

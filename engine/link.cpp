@@ -15,17 +15,17 @@ constexpr int32_t kSignalStepMs = 10;
 }  // namespace
 
 TLineSettings TVantleBootloader::LineSettings(int32_t baud) {
-  Log(LogDetail, Format("Com parameters: 8 N %d False False", StopBits == 2 ? 2 : 0));
+  Say(TLineRole::Plain, Format("Com parameters: 8 N %d False False", StopBits == 2 ? 2 : 0), true);
   return {baud, StopBits};
 }
 
 bool TVantleBootloader::Connect(const std::string& portName, int32_t baud) {
-  Log(LogDetail, Format("Trying to connect to: %s ", portName.c_str()));
+  Say(TLineRole::Plain, Format("Trying to connect to: %s ", portName.c_str()), true);
   try {
     Link->Open(portName, LineSettings(baud));
     if (Link->IsOpen()) ApplyRTSDTR();
   } catch (...) {
-    Log(LogIndent6, Format("Could not connect to %s at %d", portName.c_str(), baud));
+    Say(TLineRole::Problem, Format("Could not connect to %s at %d", portName.c_str(), baud));
     try {
       Link->Close();
     } catch (...) {
@@ -35,14 +35,15 @@ bool TVantleBootloader::Connect(const std::string& portName, int32_t baud) {
   }
   if (!Link->IsOpen()) return false;
   if (Link->Capabilities().Answers) {
-    Log(0, Format("Connected to %s at %d", Link->Name().c_str(), Link->ActualBaud()));
+    Say(TLineRole::Plain,
+        Format("Connected to %s at %d", Link->Name().c_str(), Link->ActualBaud()));
   }
   return true;
 }
 
 void TVantleBootloader::Configure(int32_t baud) {
   if (!Link->IsOpen()) {
-    Log(LogDetail, "Cannot configure (port not active)");
+    Say(TLineRole::Plain, "Cannot configure (port not active)", true);
     return;
   }
   Link->Configure(LineSettings(baud));
@@ -59,7 +60,7 @@ void TVantleBootloader::ApplyRTSDTR() {
 }
 
 bool TVantleBootloader::Disconnect() {
-  Log(LogDetail, "Disconnecting...");
+  Say(TLineRole::Plain, "Disconnecting...", true);
   const bool wasOpen = Link->IsOpen();
   Link->Close();
   return wasOpen;
@@ -74,7 +75,7 @@ void TVantleBootloader::Reconnect(const std::string& portName, int32_t baud) {
 
 void TVantleBootloader::SendByte(uint8_t b) {
   if (Link->Capabilities().Answers) Link->Send(std::string(1, static_cast<char>(b)));
-  Log(LogDetail, Format("Sent:%.2Xh", b));
+  Say(TLineRole::Plain, Format("Sent:%.2Xh", b), true);
 }
 
 void TVantleBootloader::SendString(const std::string& text) {
@@ -91,8 +92,8 @@ void TVantleBootloader::Purge() {
   const std::string s = Link->Purge();
   if (s.empty()) return;
   const std::string t = s.substr(0, kPurgeShownBytes);
-  if (t == "K") Log(LogDetail, "Got an 'K' on purge.");
-  Log(LogDetail, "Purge Hex: " + HexDump(t) + "   Str: " + t);
+  if (t == "K") Say(TLineRole::Plain, "Got an 'K' on purge.", true);
+  Say(TLineRole::Plain, "Purge Hex: " + HexDump(t) + "   Str: " + t, true);
 }
 
 void TVantleBootloader::SignalScript(const std::string& script) {

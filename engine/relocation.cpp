@@ -4,6 +4,7 @@
 // HEX file that reaches into the bootloader's own code is refused.
 #include "engine/assert.h"
 #include "engine/format.h"
+#include "engine/job_events.h"
 #include "engine/pic_instructions.h"
 #include "engine/vantlebld_comm.h"
 
@@ -37,11 +38,7 @@ std::string TVantleBootloader::ForeignHexReason() const {
 void TVantleBootloader::Note(TRelocationNote::TKind kind, int64_t address, const std::string& text,
                              bool plain) {
   RelocationNotes.push_back({kind, address, text, {}});
-  if (kind == TRelocationNote::TKind::MadeAbsolute) {
-    Log(LogDetail, "  " + text);
-  } else {
-    Log(LogIndent6, plain ? text : "WARNING: " + text);
-  }
+  Report({TRelocationWarningEvent{RelocationNotes.back(), plain}});
 }
 
 void TVantleBootloader::ReallocateReset(bool allowForeignHex) {
@@ -56,7 +53,7 @@ void TVantleBootloader::ReallocateReset(bool allowForeignHex) {
     throw EVantleError("Impossible");
   }
   if (const std::string foreign = ForeignHexReason(); !foreign.empty() && !allowForeignHex) {
-    Log(LogIndent6, foreign);
+    Say(TLineRole::Problem, foreign);
     throw EVantleError(foreign);
   }
   const int32_t slot = pic.StartBldZone;
@@ -67,13 +64,14 @@ void TVantleBootloader::ReallocateReset(bool allowForeignHex) {
                 "Reset slot outside the flash image");
   const bool relocate = (pic.Options & kOptionNoRelocation) == 0;
   if (relocate) {
-    Log(LogDetail,
-        Format("  Reallocate RESET to [%.5Xh..%.5Xh] (byte addr)", slot, slot + kSlotBytes - 1));
+    Say(TLineRole::Plain,
+        Format("  Reallocate RESET to [%.5Xh..%.5Xh] (byte addr)", slot, slot + kSlotBytes - 1),
+        true);
   }
   if (HexFlashPastEnd >= 0) {
     const std::string why = Format("HEX file has code past the end of flash, at %.5llXh",
                                    static_cast<unsigned long long>(HexFlashPastEnd));
-    Log(LogIndent6, why);
+    Say(TLineRole::Problem, why);
     throw EVantleError(why);
   }
   // Checked on the file's own marks, before the copy marks the slot: a
@@ -81,7 +79,7 @@ void TVantleBootloader::ReallocateReset(bool allowForeignHex) {
   // Also without relocation, the zone is the bootloader's.
   RefuseBootloaderZoneData();
   if (!relocate) {
-    Log(LogDetail, "  NO Realloc ");
+    Say(TLineRole::Plain, "  NO Realloc ", true);
     return;
   }
   for (int32_t i = 0; i < kSlotBytes; ++i) {
@@ -110,16 +108,16 @@ void TVantleBootloader::RefuseBootloaderZoneData() {
   for (int32_t a = zoneFirst; a <= zoneLast; ++a) {
     if (a >= holeFirst && a < holeEnd) continue;
     if (IsPresent(a)) {
-      Log(LogIndent6, "Overwriting bootloader denied");
-      Log(LogIndent6 | LogDetail,
-          Format("Address: %.5Xh. Protected=[%.5Xh..%.5Xh]", a, zoneFirst, zoneLast));
+      Say(TLineRole::Problem, "Overwriting bootloader denied");
+      Say(TLineRole::Problem,
+          Format("Address: %.5Xh. Protected=[%.5Xh..%.5Xh]", a, zoneFirst, zoneLast), true);
       throw EVantleError("Overwriting bootloader denied");
     }
   }
 }
 
 void TVantleBootloader::Prepare16FPre() {
-  Log(LogDetail, "Prepare16FPre - check HEX and GOTO");
+  Say(TLineRole::Plain, "Prepare16FPre - check HEX and GOTO", true);
   using enum TRelocationNote::TKind;
   if (Hex18FCode) Note(ForeignCode, -1, "PIC16F and HEX(18F)");
   bool hasGoto = false, pclathWhole = false, bit3 = false, bit4 = false;
@@ -132,7 +130,7 @@ void TVantleBootloader::Prepare16FPre() {
   }
   if (!hasGoto) {
     Note(NoGoto, 0, "GOTO not found in first 4 words!");
-    Log(LogIndent6,
+    Say(TLineRole::Problem,
         "If using a compiler, maybe you should write some directive to enable the use of "
         "bootloaders, or "
         "maybe you could fix it by adding an interrupt handler to your program.");
@@ -143,7 +141,7 @@ void TVantleBootloader::Prepare16FPre() {
   Note(PclathUnset, 0, "PCLATH not fully initialised before GOTO! ");
   const auto repaired = [this](const char* outcome) {
     RelocationNotes.back().Repair = outcome;
-    Log(LogAppend, outcome);
+    Say(TLineRole::Continued, outcome);
   };
   const auto harmless = [this](int32_t w) {
     const bool present = IsPresent(2 * w) || IsPresent(2 * w + 1);
@@ -162,7 +160,7 @@ void TVantleBootloader::Prepare16FPre() {
     repaired("... sucessfully repaired.");
   } else {
     repaired("... could not repair !!!");
-    Log(LogIndent6,
+    Say(TLineRole::Problem,
         "Maybe you sould use some directive in your compiler to enable the use of bootloaders");
   }
 }
@@ -176,7 +174,7 @@ void TVantleBootloader::Prepare16FAfter() {
   MarkPresent(0);
   MarkPresent(1);
   MarkPresent(2);
-  Log(LogDetail, Format("Prepare16FAfter - 0>+Goto %.4x", t));
+  Report({TRelocatedEvent{pic.Family, pic.StartBldZone, t, RelocationNotes}});
 }
 
 namespace {
@@ -239,7 +237,7 @@ void TVantleBootloader::PutDsGoto(int32_t at, int32_t target) {
 }
 
 void TVantleBootloader::Prepare18FPre() {
-  Log(LogDetail, "Prepare18FPre - Check HEX and GOTO");
+  Say(TLineRole::Plain, "Prepare18FPre - Check HEX and GOTO", true);
   using enum TRelocationNote::TKind;
   if (!Hex18FCode) Note(ForeignCode, -1, "PIC18F and HEX(16F)");
   bool hasGoto = MovableBra18F(*this, 0) >= 0;  // made absolute in the slot
@@ -281,11 +279,11 @@ void TVantleBootloader::MakeSlotBranch18FAbsolute() {
 void TVantleBootloader::Prepare18FAfter() {
   const int32_t t = pic.StartBldZone / 2 + pic.BldSlotInstr;
   Put18FGoto(0, 2 * t);
-  Log(LogDetail, Format("Prepare18FAfter - 0>Goto %.4x", 2 * t));
+  Report({TRelocatedEvent{pic.Family, pic.StartBldZone, 2 * t, RelocationNotes}});
 }
 
 void TVantleBootloader::PrepareDSPre() {
-  Log(LogDetail, "PrepareDSPre - Check HEX and GOTO");
+  Say(TLineRole::Plain, "PrepareDSPre - Check HEX and GOTO", true);
   if (!HexDsPIC) {
     Note(TRelocationNote::TKind::ForeignCode, -1, "dsPIC and other HEX");
     return;
@@ -323,7 +321,7 @@ void TVantleBootloader::PrepareDSAfter() {
   const int32_t t = (pic.StartBldZone + pic.BldSlotInstr * 4) / 2;
   VANTLE_ASSERT(t % kDsEntryAlign == 0, "Bootloader entry not on a 64-address boundary");
   PutDsGoto(0, t);
-  Log(LogDetail, Format("PrepareDSAfter - 0>Goto %x", t));
+  Report({TRelocatedEvent{pic.Family, pic.StartBldZone, t, RelocationNotes}});
 }
 
 }  // namespace vantlebld

@@ -19,18 +19,19 @@ void SendPreCodes(TVantleBootloader& engine, const std::string& text) {
       ++ignored;
     }
   }
-  if (!codes.empty()) engine.Log(LogIndent6, "PreCodes: ");
+  if (!codes.empty()) engine.Say(TLineRole::Problem, "PreCodes: ");
   for (uint8_t code : codes) {
     engine.SendByte(code);
     engine.Link->Wait(kPreCodePauseMs);
-    engine.Log(LogAppend, " Wait 1ms ");
+    engine.Say(TLineRole::Continued, " Wait 1ms ");
   }
   if (ignored > 0) {
-    engine.Log(LogIndent6, Format("PreCodes: only the first %d codes are sent, %d more ignored",
-                                  static_cast<int>(kMaxPreCodes), static_cast<int>(ignored)));
+    engine.Say(TLineRole::Problem,
+               Format("PreCodes: only the first %d codes are sent, %d more ignored",
+                      static_cast<int>(kMaxPreCodes), static_cast<int>(ignored)));
   }
   engine.Link->Wait(kPreCodesSettleMs);
-  engine.Log(LogIndent6, "Wait 100ms");
+  engine.Say(TLineRole::Problem, "Wait 100ms");
 }
 
 void RemoteReset(TVantleBootloader& engine, const std::string& preCodes,

@@ -7,6 +7,7 @@
 
 #include "engine/assert.h"
 #include "engine/format.h"
+#include "engine/job_events.h"
 #include "engine/vantlebld_comm.h"
 
 namespace vantlebld {
@@ -37,11 +38,11 @@ bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
   // probing. A time-out only means nothing has arrived yet.
   const auto checkLink = [this](const TReceiveResult& r) {
     if (!r.Broken()) return;
-    Log(LogIndent3, r.Reason);
+    Say(TLineRole::Step, r.Reason);
     throw SearchEnded{};
   };
   try {
-    Log(0, "  Searching for PIC ...");
+    Say(TLineRole::Plain, "  Searching for PIC ...");
     Purge();
     const int64_t probes = int64_t{SearchSeconds} * 1000 / WaitMs;
     const int32_t n = static_cast<int32_t>(std::clamp<int64_t>(probes, 0, INT32_MAX));
@@ -50,11 +51,9 @@ bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
     // An answer may come in pieces over several probes.
     std::string pending;
     for (int32_t k = n; k >= 0 && !answered; --k) {
-      Progress(static_cast<int32_t>(int64_t{k} * 100 / n));
       Link->Send(std::string(1, static_cast<char>(IDCode)));
-      Idle();
+      Report({TProbeEvent{k, n, WaitMs}});
       if (CancelRequested()) throw EVantleError("Abort");
-      Log(LogDetail, Format("Wait %d ms", WaitMs));
       Link->Wait(WaitMs);
       TReceiveResult r = Link->ReceivePacket(0);
       checkLink(r);
@@ -64,25 +63,26 @@ bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
       s.swap(pending);
       if (s.size() > 2) {
         if (!ignoreUntilK) {
-          Log(LogIndent3, " Unexpected chars found: \"" + s + "\"");
+          Say(TLineRole::Step, " Unexpected chars found: \"" + s + "\"");
           throw SearchEnded{};
         }
-        Log(LogDetail, " Ignoring some garbage: \"" + s.substr(0, s.size() - 2) + "\"");
+        Say(TLineRole::Plain, " Ignoring some garbage: \"" + s.substr(0, s.size() - 2) + "\"",
+            true);
         s = s.substr(s.size() - 2);
       }
       if (s[1] == kAck) {
         const auto code = static_cast<uint8_t>(s[0]);
-        Log(LogDetail, Format("Rcv:type=%02Xh=\"", code) + s[0] + "\" ");
+        Say(TLineRole::Plain, Format("Rcv:type=%02Xh=\"", code) + s[0] + "\" ", true);
         result = IdentifyPIC(code);
         answered = true;
       } else if (ignoreUntilK) {
-        Log(LogIndent3, " \"*K\" not found, instead found:\"" + s + "\". Keep trying...");
+        Say(TLineRole::Step, " \"*K\" not found, instead found:\"" + s + "\". Keep trying...");
       } else {
-        Log(LogIndent3, " \"*K\" not found, instead found:\"" + s + "\". Abort.");
+        Say(TLineRole::Step, " \"*K\" not found, instead found:\"" + s + "\". Abort.");
         throw SearchEnded{};
       }
     }
-    if (!answered) Log(LogAppend, "Not found");
+    if (!answered) Say(TLineRole::Continued, "Not found");
   } catch (const SearchEnded&) {
     result = false;
   } catch (const EVantleError&) {
@@ -91,7 +91,7 @@ bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
     result = false;
   } catch (const std::exception& e) {
     // The probe could not go out: the link failed.
-    Log(LogIndent3, e.what());
+    Say(TLineRole::Step, e.what());
     result = false;
   }
   return result;
@@ -99,17 +99,19 @@ bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
 
 bool TVantleBootloader::IdentifyPIC(uint8_t code) {
   if (!LookupPic(code)) {
-    Log(LogAppend, Format("unknown pic type: %02Xh", code));
+    Say(TLineRole::Continued, Format("unknown pic type: %02Xh", code));
     throw EVantleError("unsupported pic type");
   }
-  if (!DerivePicGeometry(pic)) Log(LogIndent3, "Internal Error 10");
-  Log(LogDetail, Format("pic.BytesPerInstrPC=%d  pic.BytesPerInstrPIC=%d  pic.AddrIncrementPIC=%d",
-                        pic.BytesPerInstrPC, pic.BytesPerInstrPIC, pic.AddrIncrementPIC));
-  Log(LogDetail,
-      Format("StartBldZone=%X  SizeOfBLDBytesPC=%d", pic.StartBldZone, pic.SizeOfBLDBytesPC));
+  if (!DerivePicGeometry(pic)) Say(TLineRole::Step, "Internal Error 10");
+  Say(TLineRole::Plain,
+      Format("pic.BytesPerInstrPC=%d  pic.BytesPerInstrPIC=%d  pic.AddrIncrementPIC=%d",
+             pic.BytesPerInstrPC, pic.BytesPerInstrPIC, pic.AddrIncrementPIC),
+      true);
+  Say(TLineRole::Plain,
+      Format("StartBldZone=%X  SizeOfBLDBytesPC=%d", pic.StartBldZone, pic.SizeOfBLDBytesPC), true);
   ResizeFlashImage(pic.FlashSize);
   PICType = code;
-  Log(LogIndent3, Format("Found:%s", pic.Name.c_str()));
+  Report({TFoundEvent{code, pic.Name, pic.Family}});
   VANTLE_ASSERT(
       pic.FlashSize % 2 == 0 && pic.SizeOfBLDBytesPC % 2 == 0 && pic.StartBldZone % 2 == 0,
       "Identified PIC has odd sizes");

@@ -10,6 +10,7 @@
 #include <chrono>
 
 #include "engine/format.h"
+#include "engine/job_events.h"
 #include "engine/vantlebld_comm.h"
 
 namespace vantlebld {
@@ -28,6 +29,7 @@ constexpr int32_t kRubbishCollectMs = 10;
 constexpr int32_t kBlockPauseMs = 5;
 
 using TClock = std::chrono::steady_clock;
+using TAnswer = TBlockAnswerEvent::TAnswer;
 
 }  // namespace
 
@@ -40,8 +42,7 @@ std::string TVantleBootloader::WithChecksum(std::string block) {
 }
 
 bool TVantleBootloader::SendBlock(const std::string& block) {
-  Log(LogIndent3 | LogDetail, "Hex: " + HexDump(block) + "   Str:" + block);
-  if (OnBlock) OnBlock(*this, static_cast<int32_t>(block.size()));
+  Say(TLineRole::Step, "Hex: " + HexDump(block) + "   Str:" + block, true);
   if (!Link->Capabilities().Answers) {
     Link->Send(block);
     return false;
@@ -51,7 +52,7 @@ bool TVantleBootloader::SendBlock(const std::string& block) {
   // waiting and say why.
   const auto linkBroken = [this](const TReceiveResult& r) {
     if (!r.Broken()) return false;
-    Log(LogIndent6, r.Reason);
+    Say(TLineRole::Problem, r.Reason);
     return true;
   };
   const auto send = [this](const std::string& bytes) {
@@ -59,7 +60,7 @@ bool TVantleBootloader::SendBlock(const std::string& block) {
       Link->Send(bytes);
       return true;
     } catch (const std::exception& e) {
-      Log(LogIndent6, e.what());
+      Say(TLineRole::Problem, e.what());
       return false;
     }
   };
@@ -72,8 +73,8 @@ bool TVantleBootloader::SendBlock(const std::string& block) {
     const auto sent = static_cast<int32_t>(block.size());
     ++LinkStats.BlocksSent;
     LinkStats.BytesSent += sent;
-    Log(LogIndent6 | LogDetail, Format("Sent count: %d", sent & 0xFF));
-    Log(LogIndent6 | LogDetail, Format("wait for a byte max %d ms", WaitMs + kWriteAllowanceMs));
+    Say(TLineRole::Problem, Format("Sent count: %d", sent & 0xFF), true);
+    Say(TLineRole::Problem, Format("wait for a byte max %d ms", WaitMs + kWriteAllowanceMs), true);
     const auto t0 = TClock::now();
     const TReceiveResult answer = Link->ReceiveByte(WaitMs + kWriteAllowanceMs);
     if ((broken = linkBroken(answer))) break;
@@ -82,41 +83,38 @@ bool TVantleBootloader::SendBlock(const std::string& block) {
           std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - t0).count();
       LinkStats.SlowestAnswerMs = std::max(LinkStats.SlowestAnswerMs, static_cast<int32_t>(ms));
       const auto a = static_cast<uint8_t>(answer.Bytes[0]);
+      const auto said = [&](TAnswer kind, std::string bytes = {}) {
+        Report({TBlockAnswerEvent{kind, attempt, static_cast<int32_t>(ms), std::move(bytes), 0}});
+      };
       if (a == kAck) {
-        Log(LogIndent3 | LogDetail, "Received \"K\": Ok");
+        said(TAnswer::K);
         ok = true;
       } else if (a == kNak) {
         ++LinkStats.NAnswers;
-        Log(LogIndent3 | LogDetail, "Received \"N\": crc fail");
+        said(TAnswer::N);
       } else {
         ++LinkStats.Rubbish;
-        const std::string rubbish = answer.Bytes + Link->ReceivePacket(kRubbishCollectMs).Bytes;
-        Log(LogIndent3 | LogDetail,
-            "Received rubbish, Hex: " + HexDump(rubbish) + "  Str: " + rubbish);
+        said(TAnswer::Rubbish, answer.Bytes + Link->ReceivePacket(kRubbishCollectMs).Bytes);
         break;
       }
       continue;
     }
-    Log(LogIndent6 | LogDetail, "timeout");
-    Log(LogIndent3 | LogDetail, Format("timeout %d, trying to catch up", attempt));
+    Report({TBlockAnswerEvent{TAnswer::TimeOut, attempt, WaitMs + kWriteAllowanceMs, {}, 0}});
     ++LinkStats.CatchUps;
     for (int fed = 1; fed <= kCatchUpBytes; ++fed) {
       if ((broken = !send(std::string(1, kFiller)))) break;
       const TReceiveResult c = Link->ReceiveByte(WaitMs);
       if ((broken = linkBroken(c))) break;
       if (c.Status != TLinkStatus::Ok) continue;
-      if (static_cast<uint8_t>(c.Bytes[0]) == kNak) {
-        Log(LogIndent3 | LogDetail, Format("caught up after %d bytes", fed));
-      } else {
-        Log(LogIndent3 | LogDetail, Format("after %d bytes, i got something: %.2Xh", fed,
-                                           static_cast<uint8_t>(c.Bytes[0])));
-      }
+      const bool nak = static_cast<uint8_t>(c.Bytes[0]) == kNak;
+      Report({TBlockAnswerEvent{nak ? TAnswer::CaughtUp : TAnswer::Other, attempt, 0,
+                                nak ? std::string() : c.Bytes, fed}});
       break;
     }
   }
   Link->Wait(kBlockPauseMs);
   if (!ok) {
-    Log(LogIndent6, "Could not write");
+    Say(TLineRole::Problem, "Could not write");
     throw EVantleError("Could not write", EVantleError::Kind::SerialLink);
   }
   return true;

@@ -2,9 +2,9 @@
 // identified PIC, reads HEX files and the device table, and (in later
 // layers) drives the link, finds the bootloader and writes the PIC.
 //
-// Plain C++ only; it talks back through three callbacks (log, progress,
-// idle) and reaches the PIC through a link (link.h) that the front end
-// chooses.
+// Plain C++ only; it reports what happens as typed job events
+// (job_events.h) to one sink and reaches the PIC through a link (link.h)
+// that the front end chooses.
 #pragma once
 
 #include <array>
@@ -18,16 +18,11 @@
 
 #include "engine/cancel_token.h"
 #include "engine/defaults.h"
+#include "engine/line_role.h"
 #include "engine/link.h"
 #include "engine/write_plan.h"
 
 namespace vantlebld {
-
-// Log-line flags; they add up. 0 is a plain line.
-constexpr uint8_t LogIndent3 = 1;  // prefix three blanks
-constexpr uint8_t LogIndent6 = 2;  // prefix six blanks
-constexpr uint8_t LogDetail = 4;   // full log always; message pane only with detailed logging
-constexpr uint8_t LogAppend = 8;   // continues the pane's last line after ", "
 
 // Family numbers, from the family letter of the device table.
 constexpr uint8_t kFamily16F = 3;      // B
@@ -130,12 +125,11 @@ struct TAddressClass {
   int64_t EEOffset = 0;  // offset into EEData, for TArea::EEPROM only
 };
 
+struct TJobEvent;
+
 class TVantleBootloader {
  public:
-  using TLogEvent =
-      std::function<void(TVantleBootloader& sender, uint8_t flags, const std::string& text)>;
-  using TProgressEvent = std::function<void(TVantleBootloader& sender, int32_t value)>;
-  using TIdleEvent = std::function<void(TVantleBootloader& sender)>;
+  using TEventSink = std::function<void(const TJobEvent& event)>;
 
   TVantleBootloader();
   ~TVantleBootloader();
@@ -145,8 +139,9 @@ class TVantleBootloader {
   // --- Fields, in the engine's declaration order ---
   // The line to the PIC; offline until the front end installs another.
   std::unique_ptr<TLink> Link;
-  TLogEvent OnLog;            // called only when installed
-  TProgressEvent OnProgress;  // 0..100, called only when installed
+  // Where the engine reports what happens; nothing is reported until one
+  // is installed.
+  TEventSink OnEvent;
   TPICInfo pic;
   std::vector<uint8_t> FlashData;  // indexed by HEX byte address
   std::vector<uint8_t> FlashFlag;
@@ -179,9 +174,6 @@ class TVantleBootloader {
   std::shared_ptr<const TCancelToken> Cancel;
   bool CancelRequested() const { return Cancel && Cancel->Requested(); }
   int32_t RTSDTRonConnect = 0;  // 0 both off, 1 both on, 2 leave as opened
-  // Lets pending window events run; called once per search probe. A no-op
-  // until installed.
-  TIdleEvent OnIdle;
 
   // --- Firmware image (image.cpp) ---
   uint8_t GetByte(int32_t address, int dataorflag) const;
@@ -295,14 +287,11 @@ class TVantleBootloader {
     int64_t BytesSent = 0;
   };
   TLinkStats LinkStats;
-  // Called before each block goes out, with its length; a no-op until
-  // installed. Lets a front end estimate the time left.
-  std::function<void(TVantleBootloader& sender, int32_t blockLength)> OnBlock;
 
-  // Sends a log line to OnLog when installed.
-  void Log(uint8_t flags, const std::string& text);
-  void Progress(int32_t value);
-  void Idle();
+  // Reports an event to OnEvent when installed.
+  void Report(TJobEvent event);
+  // Free text no typed event carries; verbose: for detailed logs only.
+  void Say(TLineRole role, const std::string& text, bool verbose = false);
 
   // Resizes FlashData and FlashFlag; bytes already there keep their values,
   // new ones start at 0.
@@ -328,8 +317,6 @@ class TVantleBootloader {
   // on dsPIC) at image word word / HEX byte at.
   void Put18FGoto(int32_t word, int32_t target);
   void PutDsGoto(int32_t at, int32_t target);
-  // One block sent: counts it and reports the progress.
-  void CountBlock();
   // The line settings for baud, with the log line that shows them.
   TLineSettings LineSettings(int32_t baud);
   std::vector<uint8_t>& FlashArray(int dataorflag);
@@ -353,10 +340,9 @@ int64_t FlashBlockBytes(const TPICInfo& info);
 int64_t FlashAreaBytes(uint8_t family);
 
 // Reads a device table file into the process-wide table and sets its
-// loaded flag; log receives the messages (may be empty). The engine's
-// LoadPicCodesFile calls it with its own log.
-bool ReadPicCodes(const std::string& path,
-                  const std::function<void(uint8_t, const std::string&)>& log);
+// loaded flag; report receives the messages (may be empty). The engine's
+// LoadPicCodesFile calls it with its own sink.
+bool ReadPicCodes(const std::string& path, const TVantleBootloader::TEventSink& report);
 
 // The process-wide device table: 256 entries by type code, and whether the
 // last reading succeeded.

@@ -134,7 +134,7 @@ class TPlanner {
       AddEEPROM(i, 1,
                 Format(is16F ? "EEPROM16F Location:[%.3xh] <- %.2Xh" : "eeprom addr:%.3xh <- %.2xh",
                        static_cast<int32_t>(i), v),
-                is16F ? LogDetail : LogIndent3, static_cast<int32_t>(i), v);
+                is16F ? TLineRole::Plain : TLineRole::Step, is16F, static_cast<int32_t>(i), v);
     }
   }
 
@@ -147,20 +147,20 @@ class TPlanner {
       if (((e_.EEFlag[lo] | e_.EEFlag[hi]) & kPresent) == 0) continue;
       const auto word = static_cast<uint16_t>(e_.EEData[lo] | (e_.EEData[hi] << 8));
       AddEEPROM(k, 2, Format("eeprom addr:%.3xh <- %.2xh", static_cast<int32_t>(first + k), word),
-                LogIndent3, static_cast<int32_t>(first + k), word);
+                TLineRole::Step, false, static_cast<int32_t>(first + k), word);
     }
   }
 
  private:
   void Add(TPlannedBlock::TKind kind, int64_t start, int64_t length, std::string line,
            std::string block) {
-    plan_.Blocks.push_back({kind, start, length, LogDetail, std::move(line),
+    plan_.Blocks.push_back({kind, start, length, TLineRole::Plain, true, std::move(line),
                             TVantleBootloader::WithChecksum(std::move(block))});
   }
-  void AddEEPROM(int64_t offset, int64_t length, std::string line, uint8_t flags, int32_t address,
-                 uint16_t value) {
-    plan_.Blocks.push_back({TPlannedBlock::TKind::EEPROM, offset, length, flags, std::move(line),
-                            EEPROMBlock(pic_.Family, address, value)});
+  void AddEEPROM(int64_t offset, int64_t length, std::string line, TLineRole role, bool verbose,
+                 int32_t address, uint16_t value) {
+    plan_.Blocks.push_back({TPlannedBlock::TKind::EEPROM, offset, length, role, verbose,
+                            std::move(line), EEPROMBlock(pic_.Family, address, value)});
   }
 
   const TVantleBootloader& e_;

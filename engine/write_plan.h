@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/line_role.h"
+
 namespace vantlebld {
 
 class TVantleBootloader;
@@ -21,9 +23,11 @@ struct TPlannedBlock {
   // offset into the image's EEPROM area.
   int64_t Start = 0;
   int64_t Length = 0;  // the image bytes it covers
-  uint8_t LogFlags = 0;
-  std::string LogLine;  // logged as the block goes out; empty: none
-  std::string Wire;     // header, data and checksum
+  // How a log describes the block as it goes out; empty: not described.
+  TLineRole LineRole = TLineRole::Plain;
+  bool LineVerbose = true;
+  std::string Line;
+  std::string Wire;  // header, data and checksum
 };
 
 struct TBlockPlan {

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/job_events.h"
 #include "engine/vantlebld_comm.h"
 #include "sim/block_format.h"
 #include "sim/boot_path.h"
@@ -155,8 +156,9 @@ inline void WriteOffline(const std::string& hexPath, uint8_t code) {
   const TBlockRecorder& sent = *link;
   engine.Link = std::move(link);
   engine.OfflineCode = code;
-  engine.OnProgress = [](TVantleBootloader&, int32_t value) {
-    if (value < 0 || value > 100) Finding("progress " + std::to_string(value));
+  engine.OnEvent = [](const TJobEvent& event) {
+    const int32_t value = ProgressOf(event);
+    if (value < -1 || value > 100) Finding("progress " + std::to_string(value));
   };
   bool written = false;
   try {

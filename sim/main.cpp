@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "engine/format.h"
+#include "engine/job_events.h"
 #include "engine/vantlebld_comm.h"
 #include "sim/boot_path.h"
 #include "sim/pty_server.h"
@@ -53,8 +54,9 @@ bool LoadPic(const vantlebld::TSimCommandLine& c, vantlebld::TPICInfo& pic, std:
     return false;
   }
   std::string messages;
-  const bool read = ReadPicCodes(
-      path, [&messages](uint8_t, const std::string& text) { messages += "\n  " + text; });
+  const bool read = ReadPicCodes(path, [&messages](const TJobEvent& e) {
+    if (const auto* d = std::get_if<TDetailEvent>(&e.Value)) messages += "\n  " + d->Text;
+  });
   if (!read) {
     error = "cannot read the device table " + path + messages;
     return false;

@@ -120,8 +120,8 @@ TEST_F(MainWindowTest, AbortDuringTheSearchEndsTheJobAsNotFound) {
 TEST_F(MainWindowTest, DumpReplacesTheFileWithTheWholeLog) {
   TForm1& f = Start();
   std::ofstream(BinFile("dumplog.log")) << "old\nold\nold\nold\nold\nold\nold\nold\n";
-  f.AddLog(0, "plain");
-  f.AddLog(LogDetail | LogIndent3, "hidden detail");
+  f.Say(TLineRole::Plain, "plain");
+  f.Say(TLineRole::Step, "hidden detail", true);
   QTest::mouseClick(ui().bDumpLogToFile, Qt::LeftButton);
   std::string whole;
   for (const std::string& line : f.LogList())
@@ -152,6 +152,7 @@ TEST_F(MainWindowTest, CommandLineStandsFirstInThePaneAndSetsTheExitCode) {
     TForm1& started = Create(args);
     Offline();
     started.TimerStartTimer();
+    WaitForJob();
     EXPECT_EQ(started.ExitCode(), code);
     EXPECT_EQ(Logged("         File not found"), code != 1);
   }
@@ -185,6 +186,7 @@ TEST_F(MainWindowTest, AFileOfAnotherFamilyIsWrittenOnlyWhenTheUserSaysSo) {
     Offline("$31");
     ui().edHexName->setCurrentText(kHex);
     QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
+    WaitForJob();
     EXPECT_EQ(asked.toStdString(), kRefused.substr(9) + ".\n\nWrite anyway?");
     EXPECT_EQ(Logged(kRefused), !say);
   }
@@ -192,6 +194,7 @@ TEST_F(MainWindowTest, AFileOfAnotherFamilyIsWrittenOnlyWhenTheUserSaysSo) {
   TForm1& automatic = Create({"-a", "-x", kHex});
   Offline("$31");
   automatic.TimerStartTimer();
+  WaitForJob();
   EXPECT_TRUE(asked.isEmpty());
   EXPECT_TRUE(Logged(kRefused));
   EXPECT_EQ(automatic.ExitCode(), 3);
@@ -276,6 +279,7 @@ TEST_F(MainWindowTest, AWriteThatWouldNotStartIsRefusedBeforeItsFirstBlock) {
     QTest::keyClick(&box, Qt::Key_Delete);
     QTest::keyClicks(&box, QString::fromStdString(c.typed));
     QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
+    WaitForJob();
     EXPECT_TRUE(Logged("      ERROR!") && Logged("         " + c.reason))
         << testing::PrintToString(form_->LogList());
     EXPECT_FALSE(LoggedStart("   Hex: ")) << "a block went out";
@@ -284,6 +288,7 @@ TEST_F(MainWindowTest, AWriteThatWouldNotStartIsRefusedBeforeItsFirstBlock) {
   TForm1& automatic = Create({"-a", "-x", QString::fromStdString(noJump)});
   Offline("$41");
   automatic.TimerStartTimer();
+  WaitForJob();
   EXPECT_TRUE(Logged("         " + kNoStart));
   EXPECT_EQ(automatic.ExitCode(), 3);
 }
@@ -304,10 +309,13 @@ TEST_F(MainWindowTest, ConsoleCommandsWithoutALink) {
   Type(f, "offline_code 41h");
   EXPECT_EQ(f.OperatingMode(), 1);
   EXPECT_TRUE(Logged("Working offline, Assuming PIC code = 41h "));
-  QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);       // no link needed now
+  QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);  // no link needed now
+  WaitForJob();
   EXPECT_TRUE(Logged(kFound) && !LoggedStart("   WRITE OK"));  // a check, without the file
   Type(f, "writeeeprom 5 b6h");
+  WaitForJob();
   Type(f, "writeconfig 300003h 0Fh");
+  WaitForJob();
   EXPECT_TRUE(Logged("performed: eeprom[000005h]<-B6h ") && Logged("performed: CFG[300003h]<-Fh "));
   // The job left the caret on a fresh line: the next command is read whole.
   Type(f, "offline_code");
@@ -348,6 +356,7 @@ TEST_F(MainWindowTest, OneJobAtATime) {
   });
   user.start(10);
   QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
+  WaitForJob();
   user.stop();
   Finish(sim);
   EXPECT_EQ(tries, 2);

@@ -25,6 +25,7 @@ TEST_F(PortBoxTest, TheTypedPortSurvivesARebuildUntilItsBoardIsGone) {
   // Replaced, the job would wait on another board for a PIC that is not there.
   ASSERT_EQ(ui().comboPortName->currentText().toStdString(), link);
   QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);
+  WaitForJob();
   Finish(sim);
   EXPECT_TRUE(Logged(kFound));
 

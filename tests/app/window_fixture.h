@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <cstdio>
@@ -82,11 +83,20 @@ class MainWindowTest : public testing::Test {
     ui().cbOperatingMode->setCurrentIndex(1);
     ui().cbOfflineCode->setCurrentText(code);
   }
-  // A click on Write Flash or Check PIC with the port named; the job runs
-  // within the click.
+  // A click on Write Flash or Check PIC with the port named, then the
+  // event loop until the job has ended.
   void Run(bool write, const std::string& port) {
     ui().comboPortName->setCurrentText(QString::fromStdString(port));
     QTest::mouseClick(write ? ui().bWriteFlash : ui().bJustCheckPIC, Qt::LeftButton);
+    WaitForJob();
+  }
+  // The event loop runs until no job runs: the runner's end has reached
+  // the window.
+  void WaitForJob() {
+    QDeadlineTimer deadline(60000);
+    while (form_->JobRunning() && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_FALSE(form_->JobRunning()) << "the job did not end";
   }
   // The job must have closed the link; the virtual PIC then ends too.
   void Finish(TSimLine& sim) {

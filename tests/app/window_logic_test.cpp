@@ -1,4 +1,4 @@
-// The window's plain logic without a window: how log lines reach the
+// The window's plain logic without a window: how a job's lines reach the
 // message pane and the full log, the command line, the console commands,
 // and the texts of the offline code and ID code boxes.
 #include <gtest/gtest.h>
@@ -19,33 +19,36 @@ using Lines = std::vector<std::string>;
 
 struct TFakePane : TLogPane {
   Lines lines;
-  std::string LastLine() const override { return lines.empty() ? "" : lines.back(); }
   void RemoveLastLine() override {
     if (!lines.empty()) lines.pop_back();
   }
   void AddLine(const std::string& line) override { lines.push_back(line); }
 };
 
-TEST(MessageLog, IndentsHidesDetailsAndAppendsToThePanesLastLine) {
+TEST(WindowLog, HidesDetailsAndJoinsToThePanesLastLine) {
   // Details hidden from the pane, as they are unless asked for.
+  using R = TLineRole;
   const struct {
-    std::vector<std::pair<uint8_t, std::string>> calls;
+    std::vector<TDetailEvent> lines;
     Lines pane, log;
   } cases[] = {
-      {{{0, "a"}, {LogIndent3 | LogIndent6, "d"}, {LogDetail | LogIndent6, "e"}},
+      {{{R::Plain, false, "a"}, {R::Reason, false, "d"}, {R::Problem, true, "e"}},
        {"a", "         d"},
        {"a", "         d", "      e"}},
       // The joined line replaces the pane's last line; the full log keeps
       // both. A hidden joined line must not take the pane's last line away.
-      {{{0, "S"}, {LogIndent6, "P"}, {LogAppend | LogDetail, "d"}, {LogAppend, "N"}},
+      {{{R::Plain, false, "S"},
+        {R::Problem, false, "P"},
+        {R::Continued, true, "d"},
+        {R::Continued, false, "N"}},
        {"S", "      P, N"},
        {"S", "      P", "      P, d", "      P, N"}},
   };
   for (const auto& c : cases) {
-    TMessageLog log;
     TFakePane pane;
-    for (const auto& [flags, text] : c.calls)
-      log.AddLog(flags, text, pane);
+    TWindowLog log(pane);
+    for (const auto& line : c.lines)
+      log.Add({line});
     EXPECT_EQ(pane.lines, c.pane);
     EXPECT_EQ(log.LogList(), c.log);
   }

@@ -145,11 +145,13 @@ TEST_F(CutWriteTest, AStoppedWriteEndsAfterTheBlockOnTheLine) {
     const int stopAt = std::max(1, blocks / 2);
     auto stop = std::make_shared<TCancelToken>();
     int sent = 0;  // the stop comes while block stopAt is on the line
-    engine.OnBlock = [&](TVantleBootloader&, int32_t) {
-      if (++sent == stopAt) stop->Cancel();
+    const auto sink = engine.OnEvent;
+    engine.OnEvent = [&, sink](const TJobEvent& e) {
+      sink(e);
+      if (std::holds_alternative<TBlockSentEvent>(e.Value) && ++sent == stopAt) stop->Cancel();
     };
     const TJobResult r = WriteJobOnce(stop);
-    engine.OnBlock = nullptr;
+    engine.OnEvent = sink;
     EXPECT_EQ(r.Error, Format("Stopped after block %d of %d: the program is partly written; the "
                               "bootloader still starts \u2014 write again",
                               stopAt, blocks));

@@ -7,8 +7,8 @@ namespace {
 
 // Every number different, so a field read into the wrong place shows.
 const std::string kPic18F252 = "$41, C, PIC18F252, 32768, 256, 32, 16, 2, 6, 4, 1";
-const LogLine kTableError{LogIndent3, "Error: piccodes.ini  not found"};
-const LogLine kFamilyError{LogIndent3, "error in piccodes.ini"};
+const LogLine kTableError = Step("Error: piccodes.ini  not found");
+const LogLine kFamilyError = Step("error in piccodes.ini");
 
 class DeviceTableTest : public EngineFixture {
  protected:
@@ -112,7 +112,7 @@ TEST_F(DeviceTableTest, OneBadLineFailsTheWholeTable) {
     // Earlier lines stay in the table, but nothing can be looked up.
     EXPECT_EQ(engine.LookupPic(0x41), accepted);
     // A refusal names the file and the line, then the table as not found.
-    const LogLines refused = {{LogIndent3 | LogDetail, path + " line 3: *"}, kTableError};
+    const LogLines refused = {Step(path + " line 3: *", kDetail), kTableError};
     EXPECT_TRUE(accepted ? log.empty() : log.size() == 2 && InOrder(log, refused))
         << testing::PrintToString(log);
   }

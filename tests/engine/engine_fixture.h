@@ -1,4 +1,4 @@
-// The engine tests' fixture: an engine with its log and progress captured,
+// The engine tests' fixture: an engine with its events, log and progress captured,
 // the project's device table, and a link whose far end the test plays.
 // Plain helpers: tests/support/files.h.
 #pragma once
@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "engine/format.h"
+#include "engine/job_events.h"
+#include "engine/log_text.h"
 #include "engine/vantlebld_comm.h"
 #include "tests/support/files.h"
 
@@ -33,20 +35,44 @@ inline std::string Checked(std::string block) {
   return block + static_cast<char>((256 - sum % 256) % 256);
 }
 
-// A log line; a text ending in '*' matches every text that starts with
-// the rest (Matches).
+// A log line as the one renderer shows it with detailed logging on;
+// detail: only a detailed log shows it. A text ending in '*' matches every
+// text that starts with the rest, one starting with '*' every text that
+// ends with the rest (Matches); == matches either way.
 struct LogLine {
-  int flags;
+  bool detail;
   std::string text;
-  bool operator==(const LogLine&) const = default;
   bool Matches(const LogLine& l) const {
-    if (text.empty() || text.back() != '*') return *this == l;
-    return flags == l.flags && l.text.rfind(text.substr(0, text.size() - 1), 0) == 0;
+    if (detail != l.detail) return false;
+    if (!text.empty() && text.back() == '*')
+      return l.text.rfind(text.substr(0, text.size() - 1), 0) == 0;
+    if (!text.empty() && text.front() == '*') return l.text.ends_with(text.substr(1));
+    return text == l.text;
   }
+  bool operator==(const LogLine& l) const { return Matches(l) || l.Matches(*this); }
 };
 using LogLines = std::vector<LogLine>;
 inline std::ostream& operator<<(std::ostream& os, const LogLine& l) {
-  return os << "{" << l.flags << ", \"" << l.text << "\"}";
+  return os << "{" << (l.detail ? "detail" : "shown") << ", \"" << l.text << "\"}";
+}
+// The lines as a person reads them, written out here: three blanks before
+// a step, six before a problem, nine before the reason under ERROR!, and a
+// continued line joined to the one before it after ", ".
+constexpr bool kDetail = true;
+inline LogLine Plain(const std::string& t, bool detail = false) {
+  return {detail, t};
+}
+inline LogLine Step(const std::string& t, bool detail = false) {
+  return {detail, "   " + t};
+}
+inline LogLine Problem(const std::string& t, bool detail = false) {
+  return {detail, "      " + t};
+}
+inline LogLine Reason(const std::string& t) {
+  return {false, "         " + t};
+}
+inline LogLine Joined(const std::string& t, bool detail = false) {
+  return {detail, "*, " + t};
 }
 // Every wanted line matches a logged one, in this order, others between.
 inline bool InOrder(const LogLines& log, const LogLines& wanted) {
@@ -139,10 +165,11 @@ class EngineFixture : public ::testing::Test {
  protected:
   EngineFixture() {
     ResetPicTable();
-    engine.OnLog = [this](TVantleBootloader&, uint8_t flags, const std::string& text) {
-      log.push_back({flags, text});
+    engine.OnEvent = [this](const TJobEvent& event) {
+      events.push_back(event);
+      renderer.Add(event);
+      if (const int32_t value = ProgressOf(event); value >= 0) progress.push_back(value);
     };
-    engine.OnProgress = [this](TVantleBootloader&, int32_t value) { progress.push_back(value); };
     engine.SearchSeconds = 1;
     engine.WaitMs = 30;
   }
@@ -169,6 +196,11 @@ class EngineFixture : public ::testing::Test {
   TempDir dir;
   TVantleBootloader engine;
   LogLines log;
+  std::vector<TJobEvent> events;
+  TLogRenderer renderer{[this](const TLogRenderer::TLine& line) {
+                          log.push_back({!line.Shown, line.Text});
+                        },
+                        false};
   std::vector<int32_t> progress;
 };
 

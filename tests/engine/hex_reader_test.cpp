@@ -19,8 +19,8 @@ const std::string kOneByte = ":0100000041BE";  // 41h at address 0
 const std::string k16FCode = HexRecord(0x0000, 0, {0x8A, 0x01, 0x00, 0x28});
 // A PIC18 GOTO: its high bytes use bits 6-7.
 const std::string k18FCode = HexRecord(0x0000, 0, {0x00, 0xEF, 0x04, 0xF0});
-const LogLine kNotUnderstood{LogIndent6, "could not understand HEX file"};
-const LogLine kReading{LogIndent3, "Reading HEX file... "};
+const LogLine kNotUnderstood = Problem("could not understand HEX file");
+const LogLine kReading = Step("Reading HEX file... ");
 
 class HexReaderTest : public EngineFixture {
  protected:
@@ -46,7 +46,7 @@ TEST_F(HexReaderTest, SyntaxErrorsNameTheLineCountingEmptyLines) {
       log.clear();
       const std::string path = WriteHex(kOneByte + ending + ending + line + ending + kHexEnd);
       const Raised r = CatchVantle([&] { engine.ReadHex(path, false); });
-      EXPECT_TRUE(LogLine({0, message}).Matches({0, r.message})) << r.message;
+      EXPECT_TRUE(LogLine(Plain(message)).Matches(Plain(r.message))) << r.message;
       EXPECT_EQ(r.kind == EVantleError::Kind::Assertion, message == kUnsupported);
       EXPECT_EQ(log, LogLines{kNotUnderstood});
     }
@@ -91,7 +91,7 @@ TEST_F(HexReaderTest, BadChecksumOnlyWarnsAndTheEndRecordStopsReading) {
   // checksum FEh is wrong) nothing is read.
   ASSERT_TRUE(engine.ReadHex(
       WriteHex(JoinLines({bad, ":0100000041be", ":00000001FE", "garbage", kOneByte})), true));
-  EXPECT_EQ(log, (LogLines{kReading, {LogIndent3, "Warning! CRC failed on line 1"}}));
+  EXPECT_EQ(log, (LogLines{kReading, Step("Warning! CRC failed on line 1")}));
   EXPECT_EQ(engine.HexByteCount, 3);
   EXPECT_EQ(engine.FlashData[0], 0x41);
   EXPECT_EQ(engine.FlashData[0x11], 0x22);

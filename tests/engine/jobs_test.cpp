@@ -80,7 +80,7 @@ const JobCase kJobs[] = {
     // no EEPROM pass, so a file with EEPROM data is written only without one,
     // and refused before its first block with it.
     {.job = kWrite, .code = 0x61, .file = "pic18f46k22_blink", .flashBlocks = 0xFE00 / 64,
-     .estimate = 0xFE00 / 64, .logged = {LogIndent3, "Not Implemented"}},
+     .estimate = 0xFE00 / 64, .logged = Step("Not Implemented")},
     {kWrite, 0x62, "pic18f252_blink", "", 0xFE00 / 64, 0xFE00 / 64, false},
     {kWrite, 0x61, "pic18f252_blink", "EEPROM data at 000h..007h cannot be written: this "
      "bootloader does not write the EEPROM of a PIC18F46K22 (write without EEPROM with "
@@ -89,7 +89,7 @@ const JobCase kJobs[] = {
     {kWrite, 0x72, "dspic30f3014_blink8m"},
     // Its first EEPROM word, 42h 56h at HEX FFF800h, goes to 7FFC00h.
     {.job = kWrite, .code = 0x73, .file = "dspic30f4013_blink",
-     .logged = {LogIndent3, "eeprom addr:7FFC00h <- 5642h"}},
+     .logged = Step("eeprom addr:7FFC00h <- 5642h")},
     {kWrite, 0x74, "dspic30f4013_blink"},
     {kWrite, 0x81, "dspic33fj128gp706_blink"},
     {kWrite, 0x82, "dspic33fj32mc202_blink"},
@@ -113,16 +113,16 @@ const JobCase kJobs[] = {
     // Single locations: a dsPIC configuration word keeps all 16 bits at
     // program address F80000h, HEX 1F00000h; 33h has 128 EEPROM bytes.
     {.job = kEE, .code = 0x31, .address = 5, .value = 0xA5, .lands = {{5, 0xA5}},
-     .logged = {LogDetail, "EEPROM16F Location:[005h] <- A5h"}},
+     .logged = Plain("EEPROM16F Location:[005h] <- A5h", kDetail)},
     {.job = kEE, .code = 0x41, .address = 0, .value = 0xB6, .lands = {{0, 0xB6}},
-     .logged = {LogIndent3, "eeprom addr:000h <- B6h"}},
+     .logged = Step("eeprom addr:000h <- B6h")},
     {.job = kCfg, .code = 0x41, .address = 0x300003, .value = 0x0F, .lands = {{0x300003, 0x0F}},
-     .logged = {LogIndent3, "cfg addr:300003h <- 0Fh"}},
+     .logged = Step("cfg addr:300003h <- 0Fh")},
     {.job = kEE, .code = 0x71, .address = 0x7FFC00, .value = 0x12, .lands = {{0, 0x12}, {1, 0}},
-     .logged = {LogIndent3, "eeprom addr:7FFC00h <- 12h"}},
+     .logged = Step("eeprom addr:7FFC00h <- 12h")},
     {.job = kCfg, .code = 0x71, .address = 0xF80000, .value = 0x1234,
      .lands = {{0x1F00000, 0x34}, {0x1F00001, 0x12}, {0x1F00002, 0}, {0x1F00003, 0}},
-     .logged = {LogIndent3, "eeprom addr:F80000h <- 1234h"}},
+     .logged = Step("eeprom addr:F80000h <- 1234h")},
     {.job = kEE, .code = 0x33, .address = 127, .value = 1, .lands = {{127, 1}}},
     {.job = kEE, .code = 0x33, .error = kBigger, .address = 128},
     {.job = kCfg, .code = 0x41, .error = "Address should be above 300000h", .address = 0x2FFFFF},
@@ -203,7 +203,7 @@ TEST_F(JobsTest, EveryModelAndJobOverAVirtualPic) {
     // Only a file of another family asks; a refusal gives the question's reason.
     EXPECT_TRUE(c.force ? !asked.empty() : asked.empty() || asked == r.Error) << asked;
     EXPECT_EQ(link.IsOpen(), r.Ok);
-    const LogLines failed = {{LogIndent6, "ERROR!"}, {LogIndent3 | LogIndent6, c.error}};
+    const LogLines failed = {Problem("ERROR!"), Reason(c.error)};
     EXPECT_EQ(InOrder(log, failed), !r.Ok) << testing::PrintToString(log);
     EXPECT_EQ(pic->Stats().HostErrors, std::vector<std::string>{});
     if (c.flashBlocks >= 0) EXPECT_EQ(pic->Stats().FlashBlocks, c.flashBlocks);
@@ -247,12 +247,11 @@ TEST_F(JobsTest, TheNextWriteResetsTheRunningProgramWithItsPreCodes) {
 
 // --- The block exchange ---
 
-constexpr uint8_t kBlockLine = LogIndent3 | LogDetail;
-const LogLine kAck{kBlockLine, "Received \"K\": Ok"};
-const LogLine kNak{kBlockLine, "Received \"N\": crc fail"};
-const LogLine kFailed{LogIndent6, "Could not write"};
+const LogLine kAck = Step("Received \"K\": Ok", kDetail);
+const LogLine kNak = Step("Received \"N\": crc fail", kDetail);
+const LogLine kFailed = Problem("Could not write");
 LogLine CatchUp(int attempt) {
-  return {kBlockLine, Format("timeout %d, trying to catch up", attempt)};
+  return Step(Format("timeout %d, trying to catch up", attempt), kDetail);
 }
 
 // A 16F program (CLRF PCLATH, GOTO 100h), a unit at 80h and an EEPROM
@@ -273,11 +272,11 @@ TEST_F(JobsTest, WriteUnderLineFaults) {
       {"TwoNaksThenK", {.NakFirst = 2}, 6, 4, {kNak, kNak, kAck, kAck}},
       {"ThreeNaks", {.NakFirst = 3}, 3, 0, {kNak, kNak, kNak, kFailed}},
       {"Rubbish", {.RubbishAt = 1}, 1, 1,
-       {{kBlockLine, "Received rubbish, Hex: 41 58 59   Str: AXY"}, kFailed}},
+       {Step("Received rubbish, Hex: 41 58 59   Str: AXY", kDetail), kFailed}},
       {"CatchUp", {.DropBytes = 2, .DropBlock = 1}, 5, 4,
-       {CatchUp(1), {kBlockLine, "caught up after 2 bytes"}, kAck}, 2},
+       {CatchUp(1), Step("caught up after 2 bytes", kDetail), kAck}, 2},
       {"Silent", {.SilentFrom = 1}, 3, -1, {CatchUp(1), CatchUp(2), CatchUp(3), kFailed}},
-      {"HangUp", {.HangupAt = 2}, 2, 2, {kAck, {LogIndent6, "Communication error *"}, kFailed}},
+      {"HangUp", {.HangupAt = 2}, 2, 2, {kAck, Problem("Communication error *"), kFailed}},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -291,11 +290,11 @@ TEST_F(JobsTest, WriteUnderLineFaults) {
     EXPECT_EQ(engine.LinkStats.NAnswers, std::count(c.lines.begin(), c.lines.end(), kNak));
     EXPECT_TRUE(InOrder(log, c.lines)) << testing::PrintToString(log);
     // No catch-up beyond the ones expected.
-    EXPECT_EQ(Count({kBlockLine, "timeout *"}),
+    EXPECT_EQ(Count(Step("timeout *", kDetail)),
               std::count_if(c.lines.begin(), c.lines.end(),
-                            [](const LogLine& l) { return l.text.rfind("timeout ", 0) == 0; }));
+                            [](const LogLine& l) { return l.text.starts_with("   timeout "); }));
     const bool ok = c.lines.back() != kFailed;
-    const std::regex done(R"(WRITE OK  at \d{1,2}:\d\d,   time:\d+\.\d{3} sec)");
+    const std::regex done(R"(   WRITE OK  at \d{1,2}:\d\d,   time:\d+\.\d{3} sec)");
     EXPECT_EQ(std::ranges::any_of(log, [&](auto& l) { return std::regex_match(l.text, done); }),
               ok);
     EXPECT_EQ(r.Error, ok ? "" : "Could not write");
@@ -303,7 +302,12 @@ TEST_F(JobsTest, WriteUnderLineFaults) {
     if (c.fillers >= 0) EXPECT_EQ(pic->Stats().FillerBytes, c.fillers);
     if (!ok) continue;
     // What the PIC holds afterwards is judged in fault_matrix_test.cpp.
-    EXPECT_EQ(std::vector(progress.end() - 3, progress.end()), (std::vector<int32_t>{33, 67, 100}));
+    // After the search's count-down, the bar moves as each flash block is
+    // answered, and ends at 100.
+    progress.erase(std::unique(progress.begin(), progress.end()), progress.end());
+    ASSERT_GE(progress.size(), 4u);
+    EXPECT_EQ(std::vector(progress.end() - 4, progress.end()),
+              (std::vector<int32_t>{0, 33, 67, 100}));
   }
 }
 

@@ -22,7 +22,7 @@ TEST_F(LinkTest, FailedOrEmptyOpeningsLeaveTheLinkClosed) {
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(e.what(), link.OpenError);
   }
-  EXPECT_EQ(log.back(), (LogLine{LogIndent6, "Could not connect to ttyA at 57600"}));
+  EXPECT_EQ(log.back(), (Problem("Could not connect to ttyA at 57600")));
   link.OpenError.clear();
   link.Opens = false;
   EXPECT_FALSE(engine.Connect("ttyA", 57600));
@@ -61,7 +61,7 @@ TEST_F(LinkTest, RemoteResetSendsThePreCodesThenPlaysTheScript) {
     waits.insert(waits.end(), 5, 10);
     EXPECT_EQ(link.Waits, waits);
     EXPECT_EQ(link.Controls, "D0 R1 D1 R0");
-    EXPECT_EQ(Logged({LogIndent6, "PreCodes: only the first 10 codes are sent, 2 more ignored"}),
+    EXPECT_EQ(Logged(Problem("PreCodes: only the first 10 codes are sent, 2 more ignored")),
               c.restIgnored);
   }
 }

@@ -121,7 +121,7 @@ TEST_F(PreflightTest, RefusedPlansSendNoBlockAndTheirNeighboursStart) {
     if (!c.error.empty()) {
       EXPECT_TRUE(pic->Identified());
       EXPECT_EQ(pic->Stats().BlocksReceived, 0);
-      EXPECT_TRUE(Logged({LogIndent3 | LogIndent6, c.error}));
+      EXPECT_TRUE(Logged(Reason(c.error)));
     } else {
       const TBootPath path = JudgeBootPath(info, pic->Flash());
       EXPECT_TRUE(path.Ok) << path.Line;

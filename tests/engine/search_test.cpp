@@ -6,12 +6,12 @@
 namespace vantlebld::test {
 namespace {
 
-const LogLine kSearching{0, "  Searching for PIC ..."};
-const LogLine kNotFound{LogAppend, "Not found"};
-const LogLine kRcv41{LogDetail, "Rcv:type=41h=\"A\" "};
-const LogLine kFound{LogIndent3, "Found:PIC18F252"};
-const LogLine kGone{LogIndent3, TFakeLink::kGone};
-const LogLine kKeepTrying{LogIndent3, " \"*K\" not found, instead found:\"AN\". Keep trying..."};
+const LogLine kSearching = Plain("  Searching for PIC ...");
+const LogLine kNotFound = Joined("Not found");
+const LogLine kRcv41 = Plain("Rcv:type=41h=\"A\" ", kDetail);
+const LogLine kFound = Step("Found:PIC18F252");
+const LogLine kGone = Step(TFakeLink::kGone);
+const LogLine kKeepTrying = Step(" \"*K\" not found, instead found:\"AN\". Keep trying...");
 
 class SearchTest : public EngineFixture {
  protected:
@@ -21,8 +21,8 @@ class SearchTest : public EngineFixture {
   LogLines Shown() const {
     LogLines shown;
     for (const auto& l : log)
-      if (l.flags != LogDetail || !(l.text.starts_with("Wait ") || l.text.starts_with("pic.") ||
-                                    l.text.starts_with("StartBldZone")))
+      if (!l.detail || !(l.text.starts_with("Wait ") || l.text.starts_with("pic.") ||
+                         l.text.starts_with("StartBldZone")))
         shown.push_back(l);
     return shown;
   }
@@ -51,18 +51,18 @@ const SearchCase kSearches[] = {
     // An answer may come in pieces over several probes.
     {"AnswerInPieces", {"A", "K"}, {kSearching, kRcv41, kFound}, 2},
     {"EchoIgnored", {"\xC1" "AK"},
-     {kSearching, {LogDetail, " Ignoring some garbage: \"\xC1\""}, kRcv41, kFound}, 1, true},
+     {kSearching, Plain(" Ignoring some garbage: \"\xC1\"", kDetail), kRcv41, kFound}, 1, true},
     {"NoKAborts", {"AN", "AK"},
-     {kSearching, {LogIndent3, " \"*K\" not found, instead found:\"AN\". Abort."}}, 1},
+     {kSearching, Step(" \"*K\" not found, instead found:\"AN\". Abort.")}, 1},
     // 1000 div 300 = 3: four probes; 200 div 3 rounds down.
     {.name = "NoKToTheEnd", .replies = {"AN", "AN", "AN", "AN"},
      .log = {kSearching, kKeepTrying, kKeepTrying, kKeepTrying, kKeepTrying, kNotFound},
      .probes = 4, .ignoreUntilK = true, .waitMs = 300, .progress = {100, 66, 33, 0}},
     {.name = "LeftoverBytesArePurged", .replies = {"AK"},
-     .log = {kSearching, {LogDetail, "Purge Hex: 7E 4B    Str: \x7E" "K"}, kRcv41, kFound},
+     .log = {kSearching, Plain("Purge Hex: 7E 4B    Str: \x7E" "K", kDetail), kRcv41, kFound},
      .probes = 1, .before = "\x7E" "K"},
     {"UndefinedCode", {"\x7E" "K"},
-     {kSearching, {LogDetail, "Rcv:type=7Eh=\"\x7E\" "}, {LogAppend, "unknown pic type: 7Eh"}}, 1},
+     {kSearching, Plain("Rcv:type=7Eh=\"\x7E\" ", kDetail), Joined("unknown pic type: 7Eh")}, 1},
     {.name = "DeviceEndGoesAway", .log = {kSearching, kGone}, .probes = 2, .vanishAt = 2},
     {.name = "Abort", .log = {kSearching}, .probes = 3, .abortAt = 3},
 };
@@ -80,8 +80,12 @@ TEST_F(SearchTest, SearchOnALinkThatAnswers) {
     // Each search its own stop request, as each job gets one.
     auto stop = std::make_shared<TCancelToken>();
     engine.Cancel = stop;
-    engine.OnIdle = [&](TVantleBootloader&) {
-      if (int(link.Sends.size()) == c.abortAt) stop->Cancel();
+    // The person presses Abort Search as the probe goes out.
+    const auto sink = engine.OnEvent;
+    engine.OnEvent = [&, sink](const TJobEvent& e) {
+      sink(e);
+      if (std::holds_alternative<TProbeEvent>(e.Value) && int(link.Sends.size()) == c.abortAt)
+        stop->Cancel();
     };
     log.clear();
     progress.clear();

@@ -1,0 +1,266 @@
+// The job runner watched from the window's thread through its signals, over
+// an in-process virtual PIC: jobs on the worker, stops, the next job started
+// from Finished, errors carried back, the terminal, and the runner destroyed
+// under a running write.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+
+#include "app/job_runner.h"
+#include "engine/format.h"
+#include "sim/boot_path.h"
+#include "sim/in_process_link.h"
+#include "tests/support/files.h"
+
+namespace vantlebld {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The written program's remote reset, as the write's pre-codes send it.
+const std::string kResetCodes("\x80\x12", 2);
+constexpr char kPreCodes[] = "128 12h";
+
+// The line into the PIC. Once hold says so, the next receive is held, as a
+// slow line holds the job there, until the job's stop is asked for.
+using THold = std::function<bool(const TVirtualPic&)>;
+struct THeldLink : TInProcessLink {
+  THeldLink(TVirtualPic& p, THold h, std::shared_ptr<const TCancelToken> u)
+      : TInProcessLink(p), pic(p), hold(std::move(h)), until(std::move(u)) {}
+  TReceiveResult ReceiveByte(int32_t timeoutMs) override {
+    if (hold && hold(pic)) {
+      hold = nullptr;
+      const QDeadlineTimer deadline(30s);
+      while (!until->Requested() && !deadline.hasExpired())
+        std::this_thread::sleep_for(1ms);
+    }
+    return TInProcessLink::ReceiveByte(timeoutMs);
+  }
+  TVirtualPic& pic;
+  THold hold;
+  std::shared_ptr<const TCancelToken> until;
+};
+
+const auto kAtFirstProbe = [](const TVirtualPic& p) { return p.Stats().ActivationBytes > 0; };
+const auto kAtFirstBlock = [](const TVirtualPic& p) { return p.Stats().BlocksReceived > 0; };
+
+class JobRunnerTest : public testing::Test {
+ protected:
+  static constexpr uint8_t kCode = 0x41;  // PIC18F252
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(ReadPicCodes(test::kTable, {}));
+    info = PicTable()[kCode];
+    ASSERT_TRUE(DerivePicGeometry(info));
+  }
+
+  JobRunnerTest() {
+    TJobRunner* r = runner.get();
+    QObject::connect(r, &TJobRunner::Started, [this] { order += 'S'; });
+    QObject::connect(r, &TJobRunner::Event, [this](const TJobEvent& e) {
+      order += 'E';
+      events.push_back(e);
+    });
+    QObject::connect(r, &TJobRunner::Finished, [this](const TJobResult& result) {
+      order += 'F';
+      results.push_back(result);
+    });
+    QObject::connect(r, &TJobRunner::Received, [this](const QByteArray& b) { received += b; });
+    QObject::connect(r, &TJobRunner::ReadFailed, [this](const QString& s) { failures << s; });
+  }
+
+  // A PIC18F252 on the runner's engine, its line held as hold says.
+  void Connect(const TSimOptions& options, THold hold = nullptr,
+               std::shared_ptr<const TCancelToken> until = nullptr) {
+    pic = std::make_unique<TVirtualPic>(kCode, info, options);
+    runner->Call(
+        [&](TVantleBootloader& e) { e.Link = std::make_unique<THeldLink>(*pic, hold, until); });
+  }
+  static TJobOptions Options(std::shared_ptr<const TCancelToken> stop) {
+    return {
+        .Port = "sim", .SearchSeconds = 1, .WaitMs = 100, .PreCodes = kPreCodes, .Cancel = stop};
+  }
+  static TJobRunner::TJob Write(std::shared_ptr<const TCancelToken> stop) {
+    return [o = Options(std::move(stop))](TVantleBootloader& e) {
+      return WriteJob(e, o, test::Example("pic18f252_blink"));
+    };
+  }
+  // Runs the window's events until done() holds; false after 20 s.
+  template <class F>
+  static bool WaitFor(F done) {
+    QTimer wake;  // the wait below wakes at least this often
+    wake.start(10);
+    const QDeadlineTimer deadline(20s);
+    while (!done() && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return done();
+  }
+  bool Finished(size_t n) {
+    return WaitFor([&] { return results.size() >= n; });
+  }
+  template <class T>
+  std::vector<T> EventsOf() const {
+    std::vector<T> of;
+    for (const TJobEvent& e : events)
+      if (const T* t = std::get_if<T>(&e.Value)) of.push_back(*t);
+    return of;
+  }
+
+  static inline TPICInfo info;
+  std::unique_ptr<TVirtualPic> pic;  // outlives the runner and its link
+  std::unique_ptr<TJobRunner> runner = std::make_unique<TJobRunner>();
+  std::string order;  // S Started, E Event, F Finished
+  std::vector<TJobEvent> events;
+  std::vector<TJobResult> results;
+  QByteArray received;
+  QStringList failures;
+};
+
+TEST_F(JobRunnerTest, ACheckRunsOnTheWorkerAndAsksTheWindowOnItsOwnThread) {
+  Connect({});
+  QThread *jobThread = nullptr, *askThread = nullptr;
+  ASSERT_TRUE(runner->Start(
+      [&](TVantleBootloader& e) {
+        jobThread = QThread::currentThread();
+        const bool yes = runner->AskWindow([&] {
+          askThread = QThread::currentThread();
+          return true;
+        });
+        if (!yes) return TJobResult{false, "the window said no"};
+        return CheckJob(e, Options(nullptr));
+      },
+      std::make_shared<TCancelToken>()));
+  ASSERT_TRUE(Finished(1));
+  EXPECT_TRUE(results[0].Ok) << results[0].Error;
+  EXPECT_FALSE(runner->Busy());
+  EXPECT_EQ(order.front(), 'S');
+  EXPECT_EQ(order.find('F'), order.size() - 1) << order;
+  const std::vector<TFoundEvent> found = EventsOf<TFoundEvent>();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].Model, pic->Pic().Name);
+  EXPECT_EQ(found[0].Code, kCode);
+  EXPECT_NE(jobThread, QThread::currentThread());
+  EXPECT_EQ(askThread, QThread::currentThread());
+}
+
+TEST_F(JobRunnerTest, AStopEndsASearchAtItsNextProbeAndNothingElseRunsMeanwhile) {
+  auto stop = std::make_shared<TCancelToken>();
+  Connect({.Faults = {.NoAnswer = true}}, kAtFirstProbe, stop);
+  TJobOptions o = Options(stop);
+  o.SearchSeconds = 3600;  // 36000 probes, and every byte the PIC hears is one
+  o.PreCodes.clear();
+  ASSERT_TRUE(runner->Start([o](TVantleBootloader& e) { return CheckJob(e, o); }, stop));
+  ASSERT_TRUE(WaitFor([&] { return !EventsOf<TProbeEvent>().empty(); }));
+  EXPECT_TRUE(runner->Busy());
+  bool ranToo = false;
+  const auto second = [&](TVantleBootloader&) {
+    ranToo = true;
+    return TJobResult{true, {}};
+  };
+  EXPECT_FALSE(runner->Start(second, std::make_shared<TCancelToken>()));
+  EXPECT_THROW(runner->Call([](TVantleBootloader&) {}), EVantleError);
+  runner->Cancel();
+  ASSERT_TRUE(Finished(1));
+  EXPECT_FALSE(results[0].Ok);
+  EXPECT_TRUE(EventsOf<TFoundEvent>().empty());
+  EXPECT_LE(pic->Stats().ActivationBytes, 2);
+  EXPECT_FALSE(ranToo);
+  EXPECT_EQ(order.find('S', 1), std::string::npos) << order;
+}
+
+TEST_F(JobRunnerTest, AWriteStoppedAfterItsFirstBlockIsFollowedByOneStartedFromFinished) {
+  auto stop = std::make_shared<TCancelToken>(), again = std::make_shared<TCancelToken>();
+  Connect({.RunAfterWrite = true, .ResetCodes = kResetCodes}, kAtFirstBlock, stop);
+  QObject::connect(runner.get(), &TJobRunner::Finished, runner.get(), [&] {
+    if (results.size() == 1) EXPECT_TRUE(runner->Start(Write(again), again));
+  });
+  ASSERT_TRUE(runner->Start(Write(stop), stop));
+  ASSERT_TRUE(WaitFor([&] { return !EventsOf<TBlockSentEvent>().empty(); }));
+  runner->Cancel();
+  ASSERT_TRUE(Finished(2));
+  const int blocks = pic->Stats().BlocksReceived - 1;  // the whole second write
+  EXPECT_TRUE(results[0].Error.starts_with(Format("Stopped after block 1 of %d", blocks)))
+      << results[0].Error;
+  EXPECT_TRUE(results[1].Ok) << results[1].Error;
+  EXPECT_EQ(std::ranges::count(order, 'S'), 2) << order;
+  // The port closed, the PIC leaves its bootloader the way a reset goes.
+  runner->Call([](TVantleBootloader& e) { e.Disconnect(); });
+  EXPECT_TRUE(pic->ProgramRunning());
+  const TBootPath path = JudgeBootPath(info, pic->Flash());
+  EXPECT_TRUE(path.Ok) << path.Line;
+}
+
+TEST_F(JobRunnerTest, ErrorsComeBackToTheCallerAfterTheEventsOfTheCall) {
+  // What was thrown, and what the caller caught: the kind of an engine
+  // error survives the thread.
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[] { throw EVantleError("Cannot open ttyS9", EVantleError::Kind::SerialLink); },
+       "link error: Cannot open ttyS9"},
+      {[] { throw std::runtime_error("Communication error 5"); }, "other: Communication error 5"},
+  };
+  for (const auto& [raise, caught] : cases) {
+    SCOPED_TRACE(caught);
+    const size_t before = events.size();
+    std::string got = "nothing";
+    try {
+      runner->Call([&](TVantleBootloader& e) {
+        e.Say(TLineRole::Step, "opening");
+        raise();
+      });
+    } catch (const EVantleError& e) {
+      got = (e.ErrorKind() == EVantleError::Kind::SerialLink ? "link error: " : "engine: ") +
+            std::string(e.what());
+    } catch (const std::runtime_error& e) {
+      got = "other: " + std::string(e.what());
+    }
+    EXPECT_EQ(got, caught);
+    EXPECT_EQ(events.size(), before + 1) << "the Call's event comes before it returns";
+    const size_t finished = results.size();
+    const auto job = [&](TVantleBootloader&) {
+      raise();
+      return TJobResult{true, {}};
+    };
+    ASSERT_TRUE(runner->Start(job, std::make_shared<TCancelToken>()));
+    ASSERT_TRUE(Finished(finished + 1));
+    EXPECT_FALSE(results.back().Ok);
+    EXPECT_EQ(results.back().Error, caught.substr(caught.find(": ") + 2));
+  }
+}
+
+TEST_F(JobRunnerTest, TheTerminalReadsWhatTheProgramEchoesAndReportsAClosedLine) {
+  Connect({.RunProgramAtStart = true});
+  runner->Call([](TVantleBootloader& e) { e.Connect("sim", kDefaultBaudRate); });
+  runner->Send("ping");
+  ASSERT_TRUE(WaitFor([&] { return runner->Poll(), received.size() >= 4; }));
+  EXPECT_EQ(received, "ping");
+  runner->Call([](TVantleBootloader& e) { e.Disconnect(); });
+  runner->Send("x");
+  runner->Poll();
+  ASSERT_TRUE(WaitFor([&] { return failures.size() >= 2; }));
+  for (const QString& f : failures)
+    EXPECT_TRUE(f.contains("Port not open")) << f.toStdString();
+}
+
+TEST_F(JobRunnerTest, DestroyingTheRunnerStopsTheWriteAfterTheBlockOnTheLine) {
+  auto stop = std::make_shared<TCancelToken>();
+  Connect({}, kAtFirstBlock, stop);
+  ASSERT_TRUE(runner->Start(Write(stop), stop));
+  ASSERT_TRUE(WaitFor([&] { return !EventsOf<TBlockSentEvent>().empty(); }));
+  runner.reset();  // the line holds the job until the destructor's stop
+  QCoreApplication::processEvents();
+  EXPECT_EQ(pic->Stats().BlocksReceived, 1);
+  const TBootPath path = JudgeBootPath(info, pic->Flash());
+  EXPECT_TRUE(path.ReachesBootloader) << path.Line;
+}
+
+}  // namespace
+}  // namespace vantlebld
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  QCoreApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
