@@ -82,7 +82,9 @@ void TForm1::SendTermByte(uint8_t b) {
 }
 
 void TForm1::SendTermString(const std::string& bytes) {
-  runner_.Call([&bytes](TVantleBootloader& e) { e.SendString(bytes); });
+  // In order with the polls, without holding the window while a file goes
+  // out; a failure stops the terminal as a failed read does.
+  runner_.Send(bytes);
 }
 
 void TForm1::bTermSendClick() {
