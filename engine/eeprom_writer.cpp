@@ -40,7 +40,10 @@ void TVantleBootloader::WriteEEPROMByte(int32_t address, uint8_t value) {
       break;
     }
     default:
-      throw EVantleError("Impossible");
+      throw EVantleError(
+          Format("The %s has no EEPROM this bootloader writes one location of "
+                 "(PIC16F, PIC18F and dsPIC30F parts only)",
+                 pic.Name.c_str()));
   }
 }
 
@@ -54,19 +57,32 @@ void TVantleBootloader::WriteConfigByte(int32_t address, int32_t value) {
       WriteWordDS(address, static_cast<uint16_t>(value & 0xFFFF));
       break;
     default:
-      throw EVantleError("Impossible");
+      throw EVantleError(
+          Format("The %s takes no configuration writes from this bootloader "
+                 "(PIC18F and dsPIC30F parts only)",
+                 pic.Name.c_str()));
   }
 }
 
+namespace {
+
+// An EEPROM address outside the identified PIC's EEPROM.
+EVantleError EEPROMRange(const TPICInfo& pic, int32_t address) {
+  return EVantleError(Format("EEPROM address %d (%03Xh) is outside the %s's EEPROM, 000h..%03Xh",
+                             address, address, pic.Name.c_str(), std::max(pic.EESize - 1, 0)));
+}
+
+}  // namespace
+
 void TVantleBootloader::WriteEEPROM16F(int32_t address, uint8_t value) {
   // The EEPROM ends before EESize: that address would wrap or miss.
-  if (address < 0 || address >= pic.EESize) throw EVantleError("Address bigger than 255");
+  if (address < 0 || address >= pic.EESize) throw EEPROMRange(pic, address);
   Say(TLineRole::Plain, Format("EEPROM16F Location:[%.3xh] <- %.2Xh", address, value), true);
   SendBlock(EEPROMBlock(pic.Family, address, value));
 }
 
 void TVantleBootloader::WriteEEPROM18F(int32_t address, uint8_t value) {
-  if (address < 0 || address >= pic.EESize) throw EVantleError("Address bigger than 255");
+  if (address < 0 || address >= pic.EESize) throw EEPROMRange(pic, address);
   Say(TLineRole::Step, Format("eeprom addr:%.3xh <- %.2xh", address, value));
   SendBlock(EEPROMBlock(pic.Family, address, value));
 }
@@ -76,7 +92,12 @@ void TVantleBootloader::WriteWordDS(int32_t address, uint16_t value) {
 }
 
 void TVantleBootloader::WriteConfig18F(int32_t address, uint8_t value) {
-  if (address < k18FConfigStart) throw EVantleError("Address should be above 300000h");
+  if (address < k18FConfigStart) {
+    throw EVantleError(
+        Format("Configuration address %06Xh is below the PIC18 configuration area "
+               "(300000h and up)",
+               address));
+  }
   Say(TLineRole::Step, Format("cfg addr:%.6xh <- %.2xh", address, value));
   SendBlock(
       WithChecksum({static_cast<char>(Byte(address >> 16) | k18FConfigWrite), Byte(address >> 8),

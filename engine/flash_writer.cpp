@@ -38,7 +38,10 @@ bool TVantleBootloader::WriteFlash(bool writeEEPROM) {
     // The job reports the reason under its ERROR! line.
     throw EVantleError(LastPreflight.Reason);
   }
-  if (pic.Family == kFamily18FK) Say(TLineRole::Step, "Not Implemented");
+  if (pic.Family == kFamily18FK && writeEEPROM && HexHasEEPROM)
+    Say(TLineRole::Problem,
+        "The HEX file's EEPROM data is left out: this bootloader writes no "
+        "EEPROM on PIC18FK parts");
   BlocksToWrite = LastPlan.FlashBlocks();
   // After the last flash block: its line.
   bool flashDone = false;
@@ -54,7 +57,18 @@ bool TVantleBootloader::WriteFlash(bool writeEEPROM) {
     if (isEEPROM && !flashDone) finishFlash();
     Report({TBlockSentEvent{i + 1, total, b.Kind, b.Start, static_cast<int32_t>(b.Wire.size()),
                             BlocksWritten, BlocksToWrite, b.LineRole, b.LineVerbose, b.Line}});
-    SendBlock(b.Wire);
+    try {
+      SendBlock(b.Wire);
+    } catch (const EVantleError& e) {
+      // Where the write stopped: the block, its area and address.
+      if (e.ErrorKind() != EVantleError::Kind::SerialLink) throw;
+      const char* area = isEEPROM                                ? "EEPROM"
+                         : b.Kind == TPlannedBlock::TKind::Erase ? "erase"
+                                                                 : "flash";
+      throw EVantleError(Format("%s block %zu of %zu (%s %06llXh)", e.what(), i + 1, total, area,
+                                static_cast<unsigned long long>(b.Start)),
+                         e.ErrorKind(), e.Hint());
+    }
     if (isEEPROM) {
       eeprom = true;
     } else {

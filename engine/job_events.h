@@ -110,6 +110,7 @@ struct TDoneEvent {
 struct TFailedEvent {
   EVantleError::Kind Kind = EVantleError::Kind::General;
   std::string Message;
+  std::string Hint;  // what went on and what to try; may be empty
 };
 
 struct TJobEvent {

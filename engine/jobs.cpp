@@ -25,6 +25,18 @@ void RequireHexFile(TVantleBootloader& engine, const std::string& hexFile) {
   throw EVantleError("File not found", EVantleError::Kind::FileIO);
 }
 
+// Why a search can end without an answer, and what to try.
+std::string NotFoundHint(const TVantleBootloader& engine) {
+  if (engine.CancelRequested()) {
+    return Format("The search was stopped after %d probes.", engine.ProbesSent);
+  }
+  return Format(
+      "Not found after %d probes in %d s: is the board reset into its bootloader, at "
+      "%d baud, with activation byte %02Xh? (try: reset the board while it searches, "
+      "another baud rate, the pre-codes)",
+      engine.ProbesSent, engine.SearchSeconds, engine.BaudRate, engine.IDCode);
+}
+
 // The first half of every job: open the link, reset the PIC, analyse the
 // HEX file (when one is named), find and identify the PIC, load the file
 // into the image. Throws on any failure ("Not found!" when the bootloader
@@ -50,7 +62,8 @@ void ConnectAndIdentify(TVantleBootloader& engine, const TJobOptions& o, const s
     throw;
   }
   if (o.SearchEnded) o.SearchEnded(found);
-  if (!found) throw EVantleError("Not found!", EVantleError::Kind::SerialLink);
+  if (!found)
+    throw EVantleError("Not found!", EVantleError::Kind::SerialLink, NotFoundHint(engine));
   if (needsFile) engine.ReadHex(hexFile, true);
   engine.Say(TLineRole::Plain, engine.ImageReport(), true);
 }
@@ -68,12 +81,12 @@ TJobResult Run(TVantleBootloader& engine, F&& job) {
     return {true, {}};
   } catch (const EVantleError& e) {
     DisconnectQuietly(engine);
-    engine.Report({TFailedEvent{e.ErrorKind(), e.what()}});
-    return {false, e.what()};
+    engine.Report({TFailedEvent{e.ErrorKind(), e.what(), e.Hint()}});
+    return {false, e.what(), e.Hint()};
   } catch (const std::exception& e) {
     DisconnectQuietly(engine);
-    engine.Report({TFailedEvent{EVantleError::Kind::General, e.what()}});
-    return {false, e.what()};
+    engine.Report({TFailedEvent{EVantleError::Kind::General, e.what(), {}}});
+    return {false, e.what(), {}};
   }
 }
 

@@ -43,6 +43,7 @@ struct TJobOptions {
 struct TJobResult {
   bool Ok = false;
   std::string Error;  // why it failed
+  std::string Hint;   // what went on and what to try; may be empty
 };
 
 TJobResult CheckJob(TVantleBootloader& engine, const TJobOptions& o);

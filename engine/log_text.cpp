@@ -125,6 +125,7 @@ void TLogRenderer::Add(const TJobEvent& event) {
                  [&](const TFailedEvent& f) {
                    Line(Problem, false, "ERROR!");
                    Line(Reason, false, f.Message);
+                   if (!f.Hint.empty()) Line(Reason, false, f.Hint);
                  },
              },
              event.Value);

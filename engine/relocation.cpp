@@ -50,7 +50,10 @@ void TVantleBootloader::ReallocateReset(bool allowForeignHex) {
   } else if (IsDsPIC(pic.Family)) {
     PrepareDSPre();
   } else {
-    throw EVantleError("Impossible");
+    throw EVantleError(
+        Format("Type %02Xh has family %d in the device table, which this program "
+               "cannot write: check its line in piccodes.ini",
+               PICType, pic.Family));
   }
   if (const std::string foreign = ForeignHexReason(); !foreign.empty() && !allowForeignHex) {
     Say(TLineRole::Problem, foreign);
@@ -111,7 +114,11 @@ void TVantleBootloader::RefuseBootloaderZoneData() {
       Say(TLineRole::Problem, "Overwriting bootloader denied");
       Say(TLineRole::Problem,
           Format("Address: %.5Xh. Protected=[%.5Xh..%.5Xh]", a, zoneFirst, zoneLast), true);
-      throw EVantleError("Overwriting bootloader denied");
+      throw EVantleError(
+          "Overwriting bootloader denied", EVantleError::Kind::General,
+          Format("The HEX file has data at %.6Xh, inside the bootloader zone %.6Xh..%.6Xh: keep "
+                 "the program below %.6Xh (or check the zone's size in piccodes.ini)",
+                 a, zoneFirst, zoneLast, zoneFirst));
     }
   }
 }
@@ -161,7 +168,7 @@ void TVantleBootloader::Prepare16FPre() {
   } else {
     repaired("... could not repair !!!");
     Say(TLineRole::Problem,
-        "Maybe you sould use some directive in your compiler to enable the use of bootloaders");
+        "Maybe you should use some directive in your compiler to enable the use of bootloaders");
   }
 }
 

@@ -19,7 +19,7 @@ void SendPreCodes(TVantleBootloader& engine, const std::string& text) {
       ++ignored;
     }
   }
-  if (!codes.empty()) engine.Say(TLineRole::Problem, "PreCodes: ");
+  if (!codes.empty()) engine.Say(TLineRole::Step, "PreCodes: ");
   for (uint8_t code : codes) {
     engine.SendByte(code);
     engine.Link->Wait(kPreCodePauseMs);
@@ -31,7 +31,7 @@ void SendPreCodes(TVantleBootloader& engine, const std::string& text) {
                       static_cast<int>(kMaxPreCodes), static_cast<int>(ignored)));
   }
   engine.Link->Wait(kPreCodesSettleMs);
-  engine.Say(TLineRole::Problem, "Wait 100ms");
+  engine.Say(TLineRole::Step, "Wait 100ms");
 }
 
 void RemoteReset(TVantleBootloader& engine, const std::string& preCodes,

@@ -22,6 +22,7 @@ struct SearchEnded {};
 }  // namespace
 
 bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
+  ProbesSent = 0;
   // Nobody answers on this link: the offline code is the PIC.
   if (!Link->Capabilities().Answers) {
     Link->AnnounceSearch();
@@ -52,6 +53,7 @@ bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
     std::string pending;
     for (int32_t k = n; k >= 0 && !answered; --k) {
       Link->Send(std::string(1, static_cast<char>(IDCode)));
+      ++ProbesSent;
       Report({TProbeEvent{k, n, WaitMs}});
       if (CancelRequested()) throw EVantleError("Abort");
       Link->Wait(WaitMs);
@@ -102,7 +104,11 @@ bool TVantleBootloader::IdentifyPIC(uint8_t code) {
     Say(TLineRole::Continued, Format("unknown pic type: %02Xh", code));
     throw EVantleError("unsupported pic type");
   }
-  if (!DerivePicGeometry(pic)) Say(TLineRole::Step, "Internal Error 10");
+  if (!DerivePicGeometry(pic)) {
+    Say(TLineRole::Problem, Format("The device table gives type %02Xh the unknown family %d: check "
+                                   "its line in piccodes.ini",
+                                   code, pic.Family));
+  }
   Say(TLineRole::Plain,
       Format("pic.BytesPerInstrPC=%d  pic.BytesPerInstrPIC=%d  pic.AddrIncrementPIC=%d",
              pic.BytesPerInstrPC, pic.BytesPerInstrPIC, pic.AddrIncrementPIC),

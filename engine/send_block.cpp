@@ -50,17 +50,22 @@ bool TVantleBootloader::SendBlock(const std::string& block) {
 
   // A port that went away (adapter pulled) is not a slow firmware: stop
   // waiting and say why.
-  const auto linkBroken = [this](const TReceiveResult& r) {
+  // What the firmware did instead of taking the block, for the error.
+  std::string cause;
+  int naks = 0, silent = 0;
+  const auto linkBroken = [this, &cause](const TReceiveResult& r) {
     if (!r.Broken()) return false;
     Say(TLineRole::Problem, r.Reason);
+    cause = "the port failed: " + r.Reason;
     return true;
   };
-  const auto send = [this](const std::string& bytes) {
+  const auto send = [this, &cause](const std::string& bytes) {
     try {
       Link->Send(bytes);
       return true;
     } catch (const std::exception& e) {
       Say(TLineRole::Problem, e.what());
+      cause = std::string("the port failed: ") + e.what();
       return false;
     }
   };
@@ -91,16 +96,23 @@ bool TVantleBootloader::SendBlock(const std::string& block) {
         ok = true;
       } else if (a == kNak) {
         ++LinkStats.NAnswers;
+        ++naks;
         said(TAnswer::N);
       } else {
         ++LinkStats.Rubbish;
-        said(TAnswer::Rubbish, answer.Bytes + Link->ReceivePacket(kRubbishCollectMs).Bytes);
+        const std::string rubbish = answer.Bytes + Link->ReceivePacket(kRubbishCollectMs).Bytes;
+        cause = Format(
+            "the PIC answered %s instead of K: another program runs on the line, or the "
+            "baud rate is wrong",
+            HexDump(rubbish.substr(0, 8)).c_str());
+        said(TAnswer::Rubbish, rubbish);
         break;
       }
       continue;
     }
     Report({TBlockAnswerEvent{TAnswer::TimeOut, attempt, WaitMs + kWriteAllowanceMs, {}, 0}});
     ++LinkStats.CatchUps;
+    ++silent;
     for (int fed = 1; fed <= kCatchUpBytes; ++fed) {
       if ((broken = !send(std::string(1, kFiller)))) break;
       const TReceiveResult c = Link->ReceiveByte(WaitMs);
@@ -115,7 +127,13 @@ bool TVantleBootloader::SendBlock(const std::string& block) {
   Link->Wait(kBlockPauseMs);
   if (!ok) {
     Say(TLineRole::Problem, "Could not write");
-    throw EVantleError("Could not write", EVantleError::Kind::SerialLink);
+    if (cause.empty()) {
+      cause = Format(
+          "%d N answers and %d time-outs in %d sends: the line is noisy or the baud "
+          "rate is wrong (try a lower baud rate)",
+          naks, silent, kAttempts);
+    }
+    throw EVantleError("Could not write", EVantleError::Kind::SerialLink, cause);
   }
   return true;
 }

@@ -69,17 +69,21 @@ constexpr int32_t kCfgAreaSize = 4097;
 constexpr uint8_t kPresent = 0x80;
 
 // The one error kind of the engine. Kind says what sort of failure carried
-// the message; the message is what the user reads.
+// the message; the message is what the user reads, and the hint (may be
+// empty) what went on and what to try, said after it.
 class EVantleError : public std::runtime_error {
  public:
   // Stopped: the user stopped the job (a write after the block on the line).
   enum class Kind { General, FileIO, SerialLink, Assertion, Stopped };
-  explicit EVantleError(const std::string& message, Kind kind = Kind::General)
-      : std::runtime_error(message), kind_(kind) {}
+  explicit EVantleError(const std::string& message, Kind kind = Kind::General,
+                        std::string hint = {})
+      : std::runtime_error(message), kind_(kind), hint_(std::move(hint)) {}
   Kind ErrorKind() const { return kind_; }
+  const std::string& Hint() const { return hint_; }
 
  private:
   Kind kind_;
+  std::string hint_;
 };
 
 // What the relocation found in the reset code and did about it, in order.
@@ -168,6 +172,8 @@ class TVantleBootloader {
   uint8_t OfflineCode = 0;
   int32_t SearchSeconds = 0;
   int32_t WaitMs = 0;
+  // Activation bytes the last search sent.
+  int32_t ProbesSent = 0;
   int32_t BaudRate = 0;
   int32_t StopBits = 0;
   // The running job's stop request; none outside a job.

@@ -213,7 +213,10 @@ TBlockPlan PlanWrite(const TVantleBootloader& engine, bool writeEEPROM) {
       planner.TableSized(true);
       break;
     default:
-      throw EVantleError("Impossible");
+      throw EVantleError(
+          Format("Type %02Xh has family %d in the device table, which this program "
+                 "cannot write: check its line in piccodes.ini",
+                 engine.pic.Code, engine.pic.Family));
   }
   return plan;
 }

@@ -46,7 +46,7 @@ struct TPreflight {
 
 // The blocks the identified PIC's family sends for the image as it stands
 // (relocated), the EEPROM pass with them when writeEEPROM. Throws
-// "Impossible" for a family it cannot write.
+// an error naming the type code for a family it cannot write.
 TBlockPlan PlanWrite(const TVantleBootloader& engine, bool writeEEPROM);
 
 // Proves the plan before anything is sent: every byte the image marks

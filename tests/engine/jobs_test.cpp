@@ -39,7 +39,8 @@ const std::string k16FReset = HexRecord(0, 0, {0x8A, 0x01, 0x00, 0x29});
 const std::string kWrite16F = Hex({k16FReset, HexRecord(0x420A, 0, {0xA5, 0})});
 const std::string kForeign16F = Hex({k16FReset, HexRecord(0x200, 0, {0x12, 0xEF})});
 const std::string kForeign = "HEX file holds PIC18 code, the PIC is a PIC16F876A";
-const std::string kBigger = "Address bigger than 255";
+const std::string kBigger =
+    "EEPROM address 128 (080h) is outside the PIC16F873A's EEPROM, 000h..07Fh";
 const std::string kDsEEPROM = "Address outside the EEPROM [7FFC00h..7FFFFFh]";
 
 struct JobCase {
@@ -80,7 +81,7 @@ const JobCase kJobs[] = {
     // no EEPROM pass, so a file with EEPROM data is written only without one,
     // and refused before its first block with it.
     {.job = kWrite, .code = 0x61, .file = "pic18f46k22_blink", .flashBlocks = 0xFE00 / 64,
-     .estimate = 0xFE00 / 64, .logged = Step("Not Implemented")},
+     .estimate = 0xFE00 / 64},
     {kWrite, 0x62, "pic18f252_blink", "", 0xFE00 / 64, 0xFE00 / 64, false},
     {kWrite, 0x61, "pic18f252_blink", "EEPROM data at 000h..007h cannot be written: this "
      "bootloader does not write the EEPROM of a PIC18F46K22 (write without EEPROM with "
@@ -125,12 +126,12 @@ const JobCase kJobs[] = {
      .logged = Step("eeprom addr:F80000h <- 1234h")},
     {.job = kEE, .code = 0x33, .address = 127, .value = 1, .lands = {{127, 1}}},
     {.job = kEE, .code = 0x33, .error = kBigger, .address = 128},
-    {.job = kCfg, .code = 0x41, .error = "Address should be above 300000h", .address = 0x2FFFFF},
+    {.job = kCfg, .code = 0x41, .error = "Configuration address 2FFFFFh is below the PIC18 configuration area (300000h and up)", .address = 0x2FFFFF},
     {.job = kEE, .code = 0x71, .error = kDsEEPROM, .address = 0x800000},
-    {.job = kEE, .code = 0x61, .error = "Impossible"},
-    {.job = kEE, .code = 0x81, .error = "Impossible"},
-    {.job = kCfg, .code = 0x31, .error = "Impossible", .address = 0x300000},
-    {.job = kCfg, .code = 0x81, .error = "Impossible", .address = 0xF80000},
+    {.job = kEE, .code = 0x61, .error = "The PIC18F46K22 has no EEPROM this bootloader writes one location of (PIC16F, PIC18F and dsPIC30F parts only)"},
+    {.job = kEE, .code = 0x81, .error = "The dsPIC33FJ128GP706 has no EEPROM this bootloader writes one location of (PIC16F, PIC18F and dsPIC30F parts only)"},
+    {.job = kCfg, .code = 0x31, .error = "The PIC16F876A takes no configuration writes from this bootloader (PIC18F and dsPIC30F parts only)", .address = 0x300000},
+    {.job = kCfg, .code = 0x81, .error = "The dsPIC33FJ128GP706 takes no configuration writes from this bootloader (PIC18F and dsPIC30F parts only)", .address = 0xF80000},
 };
 // clang-format on
 
@@ -262,21 +263,25 @@ TEST_F(JobsTest, WriteUnderLineFaults) {
   const struct {
     const char* name;
     TSimFaults faults;
-    int sends;         // blocks put on the line, resends included
-    int accepted;      // by the virtual PIC; -1: not counted
-    LogLines lines;    // in this order, others between them
-    int fillers = -1;  // 00h bytes the PIC took as the host's catch-up; -1: not counted
+    int sends;                // blocks put on the line, resends included
+    int accepted;             // by the virtual PIC; -1: not counted
+    LogLines lines;           // in this order, others between them
+    int fillers = -1;         // 00h bytes the PIC took as the host's catch-up; -1: not counted
+    std::string cause = "-";  // words of the hint of a failed write
   } cases[] = {
       // clang-format off
       {"Clean", {}, 4, 4, {kAck, kAck, kAck, kAck}},
       {"TwoNaksThenK", {.NakFirst = 2}, 6, 4, {kNak, kNak, kAck, kAck}},
-      {"ThreeNaks", {.NakFirst = 3}, 3, 0, {kNak, kNak, kNak, kFailed}},
+      {"ThreeNaks", {.NakFirst = 3}, 3, 0, {kNak, kNak, kNak, kFailed}, -1, "3 N answers and 0 time-outs"},
       {"Rubbish", {.RubbishAt = 1}, 1, 1,
-       {Step("Received rubbish, Hex: 41 58 59   Str: AXY", kDetail), kFailed}},
+       {Step("Received rubbish, Hex: 41 58 59   Str: AXY", kDetail), kFailed}, -1,
+       "answered 41 58 59"},
       {"CatchUp", {.DropBytes = 2, .DropBlock = 1}, 5, 4,
        {CatchUp(1), Step("caught up after 2 bytes", kDetail), kAck}, 2},
-      {"Silent", {.SilentFrom = 1}, 3, -1, {CatchUp(1), CatchUp(2), CatchUp(3), kFailed}},
-      {"HangUp", {.HangupAt = 2}, 2, 2, {kAck, Problem("Communication error *"), kFailed}},
+      {"Silent", {.SilentFrom = 1}, 3, -1, {CatchUp(1), CatchUp(2), CatchUp(3), kFailed}, -1,
+       "0 N answers and 3 time-outs"},
+      {"HangUp", {.HangupAt = 2}, 2, 2, {kAck, Problem("Communication error *"), kFailed}, -1,
+       "the port failed: Communication error"},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -297,7 +302,9 @@ TEST_F(JobsTest, WriteUnderLineFaults) {
     const std::regex done(R"(   WRITE OK  at \d{1,2}:\d\d,   time:\d+\.\d{3} sec)");
     EXPECT_EQ(std::ranges::any_of(log, [&](auto& l) { return std::regex_match(l.text, done); }),
               ok);
-    EXPECT_EQ(r.Error, ok ? "" : "Could not write");
+    // A failed write names its block, and the cause with what to try.
+    EXPECT_EQ(r.Error.starts_with("Could not write block "), !ok) << r.Error;
+    EXPECT_EQ(r.Hint.find(c.cause) != std::string::npos, !ok) << r.Hint;
     if (c.accepted >= 0) EXPECT_EQ(pic->Stats().BlocksAccepted, c.accepted);
     if (c.fillers >= 0) EXPECT_EQ(pic->Stats().FillerBytes, c.fillers);
     if (!ok) continue;
