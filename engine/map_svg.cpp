@@ -30,6 +30,8 @@ constexpr double kTickLength = 7;
 constexpr double kRowStep = 14;  // between rows of address labels
 constexpr int kLabelRows = 4;
 constexpr double kCharWidth = 6.8;  // a wide glyph at 11 px, for cutting text to fit
+// A refusal's line, bold at 12 px, across the drawing.
+constexpr double kRefusalChars = (kWidth - kBarLeft - 10) / (kCharWidth * 1.15);
 constexpr double kSmallBarWidth = 150;
 
 // How an area is filled: a base colour and lines over it. The lines are
@@ -106,6 +108,17 @@ std::string Clip(const std::string& text, double maxChars) {
   while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
     --cut;
   return text.substr(0, cut) + "\xE2\x80\xA6";  // an ellipsis
+}
+
+// Text in at most two lines of about maxChars characters, broken at a
+// blank; the second is clipped.
+std::pair<std::string, std::string> Wrap(const std::string& text, double maxChars) {
+  const auto keep = static_cast<size_t>(std::max(maxChars, 4.0));
+  if (text.size() <= keep) return {text, {}};
+  size_t cut = text.rfind(' ', keep);
+  if (cut == std::string::npos || cut < keep / 2) cut = keep;
+  const size_t next = text[cut] == ' ' ? cut + 1 : cut;
+  return {text.substr(0, cut), Clip(text.substr(next), maxChars)};
 }
 
 // About the width of text in the drawing's font.
@@ -313,6 +326,12 @@ class TPicture {
   void Entry();
   void ResetPath();
   void Collision();
+  // "Refused: " and the reason, with the address it is about.
+  std::string RefusalText() const {
+    std::string why = "Refused: " + map_.Reason;
+    if (map_.Collision >= 0) why += " (at " + Hex(map_, map_.Collision) + ")";
+    return why;
+  }
   void Addresses();
   double SmallBars(double top);
   double Legend(double top);
@@ -357,7 +376,10 @@ double TPicture::X(int64_t address) const {
 }
 
 std::string TPicture::Draw() {
-  const double header = map_.Refused ? 58 : 40;  // the refusal has a line under the header
+  // The refusal has one or two lines under the header.
+  const double header = !map_.Refused                                       ? 40
+                        : Wrap(RefusalText(), kRefusalChars).second.empty() ? 58
+                                                                            : 74;
   resetY_ = header + 26;
   slotY_ = header + 48;
   barTop_ = header + (map_.ResetCode.empty() && map_.SlotCode.empty() ? 40 : 66);
@@ -536,25 +558,25 @@ void TPicture::ResetPath() {
     }
   }
   if (map_.SlotCode.empty()) return;
-  // The program's start: the slot's jump, or else the first data after
-  // address 0's code.
-  const size_t jump = JumpOf(map_.SlotCode, "your program");
-  int64_t target = jump < map_.SlotCode.size() ? JumpTarget(map_, map_.SlotCode[jump].Text) : -1;
-  if (target < 0) {
-    int64_t resetEnd = 0;
-    for (const auto& instruction : map_.ResetCode)
-      resetEnd = std::max(resetEnd, instruction.Address + map_.BytesPerInstr);
-    for (const auto& range : map_.Ranges) {
-      if (range.Kind == TMapRange::TKind::Data && range.End > resetEnd) {
-        target = std::max(range.Start, resetEnd);
-        break;
-      }
-    }
-  }
-  if (target < 0) return;
   double xs = X(map_.ZoneStart) + 4;
   for (size_t i = 0; i < map_.Ranges.size(); ++i)
     if (map_.Ranges[i].Kind == TMapRange::TKind::Slot) xs = bar_.Left[i] + bar_.Width[i] / 2;
+  // The program's start: the slot's jump. A slot without one runs on into
+  // the bootloader: no arrow, the failure in red.
+  const size_t jump = JumpOf(map_.SlotCode, "your program");
+  const int64_t target =
+      jump < map_.SlotCode.size() ? JumpTarget(map_, map_.SlotCode[jump].Text) : -1;
+  if (target < 0) {
+    // Left of the slot, clear of the refusal's marker on it.
+    double xl = xs - 6;
+    for (size_t i = 0; i < map_.Ranges.size(); ++i)
+      if (map_.Ranges[i].Kind == TMapRange::TKind::Slot) xl = bar_.Left[i] - 12;
+    Text(xl, slotY_ - 5,
+         Clip("reset slot: no jump to your program \u2014 it runs into the bootloader",
+              (xl - x0 - 6) / kCharWidth),
+         Format("text-anchor=\"end\" fill=\"%s\"", kRed));
+    return;
+  }
   const double x = std::max(X(target), x0 + 8);  // apart from address 0's arrow
   const std::string label = "reset slot: " + PathText(map_.SlotCode, jump);
   OpenArrow("slot-arrow", xs, slotY_, x, barTop_ - 1, kSlotInk, true);
@@ -566,10 +588,9 @@ void TPicture::ResetPath() {
 void TPicture::Collision() {
   if (!map_.Refused) return;
   out_ += "<g class=\"collision\">";
-  std::string why = "Refused: " + map_.Reason;
+  const std::string why = RefusalText();
   if (map_.Collision >= 0) {
     const double x = std::clamp(X(map_.Collision), kBarLeft, kBarRight);
-    why += " (at " + Hex(map_, map_.Collision) + ")";
     // White under the red, so the marker stands out of any range, also in grey.
     out_ += Format(
         "<title>%s</title><path d=\"M%s %sV%s\" stroke=\"#ffffff\" stroke-width=\"6\"/>"
@@ -587,16 +608,18 @@ void TPicture::Collision() {
                          "refused here");
   }
   out_ += "\n";
-  Text(kBarLeft, 60, Clip(why, (kWidth - kBarLeft - 10) / kCharWidth),
-       Format("font-size=\"12\" font-weight=\"bold\" fill=\"%s\"", kRed));
+  const auto [first, second] = Wrap(why, kRefusalChars);
+  const std::string look = Format("font-size=\"12\" font-weight=\"bold\" fill=\"%s\"", kRed);
+  Text(kBarLeft, 60, first, look);
+  if (!second.empty()) Text(kBarLeft, 76, second, look);
   out_ += "</g>\n";
 }
 
 // The start address of each range, and the end of the flash, in rows
 // under the bar, each on a leader from the bar: right of its leader in the
 // first row with room whose leader crosses no text above, or else left of
-// it. Placed from the right, the end of the flash first; a label without
-// room is left out.
+// it. Placed the ends first, then from the right; a label without room is
+// left out.
 void TPicture::Addresses() {
   std::vector<std::pair<double, double>> rows[kLabelRows];
   const auto free = [&rows](int row, double left, double right) {
@@ -604,8 +627,11 @@ void TPicture::Addresses() {
       if (left < r + 4 && l < right + 4) return false;
     return true;
   };
+  // The two ends first, so that a crowded bar loses labels in its middle,
+  // never its first address or the end of the flash.
   std::vector<std::pair<double, std::string>> labels{{kBarRight, Hex(map_, map_.FlashBytes)}};
-  for (size_t i = map_.Ranges.size(); i-- > 0;)
+  if (!map_.Ranges.empty()) labels.emplace_back(bar_.Left[0], Hex(map_, map_.Ranges[0].Start));
+  for (size_t i = map_.Ranges.size(); i-- > 1;)
     labels.emplace_back(bar_.Left[i], Hex(map_, map_.Ranges[i].Start));
   int used = 0;
   out_ += "<g class=\"addresses\" fill=\"#333333\">\n";

@@ -195,6 +195,10 @@ TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bo
   o.Baud = baud;
   o.WriteEEPROM = writeEEPROM;
   const TJobResult r = WriteJob(engine, o, hexFile);
+  // A file refused before the PIC was identified left no image: the map
+  // then shows the empty flash and the reason.
+  if (static_cast<int64_t>(engine.FlashData.size()) < pic.FlashSize)
+    engine.ResizeFlashImage(pic.FlashSize);
   // The relocation's notes, each repair appended to its warning.
   for (const TRelocationNote& n : engine.RelocationNotes)
     map.Warnings.push_back(n.Repair.empty() ? n.Text : n.Text + " " + n.Repair);
