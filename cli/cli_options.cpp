@@ -1,22 +1,13 @@
 #include "cli/cli_options.h"
 
-#include "engine/user_text.h"
-
+#include <algorithm>
 #include <set>
+
+#include "engine/user_text.h"
 
 namespace vantlebld {
 
 namespace {
-
-struct CommandSpec {
-  const char* name;
-  size_t arguments;  // positional arguments the command takes
-};
-
-constexpr CommandSpec kCommands[] = {
-    {"analyze", 1}, {"devices", 0}, {"check", 0}, {"write", 1}, {"clear-all", 1},
-    {"eeprom", 2},  {"config", 2},  {"ports", 0}, {"map", 1},   {"monitor", 0},
-};
 
 // Options that take a value.
 const std::set<std::string> kValueOptions = {
@@ -28,11 +19,86 @@ const std::set<std::string> kValueOptions = {
 const std::set<std::string> kFlagOptions = {"ignore-until-k", "no-eeprom", "force", "monitor",
                                             "watch"};
 
+// The options a command takes beyond --piccodes and --verbose, by group.
+const std::vector<std::string> kMonitorGroup = {"--monitor-baud N", "--eol cr|lf|crlf",
+                                                "--monitor-view raw|hex", "--dump FILE"};
+// Where the PIC is, for the jobs that talk to it.
+const std::vector<std::string> kBoardGroup = {"--port P (again for more boards)", "--simulate CODE",
+                                              "--offline CODE", "--udp HOST:PORT (with --offline)"};
+// How the link talks to the bootloader.
+const std::vector<std::string> kLinkGroup = {
+    "--baud N",        "--id CODE",        "--search-seconds S",
+    "--timeout-ms MS", "--ignore-until-k", "--rts-dtr off|on|keep",
+    "--stop-bits 1|2", "--precodes CODES", "--reset-signals SCRIPT"};
+
+struct CommandSpec {
+  const char* name;
+  size_t arguments;      // positional arguments the command takes
+  const char* synopsis;  // the command with its arguments: "write FILE"
+  // What it does, in lines of the usage's Commands list.
+  std::vector<std::string> summary;
+  std::vector<std::string> own;  // options only this command (or few) take
+  bool monitor = false;          // takes the monitor options
+  bool link = false;             // takes the link options
+  bool board = link;             // the PIC named by --port, --simulate, --offline or --udp
+};
+
+// clang-format off
+const std::vector<CommandSpec> kCommands = {
+    {"analyze", 1, "analyze FILE", {"check a HEX file and print its summary line"}, {}},
+    {"devices", 0, "devices", {"list the PIC models of the device table"}, {}},
+    {"check", 0, "check", {"find the bootloader after a reset and identify the PIC"}, {},
+     false, true},
+    {"write", 1, "write FILE", {"write a HEX file into the PIC (flash, then EEPROM)"},
+     {"--no-eeprom", "--force", "--monitor", "--watch"}, true, true},
+    {"clear-all", 1, "clear-all FILE",
+     {"fill all user flash with FFh, keeping the file's reset code"}, {"--no-eeprom", "--force"},
+     false, true},
+    {"eeprom", 2, "eeprom ADDR VALUE", {"write one EEPROM location"}, {}, false, true},
+    {"config", 2, "config ADDR VALUE", {"write one configuration location (PIC18, dsPIC30)"}, {},
+     false, true},
+    {"ports", 0, "ports", {"list the serial ports, marking those in use as busy"}, {}},
+    {"map", 1, "map FILE",
+     {"what a write of FILE would leave in the flash: ranges,",
+      "bootloader zone, reset path, write plan; the model from",
+      "--pic CODE, or identified over --port/--simulate"},
+     {"--pic CODE", "--port P", "--simulate CODE", "--svg FILE", "--no-eeprom"}, false, true,
+     false},
+    {"monitor", 0, "monitor",
+     {"a plain terminal on --port: the PIC's bytes to stdout, typed",
+      "bytes to the PIC (Enter as --eol); Ctrl+] ends it"},
+     {"--port P", "--baud N", "--rts-dtr off|on|keep", "--stop-bits 1|2"}, true, false},
+};
+// clang-format on
+
 const CommandSpec* FindCommand(const std::string& name) {
   for (const auto& c : kCommands) {
     if (name == c.name) return &c;
   }
   return nullptr;
+}
+
+CliUsageError UnknownCommand(const std::string& name) {
+  std::string known;
+  for (const auto& c : kCommands)
+    known += std::string(known.empty() ? "" : ", ") + c.name;
+  return CliUsageError("unknown command \"" + name + "\"; the commands are " + known + " and help");
+}
+
+// "title item, item, ..." in lines of at most 79 columns, the later ones
+// indented by two.
+std::string Wrapped(const std::string& title, const std::vector<std::string>& items) {
+  constexpr size_t kWidth = 79;
+  std::string text, line = title;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const std::string item = items[i] + (i + 1 < items.size() ? "," : "");
+    if (i > 0 && line.size() + 1 + item.size() > kWidth) {
+      text += line + "\n";
+      line = " ";
+    }
+    line += " " + item;
+  }
+  return text + line + "\n";
 }
 
 }  // namespace
@@ -82,15 +148,28 @@ CliOptions ParseCli(const std::vector<std::string>& args) {
     o.Values[name] = value;
     if (name == "port") o.Ports.push_back(value);
   }
+  // "help [COMMAND]" is --help by another name.
+  if (!positional.empty() && positional.front() == "help") {
+    if (positional.size() > 2) throw CliUsageError("help takes one command at most");
+    o.Help = true;
+    positional.erase(positional.begin());
+  }
+  // --help with a command asks for that command's usage; its arguments
+  // need not be complete.
+  if (o.Help && !positional.empty()) {
+    if (FindCommand(positional.front()) == nullptr) throw UnknownCommand(positional.front());
+    o.Command = positional.front();
+  }
   if (o.Help || o.Version) return o;
   if (positional.empty()) throw CliUsageError("no command given");
   o.Command = positional.front();
   const CommandSpec* command = FindCommand(o.Command);
-  if (command == nullptr) throw CliUsageError("unknown command \"" + o.Command + "\"");
+  if (command == nullptr) throw UnknownCommand(o.Command);
   o.Arguments.assign(positional.begin() + 1, positional.end());
   if (o.Arguments.size() != command->arguments) {
     throw CliUsageError(o.Command + " takes " + std::to_string(command->arguments) + " argument" +
-                        (command->arguments == 1 ? "" : "s"));
+                        (command->arguments == 1 ? "" : "s") + " (" + command->synopsis +
+                        "), not " + std::to_string(o.Arguments.size()));
   }
   return o;
 }
@@ -107,22 +186,18 @@ int64_t CliOptions::Number(const std::string& name, int64_t fallback, int64_t mi
 }
 
 std::string CliUsage() {
+  std::string commands;
+  for (const auto& c : kCommands) {
+    std::string name = c.synopsis;
+    name.resize(std::max<size_t>(name.size() + 1, 18), ' ');
+    for (size_t i = 0; i < c.summary.size(); ++i)
+      commands += "  " + (i == 0 ? name : std::string(18, ' ')) + c.summary[i] + "\n";
+  }
   return "Usage: vantlebld-cli [options] COMMAND [ARGS]\n"
+         "       vantlebld-cli COMMAND --help, vantlebld-cli help COMMAND: its usage\n"
          "\n"
-         "Commands:\n"
-         "  analyze FILE      check a HEX file and print its summary line\n"
-         "  devices           list the PIC models of the device table\n"
-         "  check             find the bootloader after a reset and identify the PIC\n"
-         "  write FILE        write a HEX file into the PIC (flash, then EEPROM)\n"
-         "  clear-all FILE    fill all user flash with FFh, keeping the file's reset code\n"
-         "  eeprom ADDR VALUE write one EEPROM location\n"
-         "  config ADDR VALUE write one configuration location (PIC18, dsPIC30)\n"
-         "  ports             list the serial ports, marking those in use as busy\n"
-         "  map FILE          what a write of FILE would leave in the flash: ranges,\n"
-         "                    bootloader zone, reset path, write plan; the model from\n"
-         "                    --pic CODE, or identified over --port/--simulate\n"
-         "  monitor           a plain terminal on --port: the PIC's bytes to stdout, typed\n"
-         "                    bytes to the PIC (Enter as --eol); Ctrl+] ends it\n"
+         "Commands:\n" +
+         commands +
          "\n"
          "Write options:\n"
          "  --no-eeprom           write the flash only\n"
@@ -163,10 +238,30 @@ std::string CliUsage() {
          "Options:\n"
          "  --piccodes FILE   read this device table instead of piccodes.ini\n"
          "  --verbose         print detail lines too\n"
-         "  --help            print this text\n"
+         "  --help            print this text (after a command: that command's usage)\n"
          "  --version         print the program's version\n"
          "\n"
          "Exit codes: 0 done, 1 bad command line, 3 the job failed (on any board).\n";
+}
+
+std::string CliCommandUsage(const std::string& name) {
+  const CommandSpec* c = FindCommand(name);
+  if (c == nullptr) return CliUsage();
+  std::string text = "Usage: vantlebld-cli " + std::string(c->synopsis) + " [options]\n";
+  for (const auto& line : c->summary)
+    text += line + "\n";
+  text += "\n";
+  if (c->board) text += Wrapped("The PIC (one of):", kBoardGroup);
+  if (!c->own.empty()) text += Wrapped("Options:", c->own);
+  if (c->monitor) text += Wrapped("Monitor:", kMonitorGroup);
+  if (c->link) text += Wrapped("Link:", kLinkGroup);
+  return text +
+         "Any command: --piccodes FILE, --verbose\n"
+         "What each option does: vantlebld-cli --help\n";
+}
+
+std::string CliUsageHint() {
+  return "Try 'vantlebld-cli --help' (or 'vantlebld-cli COMMAND --help').\n";
 }
 
 }  // namespace vantlebld

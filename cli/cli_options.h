@@ -17,8 +17,10 @@ class CliUsageError : public std::runtime_error {
 };
 
 struct CliOptions {
-  std::string Command;                 // "analyze", "devices", ...; empty with --help/--version
-  std::vector<std::string> Arguments;  // the command's positional arguments
+  // "analyze", "devices", ...; with --help the command whose usage is asked
+  // for (empty: the whole usage); empty with --version.
+  std::string Command;
+  std::vector<std::string> Arguments;         // the command's positional arguments
   std::map<std::string, std::string> Values;  // options with a value, by name without "--"
   std::vector<std::string> Ports;             // every --port, in order (Values has the last)
   bool Help = false;
@@ -36,10 +38,15 @@ struct CliOptions {
 };
 
 // Parses argv[1..]. Options may stand before or after the command, as
-// "--name value" or "--name=value".
+// "--name value" or "--name=value". "help [COMMAND]" reads as --help.
 CliOptions ParseCli(const std::vector<std::string>& args);
 
-// The usage text printed by --help and after a usage error.
+// The usage text printed by --help and help.
 std::string CliUsage();
+// One command's usage: its arguments and the options it takes (the whole
+// usage for a name that is no command).
+std::string CliCommandUsage(const std::string& command);
+// The line printed after a usage error, instead of the usage.
+std::string CliUsageHint();
 
 }  // namespace vantlebld

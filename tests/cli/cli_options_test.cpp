@@ -33,6 +33,8 @@ TEST(ParseCli, OptionsStandBeforeOrAfterTheCommand) {
       {{"--piccodes=", "--piccodes", "u.ini", "devices"}, "devices piccodes=u.ini"},
       {{"analyze", "--", "--odd.hex"}, "analyze --odd.hex"},
       {{"--help"}, " help"},
+      {{"write", "--help"}, "write help"},  // that command's usage, its FILE not needed
+      {{"help", "map", "--pic", "41h"}, "map pic=41h help"},
   };
   for (const auto& [args, summary] : cases)
     EXPECT_EQ(Summary(ParseCli(args)), summary) << testing::PrintToString(args);
@@ -46,6 +48,7 @@ TEST(ParseCli, BadCommandLinesAreUsageErrors) {
       {"devices", "--piccodes"},     // option without its value
       {"--verbose=yes", "devices"},  // a flag with a value
       {"analyze"},                   // missing file
+      {"help", "frobnicate"},        // the usage of no command
   };
   for (const auto& args : cases)
     EXPECT_THROW(ParseCli(args), CliUsageError) << testing::PrintToString(args);
