@@ -17,6 +17,7 @@ namespace vantlebld {
 struct TJobReport {
   std::function<void(const std::string& line)> Say;
   std::string Error;  // set when the job failed
+  std::string Hint;   // what went on and what to try; may be empty
 };
 
 // Refuses the arguments of eeprom and config (ADDR VALUE) before any link
