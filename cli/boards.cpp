@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "cli/progress_bar.h"
+#include "cli/search_notice.h"
 #include "cli/text_table.h"
 #include "cli/write_job.h"
 #include "engine/format.h"
@@ -55,9 +56,15 @@ void RunOneBoard(const CliOptions& o, const TJobOptions& options, TBoardPlan& bo
         if (!text.empty()) lines.SetLine(index, name + "  " + text);
       },
       options.Baud);
-  engine.OnEvent = [&log, &bar](const TJobEvent& event) {
+  // While it searches the board's line counts the probes; then the bar
+  // takes it over.
+  engine.OnEvent = [&](const TJobEvent& event) {
     log.Add(event);
     bar.Follow(event);
+    if (const auto* probe = std::get_if<TProbeEvent>(&event.Value))
+      lines.SetLine(index, name + "  searching (" + ProbeCount(*probe) + ")");
+    if (const auto* found = std::get_if<TFoundEvent>(&event.Value))
+      lines.SetLine(index, name + "  found " + found->Model);
   };
   TJobReport report;
   report.Say = [&log](const std::string& line) { log.Say(TLineRole::Plain, line); };

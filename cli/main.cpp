@@ -16,6 +16,7 @@
 #include "cli/monitor.h"
 #include "cli/port_selector.h"
 #include "cli/progress_bar.h"
+#include "cli/search_notice.h"
 #include "cli/stop_signals.h"
 #include "cli/text_table.h"
 #include "cli/watch.h"
@@ -33,21 +34,24 @@ bool TalksToBoards(const CliOptions& o) {
          o.Command == "eeprom" || o.Command == "config";
 }
 
-// One board: the job with the log on stdout and, on a terminal, the
-// progress bar of a write on stderr (both follow the engine's events).
+// One board: the job with the log on stdout and, on stderr, where it
+// searches and, on a terminal, the progress bar of a write (they follow
+// the engine's events).
 int RunOneBoard(TVantleBootloader& engine, const CliOptions& o, TBoardPlan& board,
-                TJobReport& report) {
+                TJobReport& report, TSearchNotice& search) {
   InstallLink(engine, o);
-  return RunBoardJob(engine, o, JobOptionsFrom(o), board, report);
+  const TJobOptions options = JobOptionsFrom(o);
+  search.SetLink(board.Port, options.Baud);
+  return RunBoardJob(engine, o, options, board, report);
 }
 
 // One write of the watch, timed; its failure is reported and forgotten.
 TWriteOutcome WriteOnce(TVantleBootloader& engine, const CliOptions& o, TBoardPlan& board,
-                        TJobReport& report) {
+                        TJobReport& report, TSearchNotice& search) {
   const auto start = std::chrono::steady_clock::now();
   TWriteOutcome outcome;
   try {
-    outcome.Ok = RunOneBoard(engine, o, board, report) == kExitOk;
+    outcome.Ok = RunOneBoard(engine, o, board, report, search) == kExitOk;
     outcome.Error = report.Error;
   } catch (const CliUsageError&) {
     throw;
@@ -55,13 +59,14 @@ TWriteOutcome WriteOnce(TVantleBootloader& engine, const CliOptions& o, TBoardPl
     outcome.Error = e.what();
   }
   report.Error.clear();
+  report.Hint.clear();
   outcome.Finished = std::time(nullptr);
   outcome.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return outcome;
 }
 
 int RunJob(TVantleBootloader& engine, const CliOptions& o, TLinePrinter& out, TJobReport& report,
-           TProgressBar* bar) {
+           TProgressBar* bar, TSearchNotice& search) {
   // Before the monitor shows the program's bytes: the log so far, and a
   // progress bar left as it stands.
   const auto flushLog = [&out, bar] {
@@ -79,10 +84,11 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLinePrinter& out, TJ
     if (o.Monitors()) MonitorOptionsFrom(o);  // its usage errors before the write
     if (o.Has("watch")) {
       return RunWatch(
-          engine, o, [&] { return WriteOnce(engine, o, boards.front(), report); }, flushLog);
+          engine, o, [&] { return WriteOnce(engine, o, boards.front(), report, search); },
+          flushLog);
     }
     if (boards.size() == 1) {
-      const int code = RunOneBoard(engine, o, boards.front(), report);
+      const int code = RunOneBoard(engine, o, boards.front(), report, search);
       if (code != kExitOk || !o.Has("monitor")) return code;
       // The write's link stays open for the program's terminal.
       return MonitorFromOptions(engine, o, flushLog);
@@ -125,17 +131,29 @@ int Run(const CliOptions& o) {
   // On a terminal a write shows a progress bar on stderr; log lines on
   // stdout first clear it so the two never share a line.
   std::unique_ptr<TProgressBar> bar;
+  TSearchNotice search([](const std::string& text) { std::cerr << text << std::flush; },
+                       isatty(STDERR_FILENO) != 0);
   TLinePrinter out(
-      [&bar](const std::string& line) {
+      [&bar, &search](const std::string& line) {
         if (bar) bar->Clear();
+        search.Clear();
         std::cout << WithoutCR(line) << std::endl;
       },
       o.Verbose);
   TVantleBootloader engine;
-  // The bar follows the same events the log shows.
-  engine.OnEvent = [&out, &bar](const TJobEvent& event) {
+  // The bar and the search notice follow the same events the log shows.
+  engine.OnEvent = [&out, &bar, &search](const TJobEvent& event) {
+    if (std::holds_alternative<TDoneEvent>(event.Value)) {
+      // The bar's last state (100%) stands above the WRITE OK line: the
+      // log so far first, then the bar ends, then the line.
+      out.Flush();
+      if (bar) bar->Follow(event);
+      out.Add(event);
+      return;
+    }
     out.Add(event);
     if (bar) bar->Follow(event);
+    search.Follow(event);
   };
   if (isatty(STDERR_FILENO) && (o.Command == "write" || o.Command == "clear-all")) {
     bar = std::make_unique<TProgressBar>(
@@ -153,19 +171,24 @@ int Run(const CliOptions& o) {
   std::optional<TStopSignals> stop;
   if (TalksToBoards(o) && !o.Has("watch")) stop.emplace();
   try {
-    code = RunJob(engine, o, out, report, bar.get());
+    code = RunJob(engine, o, out, report, bar.get(), search);
   } catch (const CliUsageError& e) {
+    search.Clear();
     out.Flush();
-    std::cerr << "vantlebld-cli: " << e.what() << "\n\n" << CliUsage();
+    std::cerr << "vantlebld-cli: " << e.what() << '\n' << CliUsageHint();
     return kExitBadCommandLine;
   } catch (const std::exception& e) {
     const auto* failure = dynamic_cast<const EVantleError*>(&e);
-    out.Add({TFailedEvent{failure ? failure->ErrorKind() : EVantleError::Kind::General, e.what()}});
+    out.Add({TFailedEvent{failure ? failure->ErrorKind() : EVantleError::Kind::General, e.what(),
+                          failure ? failure->Hint() : std::string()}});
     report.Error = e.what();
+    report.Hint = failure ? failure->Hint() : std::string();
   }
+  search.Clear();
   if (bar) bar->Finish();
   out.Flush();
   if (!report.Error.empty()) std::cerr << "vantlebld-cli: " << report.Error << '\n';
+  if (!report.Error.empty() && !report.Hint.empty()) std::cerr << "  " << report.Hint << '\n';
   return code;
 }
 
@@ -178,11 +201,11 @@ int main(int argc, char** argv) {
   try {
     options = ParseCli(args);
   } catch (const CliUsageError& e) {
-    std::cerr << "vantlebld-cli: " << e.what() << "\n\n" << CliUsage();
+    std::cerr << "vantlebld-cli: " << e.what() << '\n' << CliUsageHint();
     return kExitBadCommandLine;
   }
   if (options.Help) {
-    std::cout << CliUsage();
+    std::cout << (options.Command.empty() ? CliUsage() : CliCommandUsage(options.Command));
     return kExitOk;
   }
   if (options.Version) {

@@ -59,6 +59,10 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 }  // namespace
 
+void SayQuitKey(int inFd) {
+  if (isatty(inFd)) std::fprintf(stderr, "vantlebld-cli: Ctrl+] to quit\n");
+}
+
 std::string LineEndOf(const std::string& name) {
   if (name == "cr") return "\r";
   if (name == "lf") return "\n";
@@ -77,6 +81,8 @@ TMonitorEnd RunMonitor(TLink* link, const TMonitorOptions& options, int inFd, in
   TMonitorEnd end = TMonitorEnd::Quit;
   {
     TRawInput raw(inFd);
+    // The last byte shown, so a terminal is left on a fresh line.
+    char last = '\n';
     bool typing = true;
     bool afterCr = false;
     bool dumping = options.Dump != nullptr;
@@ -106,9 +112,10 @@ TMonitorEnd RunMonitor(TLink* link, const TMonitorOptions& options, int inFd, in
           std::fprintf(stderr, "\r\nvantlebld-cli: could not write the dump file; dumping stops\n");
           dumping = false;
         }
-        if (!WriteAll(outFd,
-                      options.HexView ? FormatReceived(bytes, int(TReceiveView::Hex)) : bytes))
-          break;
+        const std::string shown =
+            options.HexView ? FormatReceived(bytes, int(TReceiveView::Hex)) : bytes;
+        if (!WriteAll(outFd, shown)) break;
+        last = shown.back();
       }
       if (!typing || poll(&in, 1, 0) <= 0) continue;
       char typed[256];
@@ -144,6 +151,8 @@ TMonitorEnd RunMonitor(TLink* link, const TMonitorOptions& options, int inFd, in
       }
       if (quit) break;
     }
+    // What comes after the monitor starts on a line of its own.
+    if (end == TMonitorEnd::Quit && last != '\n' && isatty(outFd)) WriteAll(outFd, "\n");
   }
   sigaction(SIGINT, &oldInt, nullptr);
   sigaction(SIGTERM, &oldTerm, nullptr);
@@ -185,6 +194,7 @@ int MonitorFromOptions(TVantleBootloader& engine, const CliOptions& o,
   OpenMonitorLink(engine, o);
   flushLog();
   std::fflush(stdout);
+  SayQuitKey(STDIN_FILENO);
   const TMonitorEnd end = RunMonitor(engine.Link.get(), m, STDIN_FILENO, STDOUT_FILENO);
   DisconnectQuietly(engine);
   return end == TMonitorEnd::LinkFailed ? kExitJobFailed : kExitOk;

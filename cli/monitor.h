@@ -36,8 +36,13 @@ enum class TMonitorEnd {
 };
 
 // Runs until one of TMonitorEnd. Without a link it only waits for the
-// keyboard and Release. The input's end only stops the typing.
+// keyboard and Release. The input's end only stops the typing. Quit
+// leaves a terminal on the output on a fresh line.
 TMonitorEnd RunMonitor(TLink* link, const TMonitorOptions& options, int inFd, int outFd);
+
+// On a terminal input: "Ctrl+] to quit" on stderr, as the monitor starts
+// (in raw mode Ctrl+C reaches the PIC as a byte).
+void SayQuitKey(int inFd);
 
 // The line end --eol names: "cr", "lf" or "crlf"; empty when unknown.
 std::string LineEndOf(const std::string& name);

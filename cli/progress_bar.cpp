@@ -49,7 +49,9 @@ void TProgressBar::Follow(const TJobEvent& event) {
     if (b->FlashDone > 0) BlockDone(ProgressOf(event), b->FlashDone, b->FlashTotal);
     BlockStarting(b->Bytes, b->FlashTotal);
   } else if (std::holds_alternative<TDoneEvent>(event.Value)) {
+    // The write is over: its 100% line stays above what the log says next.
     BlockDone(100, total_, total_);
+    Finish();
   }
 }
 

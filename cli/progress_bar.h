@@ -28,7 +28,8 @@ class TProgressBar {
   void BlockStarting(int32_t blockBytes, int32_t blocksToWrite);
   // After each acknowledged block: refines the estimate from the time taken.
   void BlockDone(int32_t percent, int32_t written, int32_t total);
-  // Moves with a job's events: each block sent, and the end of the write.
+  // Moves with a job's events: each block sent; the end of the write
+  // draws 100% and finishes the bar.
   void Follow(const TJobEvent& event);
   // Removes the bar so a log line can be printed; the next update draws it
   // again.

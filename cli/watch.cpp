@@ -64,9 +64,10 @@ int RunWatch(TVantleBootloader& engine, const CliOptions& o,
     }
   };
   TWriteOutcome last = write();
-  for (;;) {
+  for (bool first = true;; first = false) {
     flushLog();
     Say(WatchStatusLine(file, last));
+    if (first) SayQuitKey(STDIN_FILENO);
     TLink* link = nullptr;
     try {
       OpenMonitorLink(engine, o);

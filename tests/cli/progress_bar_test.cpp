@@ -1,6 +1,7 @@
 // The write's progress bar: the line's text, the wire-time model behind the
 // first estimate, and what the bar sends to the terminal.
 #include "cli/progress_bar.h"
+#include "cli/search_notice.h"
 
 #include <gtest/gtest.h>
 
@@ -45,9 +46,10 @@ TEST(ProgressBar, EstimateComesFromTheModelUntilBlocksAreDone) {
   bar.BlockStarting(68, 500);  // only the first block sets the estimate
   bar.Clear();
   bar.Clear();
-  bar.BlockDone(100, 10, 10);
+  bar.BlockDone(90, 9, 10);
+  bar.Follow({TDoneEvent{}});  // the write's end finishes the bar by itself
   bar.Finish();
-  ASSERT_EQ(texts.size(), 5u);
+  ASSERT_EQ(texts.size(), 6u);
   const std::regex drawn(R"(\r\[(.{24})\] +(\d+)%  (\d+/\d+) blocks  )"
                          R"((\d+):(\d\d) elapsed  ETA (\d+):(\d\d)\x1b\[K)");
   std::smatch m;
@@ -56,13 +58,33 @@ TEST(ProgressBar, EstimateComesFromTheModelUntilBlocksAreDone) {
   const int total = std::stoi(m[4]) * 60 + std::stoi(m[5]) + std::stoi(m[6]) * 60 + std::stoi(m[7]);
   EXPECT_NEAR(total, 2444, 1) << texts[0];
   EXPECT_EQ(texts[1], "\r\x1b[K");
-  // Finish draws the last state again and leaves it on its own line.
-  for (size_t i : {2, 3}) {
+  // The end draws 100% (twice: the last state again) and leaves it on its
+  // own line, before the log says WRITE OK.
+  for (size_t i : {3, 4}) {
     ASSERT_TRUE(std::regex_match(texts[i], m, drawn)) << texts[i];
     EXPECT_EQ(m[1].str() + m[2].str() + m[3].str() + m[6].str() + m[7].str(),
               std::string(24, '#') + "10010/10000");
   }
-  EXPECT_EQ(texts[4], "\n");
+  EXPECT_EQ(texts[5], "\n");
+}
+
+// The search's line comes once per search (detail lines do not end it),
+// the probe count only on a terminal, and finding the PIC removes it.
+TEST(SearchNotice, OneLinePerSearchAndACountOnlyOnATerminal) {
+  const std::string line = "Searching for the PIC on /dev/ttyUSB0 at 57600 baud: reset the board";
+  for (const bool live : {false, true}) {
+    std::string all;
+    TSearchNotice notice([&](const std::string& t) { all += t; }, live);
+    notice.SetLink("/dev/ttyUSB0", 57600);
+    for (const TJobEvent& e : {TJobEvent{TProbeEvent{3, 3, 300}}, TJobEvent{TDetailEvent{}},
+                               TJobEvent{TProbeEvent{2, 3, 300}}, TJobEvent{TFoundEvent{}}})
+      notice.Follow(e);
+    EXPECT_EQ(all.find(line), all.rfind(line)) << all;
+    EXPECT_EQ(all.find("probe 2 of 4, 1 s left") != std::string::npos, live) << all;
+    EXPECT_EQ(all.ends_with("\r\x1b[K"), live) << all;
+    notice.Follow({TProbeEvent{3, 3, 300}});  // the next write's search
+    EXPECT_NE(all.find(line), all.rfind(line)) << all;
+  }
 }
 
 }  // namespace
