@@ -12,7 +12,8 @@ void OnStopSignal(int sig) {
   if (gStop.Requested()) _exit(128 + sig);
   gStop.Cancel();
   static const char kSaid[] =
-      "\nvantlebld-cli: stopping after the block on the line (Ctrl+C again ends at once)\n";
+      "\nvantlebld-cli: stopping after the block on the line, or a search at its next probe "
+      "(Ctrl+C again ends at once)\n";
   [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, kSaid, sizeof kSaid - 1);
 }
 
