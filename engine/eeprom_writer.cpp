@@ -92,10 +92,12 @@ void TVantleBootloader::WriteWordDS(int32_t address, uint16_t value) {
 }
 
 void TVantleBootloader::WriteConfig18F(int32_t address, uint8_t value) {
-  if (address < k18FConfigStart) {
+  // The configuration area is 300000h..3FFFFFh: the block's address
+  // field would carry an address beyond it into another area.
+  if (address < k18FConfigStart || address > k18FConfigStart + 0x0FFFFF) {
     throw EVantleError(
-        Format("Configuration address %06Xh is below the PIC18 configuration area "
-               "(300000h and up)",
+        Format("Configuration address %06Xh is outside the PIC18 configuration area "
+               "(300000h..3FFFFFh)",
                address));
   }
   Say(TLineRole::Step, Format("cfg addr:%.6xh <- %.2xh", address, value));
