@@ -126,7 +126,6 @@ bool TVantleBootloader::SendBlock(const std::string& block) {
   }
   Link->Wait(kBlockPauseMs);
   if (!ok) {
-    Say(TLineRole::Problem, "Could not write");
     if (cause.empty()) {
       cause = Format(
           "%d N answers and %d time-outs in %d sends: the line is noisy or the baud "

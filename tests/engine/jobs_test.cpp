@@ -251,7 +251,7 @@ TEST_F(JobsTest, TheNextWriteResetsTheRunningProgramWithItsPreCodes) {
 
 const LogLine kAck = Step("Received \"K\": Ok", kDetail);
 const LogLine kNak = Step("Received \"N\": crc fail", kDetail);
-const LogLine kFailed = Problem("Could not write");
+const LogLine kFailed = Reason("Could not write block *");
 LogLine CatchUp(int attempt) {
   return Step(Format("timeout %d, trying to catch up", attempt), kDetail);
 }
