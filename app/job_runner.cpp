@@ -106,9 +106,9 @@ bool TJobRunner::Start(TJob job, std::shared_ptr<TCancelToken> cancel) {
         try {
           result = job(*engine_);
         } catch (const std::exception& e) {
-          result = {false, e.what()};
+          result = {false, e.what(), {}};
         } catch (...) {
-          result = {false, "Unknown error"};
+          result = {false, "Unknown error", {}};
         }
         // Queued behind every event of the job.
         Post([this, result] {
