@@ -32,6 +32,15 @@ bool IsBlankText(std::string_view s) {
 
 }  // namespace
 
+TSettingsPlace SettingsPlace(std::string_view programDir, bool writable) {
+  for (std::string_view system : {"/usr", "/opt"}) {
+    if (programDir.starts_with(system) &&
+        (programDir.size() == system.size() || programDir[system.size()] == '/'))
+      return TSettingsPlace::UserConfig;
+  }
+  return writable ? TSettingsPlace::BesideProgram : TSettingsPlace::UserConfig;
+}
+
 int32_t BaudRateOf(std::string_view text) {
   const auto baud = ParseIniInteger(text);
   return (baud && *baud > 0) ? *baud : kDefaultBaudRate;
@@ -102,6 +111,9 @@ TSettings LoadSettings(const TIniFile& ini) {
 
   for (size_t i = 0; i < kMacroKeys.size(); ++i)
     s.MacroStrings[i] = ini.ReadString(kTerminal, kMacroKeys[i], s.MacroStrings[i]);
+  s.SendLineEnd = InRangeOr(ini.ReadInteger(kTerminal, "SendLineEnd", s.SendLineEnd), 0,
+                            static_cast<int32_t>(kLineEnds.size()) - 1, d.SendLineEnd);
+  s.LocalEcho = ini.ReadBool(kTerminal, "LocalEcho", s.LocalEcho);
 
   s.FontName = ini.ReadString(kTerminal, "FontName", s.FontName);
   s.FontSize =
@@ -169,6 +181,13 @@ std::vector<std::string> SaveSettings(const TSettings& s, TIniFile& ini) {
 
   for (size_t i = 0; i < kMacroKeys.size(); ++i)
     put(kTerminal, kMacroKeys[i], s.MacroStrings[i]);
+  // The send box's line end and echo are newer than most files: a file
+  // that never had them gets them only once they are set.
+  const TSettings d;
+  if (s.SendLineEnd != d.SendLineEnd || ini.ValueExists(kTerminal, "SendLineEnd"))
+    putInt(kTerminal, "SendLineEnd", s.SendLineEnd);
+  if (s.LocalEcho != d.LocalEcho || ini.ValueExists(kTerminal, "LocalEcho"))
+    putBool(kTerminal, "LocalEcho", s.LocalEcho);
   put(kTerminal, "FontName", s.FontName);
   putInt(kTerminal, "FontSize", s.FontSize);
   putBool(kTerminal, "FontBold", s.FontBold);

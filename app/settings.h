@@ -5,9 +5,8 @@
 // is applied) and writes it once when it is destroyed. It copies TSettings
 // into its controls and the engine after LoadSettings, and from them back
 // into TSettings before SaveSettings; each field names the control or
-// engine field it feeds. Where the file lives (the program's directory) is
-// the window's business: the functions here take the path or the opened
-// file.
+// engine field it feeds. The functions here take the path or the opened
+// file; SettingsPlace decides which folder the window puts it in.
 #pragma once
 
 #include <array>
@@ -111,6 +110,10 @@ struct TSettings {
   // set, otherwise ComboBaud's text (the terminal follows the bootloader).
   std::string TerminalBaud = kDefaultBaudText;
   std::array<std::string, 3> MacroStrings = {"\\x0d\\x0a", "", ""};  // MacroStrings, Char\ notation
+  // cbTermLineEnd: what follows each line the send box sends, a kLineEnds
+  // index (none, CR, LF, CR LF).
+  int32_t SendLineEnd = 0;
+  bool LocalEcho = false;  // cbTermEcho: what is sent shows in the receive window
   // The terminal window's font. Always written; read here, but the terminal
   // keeps its own font unless the window chooses to apply these.
   std::string FontName = "Courier New";
@@ -127,6 +130,21 @@ struct TSettings {
 
   bool operator==(const TSettings&) const = default;
 };
+
+// The line ends the send box can put after a line, as SendLineEnd numbers
+// them, and their names in the list.
+inline constexpr std::array<std::string_view, 4> kLineEnds = {"", "\r", "\n", "\r\n"};
+inline constexpr std::array<std::string_view, 4> kLineEndNames = {"no end", "CR", "LF", "CR LF"};
+
+// Where the window keeps the settings file and the log dump: beside the
+// program only in a copy of its own (a build tree, a portable folder the
+// user can write to). An installed program (anywhere under /usr or /opt,
+// even when the user can write there, as root can) or one in a folder the
+// user cannot write keeps them in the user's configuration folder, so
+// nothing is ever written into the system's folders. programDir: the
+// program's folder, absolute, with links resolved.
+enum class TSettingsPlace { BesideProgram, UserConfig };
+TSettingsPlace SettingsPlace(std::string_view programDir, bool writable);
 
 // A baud box's text as a baud rate: a positive decimal integer, otherwise
 // kDefaultBaudRate. (ComboBaudChange, opening the terminal, and what is

@@ -1,6 +1,7 @@
 // The window's plain logic without a window: how a job's lines reach the
 // message pane and the full log, the command line, the console commands,
-// and the texts of the offline code and ID code boxes.
+// the texts of the offline code and ID code boxes, and where the settings
+// file lives.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -8,6 +9,7 @@
 #include "app/command_line.h"
 #include "app/console.h"
 #include "app/message_log.h"
+#include "app/settings.h"
 #include "app/window_text.h"
 #include "engine/vantlebld_comm.h"
 #include "terminal/notations.h"
@@ -103,6 +105,21 @@ TEST(Console, CommandsMatchExactlyAndWriteCommandsByTheirFirstElevenCharacters) 
   EXPECT_EQ(std::pair(address, data), std::pair(0x300003, 0xFF));
   for (const char* bad : {"5", "zz 1"})
     EXPECT_THROW(ReadAddressAndData(bad, "writeeeprom", address, data), ENotationError) << bad;
+}
+
+// Nothing is written under /usr or /opt, even by root who may; a copy of
+// the program's own keeps its settings beside it while it can write there.
+TEST(SettingsPlace, BesideAPortableProgramOnlyWhereTheUserCanWrite) {
+  using enum TSettingsPlace;
+  // clang-format off
+  const std::tuple<const char*, bool, TSettingsPlace> cases[] = {
+      {"/usr/bin", true, UserConfig}, {"/usr/local/bin", true, UserConfig},
+      {"/opt/vantlebld/bin", true, UserConfig}, {"/opt", true, UserConfig},
+      {"/usrlocal/bin", true, BesideProgram}, {"/optical/bin", true, BesideProgram},
+      {"/home/u/vantlebld", true, BesideProgram}, {"/home/u/vantlebld", false, UserConfig}};
+  // clang-format on
+  for (const auto& [dir, writable, place] : cases)
+    EXPECT_EQ(SettingsPlace(dir, writable), place) << dir << " " << writable;
 }
 
 }  // namespace
