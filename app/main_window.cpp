@@ -45,6 +45,8 @@ constexpr int kEndWaitMs = 2000;
 constexpr int kMessagesPage = 0;
 constexpr int kTerminalPage = 1;
 constexpr int kStatusPanelWidth = 200;
+// A line edit's frame and margins around its text, in pixels.
+constexpr int kEditFrameWidth = 16;
 // How often the watched HEX file is looked at; it counts once it has stood
 // still for THexFileWatch::kSettleMs.
 constexpr int kHexWatchPollMs = 50;
@@ -125,7 +127,8 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
   connect(&runner_, &TJobRunner::Finished, this, [this](const TJobResult& r) { JobFinished(r); });
   connect(&runner_, &TJobRunner::Received, this,
           [this](const QByteArray& bytes) { TerminalReceived(bytes.toStdString()); });
-  connect(&runner_, &TJobRunner::ReadFailed, this, [this] { TerminalReadFailed(); });
+  connect(&runner_, &TJobRunner::ReadFailed, this,
+          [this](const QString& reason) { TerminalReadFailed(reason); });
   TVantleBootloader& engine = Engine();
   engine.SearchSeconds = 3;
   engine.WaitMs = 200;
@@ -169,6 +172,22 @@ TForm1::TForm1(const QStringList& args, QWidget* parent)
           Guarded(&TForm1::cbOperatingModeChange));
 
   ui_->Memo1->installEventFilter(this);
+  // Files dropped anywhere reach DropFiles: the controls that take drops of
+  // their own (the pane, the line edits) are watched for them.
+  ui_->Memo1->viewport()->installEventFilter(this);
+  for (QWidget* w : findChildren<QWidget*>())
+    if (w->acceptDrops() && w != ui_->Memo1) w->installEventFilter(this);
+  // The short option boxes keep the width of their few characters however
+  // wide the window grows.
+  for (const auto& [edit, chars] : {std::pair{ui_->edPCDetect, 5},
+                                    {ui_->edQuartzMHz, 8},
+                                    {ui_->edMultiplier, 8},
+                                    {ui_->edQBaud, 8},
+                                    {ui_->edSpbrgResult, 8},
+                                    {ui_->edError, 8}}) {
+    edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QString(chars, '0')) +
+                          kEditFrameWidth);
+  }
   connect(ui_->cbSPBRGSelect, &QComboBox::currentIndexChanged, this,
           Guarded(&TForm1::BrgCalculate));
   for (QLineEdit* edit : {ui_->edQuartzMHz, ui_->edMultiplier, ui_->edQBaud}) {
@@ -232,11 +251,11 @@ TForm1::~TForm1() {
 }
 
 QString TForm1::ProgramDirectory() {
-  // Beside the program when that directory is writable (a build or a
-  // portable copy); an installed program keeps its files in the user's
-  // configuration directory instead.
-  const QString exeDir = QCoreApplication::applicationDirPath();
-  if (QFileInfo(exeDir).isWritable()) return QDir(exeDir).absolutePath() + "/";
+  const QFileInfo exe(QCoreApplication::applicationDirPath());
+  const QString exeDir =
+      exe.canonicalFilePath().isEmpty() ? exe.absoluteFilePath() : exe.canonicalFilePath();
+  if (SettingsPlace(ToStd(exeDir), exe.isWritable()) == TSettingsPlace::BesideProgram)
+    return exeDir + "/";
   const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
   QDir().mkpath(config);
   return QDir(config).absolutePath() + "/";
@@ -345,8 +364,7 @@ void TForm1::PrintBanner() {
   QPlainTextEdit& memo = *ui_->Memo1;
   memo.appendPlainText("Interface to VantleBootLoader, v" +
                        ShortVersion(QCoreApplication::applicationVersion()));
-  memo.appendPlainText("contact: the issue tracker named in README.md of the VantleBld repository");
-  memo.appendPlainText("web: README.md in the VantleBld repository");
+  memo.appendPlainText("Help: type help and Enter here for the console commands; man vantlebld");
   memo.appendPlainText(QString(98, '-'));
   if (TVantleBootloader::FindPicCodes().empty())
     memo.appendPlainText("Warning:  piccodes.ini  not found.");
@@ -354,6 +372,11 @@ void TForm1::PrintBanner() {
 
 void TForm1::Say(TLineRole role, const std::string& text, bool verbose) {
   ShowEvent({TDetailEvent{role, verbose, text}});
+}
+
+void TForm1::Notice(TLineRole role, const std::string& text) {
+  Say(role, text);
+  ui_->StatusBarApp->showMessage(ToQt(text));
 }
 
 namespace {
@@ -380,6 +403,24 @@ void TForm1::ShowEvent(const TJobEvent& event) {
       std::fprintf(stderr, "%s\n", line.c_str());
   }
   if (const int32_t progress = ProgressOf(event); progress >= 0) SetProgress(progress);
+  ShowSearchStatus(event);
+}
+
+void TForm1::ShowSearchStatus(const TJobEvent& event) {
+  if (searchingOn_.isEmpty()) return;
+  if (const auto* p = std::get_if<TProbeEvent>(&event.Value)) {
+    // The probes count down from Total to 0.
+    jobStatus_ = QString("Searching for the PIC on %1: reset the board now (probe %2 of %3)")
+                     .arg(searchingOn_)
+                     .arg(p->Total - p->Left + 1)
+                     .arg(p->Total + 1);
+  } else if (const auto* f = std::get_if<TFoundEvent>(&event.Value)) {
+    jobStatus_ = "Found " + ToQt(f->Model) + " on " + searchingOn_;
+    searchingOn_.clear();
+  } else {
+    return;
+  }
+  ui_->StatusBarApp->showMessage(jobStatus_);
 }
 
 void TForm1::SetProgress(int32_t value) {
@@ -458,6 +499,9 @@ TJobOptions TForm1::JobOptions() {
 
 void TForm1::SearchEnded(bool found) {
   if (!jobRunning_) return;
+  searchingOn_.clear();
+  if (!found && ui_->StatusBarApp->currentMessage() == jobStatus_)
+    ui_->StatusBarApp->clearMessage();
   // A write goes on, and can be stopped after the block on the line.
   if (found && writing_) {
     ShowStopButton(true, "Stop");
@@ -495,7 +539,9 @@ void TForm1::RunJob(TWindowJob job, bool writes, std::function<void(bool ok)> do
   const QString fileName = QFileInfo(ui_->edHexName->currentText()).fileName();
   // One title: a display name would be added to it on Linux desktops, and
   // to every message box's title.
-  setWindowTitle("VantleBld - " + fileName);
+  setWindowTitle(fileName.isEmpty() ? "VantleBld" : "VantleBld - " + fileName);
+  searchingOn_ = ToQt(options.Port) + QString(" at %1 baud").arg(options.Baud);
+  jobStatus_.clear();
   currentHexFile_ = ui_->edHexName->currentText();
   runner_.Start(
       [job = std::move(job), options](TVantleBootloader& engine) { return job(engine, options); },
@@ -503,6 +549,9 @@ void TForm1::RunJob(TWindowJob job, bool writes, std::function<void(bool ok)> do
 }
 
 void TForm1::JobFinished(const TJobResult& result) {
+  searchingOn_.clear();
+  if (!jobStatus_.isEmpty() && ui_->StatusBarApp->currentMessage() == jobStatus_)
+    ui_->StatusBarApp->clearMessage();
   Guard([&] {
     if (result.Ok) {
       FinishJob();
@@ -563,8 +612,8 @@ void TForm1::FinishJob() {
 void TForm1::ShowError(const std::exception& error) {
   TakeTrayImage(TStatusImage::Error);
   const auto* failure = dynamic_cast<const EVantleError*>(&error);
-  ShowEvent(
-      {TFailedEvent{failure ? failure->ErrorKind() : EVantleError::Kind::General, error.what()}});
+  ShowEvent({TFailedEvent{failure ? failure->ErrorKind() : EVantleError::Kind::General,
+                          error.what(), failure ? failure->Hint() : std::string()}});
 }
 
 bool TForm1::NoJobRunning() {
@@ -704,15 +753,15 @@ void TForm1::TimerHexWatchTimer() {
   const auto now = std::chrono::steady_clock::now().time_since_epoch();
   switch (hexWatch_->Poll(std::chrono::duration_cast<std::chrono::milliseconds>(now).count())) {
     case THexFileWatch::TEvent::Incomplete:
-      Say(TLineRole::Step, "HEX file is not complete HEX yet: waiting for the rest");
+      Notice(TLineRole::Step, "HEX file is not complete HEX yet: waiting for the rest");
       break;
     case THexFileWatch::TEvent::Corrupt:
-      Say(TLineRole::Step,
-          hexWatch_->Path() + " line " + std::to_string(hexWatch_->LastCheck().Line) + ": " +
-              std::string(hexWatch_->LastCheck().Reason) + "; waiting for the next build");
+      Notice(TLineRole::Step,
+             hexWatch_->Path() + " line " + std::to_string(hexWatch_->LastCheck().Line) + ": " +
+                 std::string(hexWatch_->LastCheck().Reason) + "; waiting for the next build");
       break;
     case THexFileWatch::TEvent::Ready:
-      Say(TLineRole::Plain, "HEX file changed: writing again");
+      Notice(TLineRole::Plain, "HEX file changed: writing again");
       bWriteFlashClick();
       break;
     case THexFileWatch::TEvent::None:
@@ -807,6 +856,7 @@ void TForm1::RemoteReset() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (DragFilter(watched, event)) return true;
   if (TerminalEventFilter(watched, event)) return true;
   if (watched == ui_->Memo1 && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
@@ -919,33 +969,58 @@ void TForm1::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
+  DropFiles(*event->mimeData());
+  event->acceptProposedAction();
+}
+
+bool TForm1::DragFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) return false;
+  // A drag enter and a drag move are drop events too.
+  auto& drop = *static_cast<QDropEvent*>(event);
+  const bool pane = watched == ui_->Memo1 || watched == ui_->Memo1->viewport();
+  if (!pane && !drop.mimeData()->hasUrls()) return false;  // text goes where it is dropped
+  if (type == QEvent::Drop) Guard([&] { DropFiles(*drop.mimeData()); });
+  drop.acceptProposedAction();
+  return true;
+}
+
+void TForm1::DropFiles(const QMimeData& mime) {
   if (!NoJobRunning()) return;  // the file box is the job's
-  const QList<QUrl> urls = event->mimeData()->urls();
-  QPlainTextEdit& memo = *ui_->Memo1;
+  const QList<QUrl> urls = mime.urls();
   if (urls.size() != 1) {
-    memo.appendPlainText("Please Drag&Drop a SINGLE .hex file!");
+    Notice(TLineRole::Plain, "Please Drag&Drop a SINGLE .hex file!");
     return;
   }
   const QString path = urls.front().toLocalFile().left(255);
   if (!path.toUpper().endsWith(".HEX")) {
-    memo.appendPlainText("Please Drag&Drop only .HEX files!");
+    Notice(TLineRole::Plain, "Please Drag&Drop only .HEX files!");
     return;
   }
   ui_->edHexName->setCurrentText(path);
-  memo.appendPlainText("Drag&Dropped:   " + path);
-  event->acceptProposedAction();
+  Notice(TLineRole::Plain, "Drag&Dropped:   " + ToStd(path));
 }
 
 void TForm1::bDumpLogToFileClick() {
   const QString path = programDir_ + "dumplog.log";
-  Say(TLineRole::Plain, "Write to file: " + ToStd(path), true);
   QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-    throw std::runtime_error("Cannot create " + ToStd(path) + ": " + ToStd(file.errorString()));
+  bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
+  if (written) {
+    QTextStream out(&file);
+    for (const auto& line : log_->LogList())
+      out << ToQt(line) << '\n';
+    out.flush();
+    written = out.status() == QTextStream::Ok && file.flush();
+    file.close();
   }
-  QTextStream out(&file);
-  for (const auto& line : log_->LogList())
-    out << ToQt(line) << '\n';
+  if (!written) {
+    Notice(TLineRole::Problem, "Log not written to " + ToStd(path) + ": " +
+                                   ToStd(file.errorString()) +
+                                   "; make room on that disk or make the folder writable, then "
+                                   "click DumpLogToFile again");
+    return;
+  }
+  Notice(TLineRole::Plain, "Log written to " + ToStd(path));
 }
 
 }  // namespace vantlebld

@@ -30,6 +30,7 @@
 
 class QKeyEvent;
 class QLabel;
+class QMimeData;
 class QSystemTrayIcon;
 class QWidget;
 
@@ -51,6 +52,9 @@ class TForm1 : public QMainWindow {
 
   // A line of the window's own in the log.
   void Say(TLineRole role, const std::string& text, bool verbose = false);
+  // A line in the log that the person must see whatever page shows: in the
+  // window's status bar too.
+  void Notice(TLineRole role, const std::string& text);
   // An event of the running job: its lines in the log, its progress.
   void ShowEvent(const TJobEvent& event);
   void SetProgress(int32_t value);
@@ -119,6 +123,8 @@ class TForm1 : public QMainWindow {
   // Sends one byte, or a byte string in one piece, to the PIC's program.
   void SendTermByte(uint8_t b);
   void SendTermString(const std::string& bytes);
+  // What was sent, shown in the receive window (TypEcho, or Echo ticked).
+  void Echo(const std::string& bytes);
   // A key typed in the send box or the receive window.
   void TypeKey(uint8_t key);
   // Macro n (1..3): send it, or store the send box's text in it.
@@ -188,6 +194,15 @@ class TForm1 : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  // Files dropped on the window: a single HEX file becomes the one to write.
+  void DropFiles(const QMimeData& mime);
+  // A drag over a control of the window: the message pane takes none, the
+  // others no files (they would insert the file's address as text).
+  bool DragFilter(QObject* watched, QEvent* event);
+  // The search of the running job in the status bar: where, and which
+  // probe; the PIC found in its place.
+  void ShowSearchStatus(const TJobEvent& event);
+  // The folder of the settings file and the log dump (SettingsPlace).
   static QString ProgramDirectory();
   void ApplyCommandLine(const TCommandLine& c);
   QString SettingsPath() const;
@@ -277,6 +292,11 @@ class TForm1 : public QMainWindow {
   // What runs once the running job has ended.
   std::function<void(bool ok)> jobDone_;
   bool writing_ = false;  // the running job writes flash
+  // The running job's port and baud rate as the status bar names them while
+  // it searches ("/dev/ttyUSB0 at 115200 baud"), empty once the search has
+  // ended; and the status bar's line of the job, cleared at its end.
+  QString searchingOn_;
+  QString jobStatus_;
   // The window was closed during the job: it closes once the job has ended.
   bool closeAfterJob_ = false;
   void CloseIfAsked();
@@ -297,7 +317,7 @@ class TForm1 : public QMainWindow {
   // The terminal's bytes as the runner read them: to the dump, then the
   // views.
   void TerminalReceived(const std::string& chunk);
-  void TerminalReadFailed();
+  void TerminalReadFailed(const QString& reason);
 
   // The terminal: its poll, the bytes kept for the views (RcvBuffer, bound
   // by TermBufferLength, with the clear code), the dump of everything

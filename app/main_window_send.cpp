@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QUrl>
+#include <algorithm>
 
 #include "app/main_window.h"
 #include "app/window_text.h"
@@ -23,7 +24,7 @@ namespace {
 
 constexpr uint8_t kEnterKey = 0x0D;
 constexpr const char* kMacroHelp =
-    "LeftClick to sent the macro (Char\\ syle (with escaped hex codes));\r\n"
+    "LeftClick to send the macro (Char\\ style (with escaped hex codes));\r\n"
     "RightClick to store a new string in it (from the left edit)";
 
 // A tooltip shows CR LF as one line break.
@@ -85,6 +86,13 @@ void TForm1::SendTermString(const std::string& bytes) {
   // In order with the polls, without holding the window while a file goes
   // out; a failure stops the terminal as a failed read does.
   runner_.Send(bytes);
+  if (ui_->cbTermEcho->isChecked()) Echo(bytes);
+}
+
+void TForm1::Echo(const std::string& bytes) {
+  // Shown, not received: the buffer, the dump and the graphs never see it.
+  ui_->TermWindow->AppendText(bytes, rcv_.Limit());
+  ui_->TermWindow->ScrollToEnd();
 }
 
 void TForm1::bTermSendClick() {
@@ -110,6 +118,9 @@ void TForm1::bTermSendClick() {
       QApplication::beep();
       return;
     }
+    // A line of text ends as the program on the PIC expects it.
+    if (!SendModeTraits(*mode).SendsEachKey)
+      bytes += kLineEnds.at(size_t(std::max(0, ui_->cbTermLineEnd->currentIndex())));
   }
   SendTermString(bytes);
   std::vector<std::string> history;
@@ -142,10 +153,8 @@ void TForm1::TypeKey(uint8_t key) {
   const std::optional<TSendMode> mode = SendMode();
   if (!mode || !SendModeTraits(*mode).SendsEachKey) return;
   SendTermByte(key);
-  if (SendModeTraits(*mode).EchoesEachKey) {
-    ui_->TermWindow->AppendText(std::string(1, char(key)), std::string::npos);
-    ui_->TermWindow->ScrollToEnd();
-  }
+  if (SendModeTraits(*mode).EchoesEachKey || ui_->cbTermEcho->isChecked())
+    Echo(std::string(1, char(key)));
 }
 
 void TForm1::TermWindowKeyPress(uint8_t key) {
@@ -234,7 +243,9 @@ void TForm1::bShowFileBinClick() {
 
 void TForm1::ShowFile(const QString& name) {
   if (!OpenInEditor(name))
-    Say(TLineRole::Step, "No program could open \"" + name.toStdString() + "\"");
+    Notice(TLineRole::Step, "No program could open \"" + name.toStdString() +
+                                "\": open it with a viewer of your choice, or set the desktop's "
+                                "default program for its type");
 }
 
 void TForm1::bShowFileHexClick() {
@@ -263,6 +274,8 @@ void TForm1::SetUpSending() {
   ui_->cbTermSelSend->setCurrentIndex(int(kDefaultSendMode));
   ui_->cbTermSelSend->setToolTip(HintText(kSendModeHint));
   ui_->bTermSend->setEnabled(false);  // until the terminal opens or a mode is chosen
+  for (std::string_view name : kLineEndNames)
+    ui_->cbTermLineEnd->addItem(QString::fromLatin1(name.data(), qsizetype(name.size())));
   connect(ui_->cbTermSelSend, &QComboBox::currentIndexChanged, this,
           Guarded(&TForm1::cbTermSelSendChange));
   connect(ui_->edTermSend, &QComboBox::currentTextChanged, this,

@@ -122,6 +122,8 @@ void TForm1::SetUpTerminal() {
 void TForm1::LoadTerminalSettings(const TSettings& s) {
   rcv_.SetLimit(s.TerminalBufferLength);
   macroStrings_ = s.MacroStrings;
+  ui_->cbTermLineEnd->setCurrentIndex(s.SendLineEnd);
+  ui_->cbTermEcho->setChecked(s.LocalEcho);
   for (int n = 1; n <= 3; ++n)
     MacroHint(n);
   QTableWidget& grid = *ui_->TranslateListEditor;
@@ -137,6 +139,8 @@ void TForm1::LoadTerminalSettings(const TSettings& s) {
 
 void TForm1::SaveTerminalSettings(TSettings& s) const {
   s.MacroStrings = macroStrings_;
+  s.SendLineEnd = std::max(0, ui_->cbTermLineEnd->currentIndex());
+  s.LocalEcho = ui_->cbTermEcho->isChecked();
   s.TranslateRows.clear();
   for (const TTranslateRule& row : TranslateGridRows())
     s.TranslateRows.push_back({row.Code, row.New});
@@ -182,7 +186,10 @@ void TForm1::StartTerminal() {
 
   DumpFile.setFileName(ui_->edTermDumpFilename->text());
   if (!DumpFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    Say(TLineRole::Problem, "Could not open " + DumpFile.fileName().toStdString());
+    Notice(TLineRole::Problem, "Could not open " + DumpFile.fileName().toStdString() + ": " +
+                                   DumpFile.errorString().toStdString() +
+                                   "; the terminal runs without its dump (name another file "
+                                   "beside Clear, then Close and Open)");
   }
   TimerTerminal.start();
   UpdateHexWatch();
@@ -201,13 +208,16 @@ void TForm1::StopTerminal(bool closePort) {
     ui_->bTermSend->setEnabled(false);
     ui_->TermWindow->SetPaperColor(QApplication::palette().color(QPalette::Button));
 
-    bool closed = DumpFile.isOpen() && DumpFile.flush();
+    // A dump that never opened has been reported already.
     if (DumpFile.isOpen()) {
+      bool closed = DumpFile.flush();
       DumpFile.close();
       closed = closed && DumpFile.error() == QFileDevice::NoError;
+      if (!closed)
+        Notice(TLineRole::Problem, "Could not close " + DumpFile.fileName().toStdString() + ": " +
+                                       DumpFile.errorString().toStdString() +
+                                       "; the dump may lack its last bytes (is the disk full?)");
     }
-    if (!closed)
-      Say(TLineRole::Problem, "Could not close file" + DumpFile.fileName().toStdString());
     if (closePort) runner_.Call([](TVantleBootloader& e) { e.Disconnect(); });
     UpdateHexWatch();
   }
@@ -234,14 +244,16 @@ void TForm1::TerminalReceived(const std::string& chunk) {
   ShowReceived(rcv_.Take(chunk));
 }
 
-void TForm1::TerminalReadFailed() {
+void TForm1::TerminalReadFailed(const QString& reason) {
   if (!TerminalOpen()) return;
   try {
     StopTerminal(true);
   } catch (const std::exception&) {
     // the link is gone already; the line below says why the terminal stopped
   }
-  Say(TLineRole::Step, "TerminalStop due to Reveice error");
+  Notice(TLineRole::Step, "Terminal closed: the link to " + PortToOpen() + " failed (" +
+                              reason.toStdString() +
+                              "); check the cable and the adapter, then click Open again");
 }
 
 void TForm1::ShowReceived(const TReceived& received) {

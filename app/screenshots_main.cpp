@@ -2,7 +2,7 @@
 // virtual PIC on a pseudo-terminal whose program then streams text lines,
 // lets the terminal take the link over, and saves a picture of the
 // terminal in each receive view and of every page, at the window's usual
-// size and at its minimum size. Run under a real X server (./dev.sh
+// size, at its minimum size and maximised. Run under a real X server (./dev.sh
 // screenshots uses Xvfb).
 #include <QDir>
 #include <QElapsedTimer>
@@ -108,13 +108,17 @@ int main(int argc, char** argv) {
   form.Memo1KeyPress("help");
   Settle();
   if (form.grab().save(outDir + "/messages_help.png")) ++saved;
-  for (const bool minimum : {false, true}) {
-    if (minimum) form.resize(form.minimumSize());
+  // The usual size, the minimum, and the whole screen (as maximised; a
+  // virtual X server has no window manager to maximise it).
+  const QSize sizes[] = {form.size(), form.minimumSize(),
+                         QApplication::primaryScreen()->availableGeometry().size()};
+  const char* const suffixes[] = {"", "_min", "_max"};
+  for (int size = 0; size < 3; ++size) {
+    form.resize(sizes[size]);
     for (int page = 0; page < ui.PageControl1->count(); ++page) {
       ui.PageControl1->setCurrentIndex(page);
       Settle();
-      const QString name =
-          QString("%1/%2%3.png").arg(outDir, kPageNames[page], minimum ? "_min" : "");
+      const QString name = QString("%1/%2%3.png").arg(outDir, kPageNames[page], suffixes[size]);
       if (form.grab().save(name)) ++saved;
     }
   }
@@ -146,5 +150,5 @@ int main(int argc, char** argv) {
       map != nullptr && map->grab().save(outDir + "/map.png"))
     ++saved;
   std::printf("%d screenshots in %s\n", saved, argv[1]);
-  return saved == 2 * ui.PageControl1->count() + 1 + 5 + 1 + 1 ? 0 : 1;
+  return saved == 3 * ui.PageControl1->count() + 1 + 5 + 1 + 1 ? 0 : 1;
 }

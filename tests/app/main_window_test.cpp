@@ -2,8 +2,10 @@
 // write into a virtual PIC on a pseudo-terminal, a failed job, the abort
 // button, the log dump, the command line, the console and one job at a
 // time.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProcess>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -11,6 +13,8 @@
 #include <QSvgWidget>
 #include <QTimer>
 #include <array>
+#include <filesystem>
+#include <map>
 
 #include "app/map_window.h"
 #include "sim/boot_path.h"
@@ -54,7 +58,7 @@ TEST_F(MainWindowTest, WritesTheFileIntoThePicAndRemembersItOnce) {
   TSimLine sim;
   Run(true, sim.path);
   Finish(sim);
-  EXPECT_TRUE(LoggedStart("      PreCodes: ,  Wait 1ms"));
+  EXPECT_TRUE(LoggedStart("   PreCodes: ,  Wait 1ms"));
   EXPECT_TRUE(Logged(kFound) && LoggedStart("   WRITE OK  at ") && !Logged("      ERROR!"));
   EXPECT_EQ(std::pair(top, ui().ProgressBar1->value()), std::pair(100, 0));
   EXPECT_EQ(f.windowTitle(), "VantleBld - pic18f252_blink.hex");
@@ -116,20 +120,26 @@ TEST_F(MainWindowTest, AbortDuringTheSearchEndsTheJobAsNotFound) {
   EXPECT_LT(probes(), 25);
 }
 
-// The dump holds the whole log, details too; the pane shows no details.
+// The dump holds the whole log, details too, and replaces an older one;
+// the pane shows no details. Where it went, or why it could not be
+// written (a folder in its place), shows in the pane and the status bar.
 TEST_F(MainWindowTest, DumpReplacesTheFileWithTheWholeLog) {
-  TForm1& f = Start();
-  std::ofstream(BinFile("dumplog.log")) << "old\nold\nold\nold\nold\nold\nold\nold\n";
-  f.Say(TLineRole::Plain, "plain");
-  f.Say(TLineRole::Step, "hidden detail", true);
-  QTest::mouseClick(ui().bDumpLogToFile, Qt::LeftButton);
-  std::string whole;
-  for (const std::string& line : f.LogList())
-    whole += line + "\n";
-  EXPECT_EQ(FileContent(BinFile("dumplog.log")), whole);
-  EXPECT_TRUE(whole.ends_with(
-      "plain\n   hidden detail\nWrite to file: " + f.ProgramDir().toStdString() + "dumplog.log\n"));
-  EXPECT_FALSE(MemoHas("hidden detail") || MemoHas("Write to file: "));
+  for (const bool blocked : {false, true}) {
+    TForm1& f = Start();
+    const std::string path = f.ProgramDir().toStdString() + "dumplog.log";
+    if (blocked) std::filesystem::create_directory(path);
+    if (!blocked) std::ofstream(path) << "old\nold\nold\nold\nold\nold\nold\nold\n";
+    f.Say(TLineRole::Plain, "plain");
+    f.Say(TLineRole::Step, "hidden detail", true);
+    std::string whole;
+    for (const std::string& line : f.LogList())
+      whole += line + "\n";
+    QTest::mouseClick(ui().bDumpLogToFile, Qt::LeftButton);
+    const std::string said = ui().StatusBarApp->currentMessage().toStdString();
+    EXPECT_TRUE(said.starts_with((blocked ? "Log not written to " : "Log written to ") + path));
+    EXPECT_TRUE(MemoHas(said.c_str()) && !MemoHas("hidden detail")) << said;
+    if (!blocked) EXPECT_EQ(FileContent(path), whole);
+  }
 }
 
 // Any argument starts the write, unless the command line was refused; only
@@ -312,6 +322,7 @@ TEST_F(MainWindowTest, ConsoleCommandsWithoutALink) {
   QTest::mouseClick(ui().bJustCheckPIC, Qt::LeftButton);  // no link needed now
   WaitForJob();
   EXPECT_TRUE(Logged(kFound) && !LoggedStart("   WRITE OK"));  // a check, without the file
+  EXPECT_EQ(f.windowTitle(), "VantleBld");                     // no file named
   Type(f, "writeeeprom 5 b6h");
   WaitForJob();
   Type(f, "writeconfig 300003h 0Fh");
@@ -339,8 +350,13 @@ TEST_F(MainWindowTest, OneJobAtATime) {
     const bool writing = std::ranges::any_of(f.LogList(), [](const std::string& l) {
       return l.find("Writing flash") != std::string::npos;
     });
-    if (!(tries == 0 && LoggedStart("  Searching for PIC")) && !(tries == 1 && writing)) return;
+    if (!(tries == 0 && Logged("Wait 30 ms")) && !(tries == 1 && writing)) return;
     ++tries;
+    // The status bar names the port and the probe while it searches.
+    if (tries == 1)
+      EXPECT_TRUE(ui().StatusBarApp->currentMessage().startsWith(
+          QString::fromStdString("Searching for the PIC on " + sim.path +
+                                 " at 115200 baud: reset the board now (probe ")));
     for (QWidget* w : std::initializer_list<QWidget*>{
              ui().bWriteFlash, ui().bJustCheckPIC, ui().bSearchCOM, ui().comboPortName,
              ui().ComboBaud, ui().edHexName, ui().seTimeout, ui().cbOperatingMode, ui().bTermOpen,
@@ -366,10 +382,12 @@ TEST_F(MainWindowTest, OneJobAtATime) {
   EXPECT_EQ(f.OperatingMode(), kModeSerial);
   EXPECT_TRUE(ui().bJustCheckPIC->isEnabled() && ui().comboPortName->isEnabled() &&
               ui().bAbortSearch->isHidden());
+  EXPECT_EQ(ui().StatusBarApp->currentMessage(), "");
 }
 
-// At the design size no page scrolls sideways.
-TEST_F(MainWindowTest, PagesFitTheDesignSize) {
+// At the design size no page scrolls; on each page an Alt+letter names
+// one control; the short option boxes keep their width in a wide window.
+TEST_F(MainWindowTest, PagesFitTheDesignSizeAndNameEachMnemonicOnce) {
   TForm1& f = Start();
   f.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
@@ -378,8 +396,51 @@ TEST_F(MainWindowTest, PagesFitTheDesignSize) {
     ui().PageControl1->setCurrentIndex(page);
     QCoreApplication::processEvents();
     for (const QScrollArea* area : ui().PageControl1->currentWidget()->findChildren<QScrollArea*>())
-      EXPECT_FALSE(area->horizontalScrollBar()->isVisible()) << area->objectName().toStdString();
+      EXPECT_FALSE(area->horizontalScrollBar()->isVisible() ||
+                   area->verticalScrollBar()->isVisible())
+          << area->objectName().toStdString();
+    QStringList texts;  // the tabs' and the shown buttons'
+    for (int tab = 0; tab < ui().PageControl1->count(); ++tab)
+      texts << ui().PageControl1->tabText(tab);
+    for (const QAbstractButton* b : f.findChildren<QAbstractButton*>())
+      if (b->isVisible()) texts << b->text();
+    std::map<QChar, QString> named;
+    for (const QString& text : texts)
+      if (const qsizetype amp = text.indexOf('&'); amp >= 0)
+        EXPECT_TRUE(named.emplace(text.at(amp + 1).toUpper(), text).second) << text.toStdString();
   }
+  const int idWidth = ui().edPCDetect->width();
+  f.resize(1600, 1000);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(ui().edPCDetect->width(), idWidth);
+}
+
+// Tab moves on from the message pane; a file dropped on it (on its
+// viewport, where a drag lands) is the window's, never text in the pane.
+TEST_F(MainWindowTest, TabLeavesThePaneAndAFileDroppedOnItIsChosen) {
+  TForm1& f = Start();
+  f.show();
+  f.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+  ui().Memo1->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_NE(QApplication::focusWidget(), ui().Memo1);
+  const QUrl hex = QUrl::fromLocalFile(kHex);
+  const std::pair<QList<QUrl>, std::string> drops[] = {
+      {{QUrl::fromLocalFile("/tmp/a.txt")}, "Please Drag&Drop only .HEX files!"},
+      {{hex, hex}, "Please Drag&Drop a SINGLE .hex file!"},
+      {{hex}, "Drag&Dropped:   " + kHex.toStdString()}};
+  for (const auto& [urls, said] : drops) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter({5, 5}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(ui().Memo1->viewport(), &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(ui().Memo1->viewport(), &drop);
+    EXPECT_TRUE(Logged(said)) << said;
+  }
+  EXPECT_EQ(ui().edHexName->currentText(), kHex);
+  EXPECT_FALSE(MemoHas("file://"));
 }
 
 // Map, once a HEX file is typed: its window asks for the model and draws

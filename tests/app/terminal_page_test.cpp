@@ -138,14 +138,16 @@ TEST_F(TerminalPageTest, ShowsWhatArrivesInEveryViewClearsAtTheCodeAndDumpsEvery
 TEST_F(TerminalPageTest, RunsWithoutItsDumpFileAndStopsWhenTheAdapterIsPulled) {
   ui().edTermDumpFilename->setText("/nonexistent/dump.bin");
   Open();
-  EXPECT_TRUE(Logged("      Could not open /nonexistent/dump.bin"));
+  EXPECT_TRUE(LoggedStart("      Could not open /nonexistent/dump.bin: "));
   Put("ok");
   PollUntil(2);
   EXPECT_EQ(Shown(), "ok");
   line_.Close();
   PollWhileNot([&] { return !form_->TerminalOpen(); });
-  EXPECT_TRUE(Logged("   TerminalStop due to Reveice error"));
-  EXPECT_TRUE(Logged("      Could not close file/nonexistent/dump.bin"));
+  const std::string closed = "Terminal closed: the link to " + line_.path + " failed (";
+  EXPECT_TRUE(LoggedStart("   " + closed));
+  EXPECT_TRUE(ui().StatusBarApp->currentMessage().startsWith(QString::fromStdString(closed)));
+  EXPECT_FALSE(LoggedStart("      Could not close"));  // a dump never opened
   EXPECT_TRUE(ui().bTermOpen->isEnabled());
 }
 
@@ -196,6 +198,31 @@ TEST_F(TerminalPageTest, SendConvertsTheTextKeepsAHistoryAndSendsFiles) {
   EXPECT_TRUE(ui().bTermSend->isEnabled());
   QTest::mouseClick(ui().bTermSend, Qt::LeftButton);
   EXPECT_EQ(line_.Sent(7), "\x01\x02\r\nend"s);
+}
+
+// Each line sent ends as chosen and reaches the program on the PIC, which
+// echoes it; Echo ticked shows what was sent too. Both are kept.
+TEST_F(TerminalPageTest, ALineGoesOutWithTheChosenLineEnd) {
+  TSimLine sim(TSimOptions{.RunProgramAtStart = true});
+  ui().comboPortName->setCurrentText(QString::fromStdString(sim.path));
+  QTest::mouseClick(ui().bTermOpen, Qt::LeftButton);
+  ASSERT_TRUE(form_->TerminalOpen());
+  QTest::mouseClick(ui().cbTermEcho, Qt::LeftButton, {}, {6, ui().cbTermEcho->height() / 2});
+  std::string sent, shown;
+  for (const auto& [name, end] :
+       {std::pair{"no end", ""s}, {"CR", "\r"}, {"LF", "\n"}, {"CR LF", "\r\n"}}) {
+    ui().cbTermLineEnd->setCurrentText(name);
+    SetSendText("hi");
+    QTest::mouseClick(ui().bTermSend, Qt::LeftButton);
+    sent += "hi" + end;
+    shown += "hi" + end + "hi" + end;  // the echo at once, then the PIC's
+    PollUntil(sent.size());
+  }
+  EXPECT_EQ(form_->RcvBuffer(), sent);  // as the PIC's program got it
+  EXPECT_EQ(Shown(), shown);
+  form_.reset();
+  EXPECT_NE(FileContent(BinFile("vantlebld.ini")).find("SendLineEnd=3\nLocalEcho=1\n"),
+            std::string::npos);
 }
 
 // The Remote Reset button sends the Options page's pre-codes on the open
