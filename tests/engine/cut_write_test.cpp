@@ -1,8 +1,9 @@
-// A write cut short at any block, by a hang-up, by a PIC gone silent or by
-// the user's stop, over a PIC that holds an earlier write of the same
-// file: one model of each family, the erase-pass ones included. Reset must
-// still reach the bootloader, as the PIC's own decoders follow it, and the
-// next write must land whole.
+// A write cut short at any block, by a hang-up or by a PIC gone silent,
+// over a PIC that holds an earlier write of the same file: one model of
+// each family, the erase-pass ones included. Reset must still reach the
+// bootloader, as the PIC's own decoders follow it, and the next write must
+// land whole. (A stop between blocks leaves the PIC as a hang-up after the
+// block on the line does; the stop itself: job_runner_test.cpp.)
 #include <cstdlib>
 
 #include "engine/jobs.h"
@@ -61,25 +62,13 @@ class CutWriteTest : public EngineFixture {
                                                      .ResetCodes = kResetCodes});
   }
   // The file through the write job, the port closed after it.
-  TJobResult WriteJobOnce(std::shared_ptr<const TCancelToken> stop = nullptr) {
-    const TJobResult r = WriteJob(engine,
-                                  {.Port = "sim",
-                                   .IDCode = 0x55,
-                                   .SearchSeconds = 1,
-                                   .WaitMs = 100,
-                                   .PreCodes = kPreCodes,
-                                   .Cancel = std::move(stop)},
-                                  file);
+  bool Write() {
+    const TJobResult r = WriteJob(
+        engine,
+        {.Port = "sim", .IDCode = 0x55, .SearchSeconds = 1, .WaitMs = 100, .PreCodes = kPreCodes},
+        file);
     engine.Disconnect();
-    return r;
-  }
-  bool Write() { return WriteJobOnce().Ok; }
-  void UseModel(uint8_t c, const char* example) {
-    code = c;
-    info = PicTable()[code];
-    ASSERT_TRUE(DerivePicGeometry(info));
-    text = ReadText(Example(example));
-    file = dir.Write("job.hex", text);
+    return r.Ok;
   }
 
   uint8_t code = 0;
@@ -87,13 +76,17 @@ class CutWriteTest : public EngineFixture {
   std::string text, file;
 };
 
-const std::pair<uint8_t, const char*> kModels[] = {
-    {0x31, "pic16f876a_blink32"}, {0x41, "pic18f252_blink"},    {0x51, "pic18f46j50_blink"},
-    {0x61, "pic18f46k22_blink"},  {0x73, "dspic30f4013_blink"}, {0x81, "dspic33fj128gp706_blink"}};
-
 TEST_F(CutWriteTest, ACutWriteLeavesTheBootloaderReachableAndTheNextWriteLands) {
-  for (const auto& [c, example] : kModels) {
-    UseModel(c, example);
+  const std::pair<uint8_t, const char*> models[] = {
+      {0x31, "pic16f876a_blink32"}, {0x41, "pic18f252_blink"},
+      {0x51, "pic18f46j50_blink"},  {0x61, "pic18f46k22_blink"},
+      {0x73, "dspic30f4013_blink"}, {0x81, "dspic33fj128gp706_blink"}};
+  for (const auto& [c, example] : models) {
+    code = c;
+    info = PicTable()[code];
+    ASSERT_TRUE(DerivePicGeometry(info));
+    text = ReadText(Example(example));
+    file = dir.Write("job.hex", text);
     // The blocks of a first write, and of a second one over it: the one cut.
     std::unique_ptr<TVirtualPic> counted = NewPic();
     Install<TInProcessLink>(*counted);
@@ -128,40 +121,6 @@ TEST_F(CutWriteTest, ACutWriteLeavesTheBootloaderReachableAndTheNextWriteLands) 
           CheckWrittenFile(info, text, twin->Flash(), twin->EEPROM(), true, false);
       EXPECT_TRUE(check.Ok) << testing::PrintToString(check.Lines);
     }
-  }
-}
-
-// The user's stop halfway through a write: the block on the line is
-// answered, no further block goes out, the job says where it stopped, and
-// the PIC can be written again at once.
-TEST_F(CutWriteTest, AStoppedWriteEndsAfterTheBlockOnTheLine) {
-  for (const auto& [c, example] : kModels) {
-    SCOPED_TRACE(example);
-    UseModel(c, example);
-    std::unique_ptr<TVirtualPic> pic = NewPic();
-    Install<TInProcessLink>(*pic);
-    ASSERT_TRUE(Write());
-    const int blocks = pic->Stats().BlocksReceived;  // every block of the write, EEPROM too
-    const int stopAt = std::max(1, blocks / 2);
-    auto stop = std::make_shared<TCancelToken>();
-    int sent = 0;  // the stop comes while block stopAt is on the line
-    const auto sink = engine.OnEvent;
-    engine.OnEvent = [&, sink](const TJobEvent& e) {
-      sink(e);
-      if (std::holds_alternative<TBlockSentEvent>(e.Value) && ++sent == stopAt) stop->Cancel();
-    };
-    const TJobResult r = WriteJobOnce(stop);
-    engine.OnEvent = sink;
-    EXPECT_EQ(r.Error, Format("Stopped after block %d of %d: the program is partly written; the "
-                              "bootloader still starts \u2014 write again",
-                              stopAt, blocks));
-    EXPECT_EQ(pic->Stats().BlocksReceived, blocks + stopAt);
-    const TBootPath path = JudgeBootPath(info, pic->Flash());
-    EXPECT_TRUE(path.ReachesBootloader) << path.Line;
-    ASSERT_TRUE(Write());
-    const TWrittenFileCheck check =
-        CheckWrittenFile(info, text, pic->Flash(), pic->EEPROM(), true, false);
-    EXPECT_TRUE(check.Ok) << testing::PrintToString(check.Lines);
   }
 }
 
