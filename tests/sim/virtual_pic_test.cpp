@@ -114,34 +114,28 @@ TEST(VirtualPic, BlocksLandWhereAHexFileHasThemOrAreHostErrors) {
 
 // The program's remote reset: after a job the program echoes until the
 // reset codes arrive in a row (a code alone is only echoed), then the
-// bootloader answers the activation byte again and takes the next job's
-// blocks; each start of the program says where its boot path leads.
+// bootloader answers the activation byte again. The host waits out its
+// answer time-out before the first block: the blocks of the earlier job
+// must not let that quiet start the program, the next job's blocks do.
+// (Each start's boot-path line: the CLI's watch test reads them.)
 TEST(VirtualPic, ResetCodesRestartTheBootloader) {
   TVirtualPic pic(0x41, TablePic(0x41),
                   {.Faults = {}, .RunAfterWrite = true, .ResetCodes = std::string("\x80\x12", 2)});
-  const std::vector<uint8_t> block =
-      FlashBlock(pic.Pic(), 0x100, Bytes(UnitBytes(pic.Pic()), 0x11));
+  const Bytes block = FlashBlock(pic.Pic(), 0x100, Bytes(UnitBytes(pic.Pic()), 0x11));
   EXPECT_EQ(Send(pic, {kId}, 0), "AK");
   EXPECT_EQ(Send(pic, block, 1), "K");
   pic.Advance(1 + TVirtualPic::kRunAfterIdleMs);
   ASSERT_TRUE(pic.ProgramRunning());
-  EXPECT_EQ(Send(pic, {'a', 0x80, 'b', 0x12}, 400), std::string("a\x80"
-                                                                "b\x12",
-                                                                4));
-  EXPECT_EQ(Send(pic, {0x80, 0x12}, 401), "\x80");
+  EXPECT_EQ(Send(pic, {'a', 0x80, 'b', 0x12, 0x80, 0x12}, 400),
+            (std::string{'a', '\x80', 'b', '\x12', '\x80'}));
   EXPECT_FALSE(pic.ProgramRunning());
-  EXPECT_EQ(pic.Stats().RemoteResets, 1);
   EXPECT_EQ(Send(pic, {kId}, 402), "AK");
-  // The host waits out its answer time-out before the first block: the
-  // blocks of the earlier job must not let that quiet start the program.
   pic.Advance(402 + 10 * TVirtualPic::kRunAfterIdleMs);
   EXPECT_FALSE(pic.ProgramRunning());
   EXPECT_EQ(Send(pic, block, 4000), "K");
   pic.Advance(4000 + TVirtualPic::kRunAfterIdleMs);
   EXPECT_TRUE(pic.ProgramRunning());
-  ASSERT_EQ(pic.Stats().ProgramStarts.size(), 2u);
-  EXPECT_EQ(pic.Stats().ProgramStarts[1].rfind("program start 2 after 1 blocks: boot path", 0), 0u)
-      << pic.Stats().ProgramStarts[1];
+  EXPECT_EQ(pic.Stats().RemoteResets, 1);
 }
 
 // vantlebld-sim's command line: both value forms, the number notations and
@@ -161,7 +155,7 @@ TEST(SimCommandLine, ReadsValuesAfterASpaceOrAnEqualsSignInAnyNumberNotation) {
 }
 
 TEST(SimCommandLine, RefusesWhatCannotBeRun) {
-  const std::vector<std::string> alone[] = {
+  const std::vector<std::string> refused[] = {
       {},
       {"--code", "0"},
       {"--code", "100h"},
@@ -169,17 +163,14 @@ TEST(SimCommandLine, RefusesWhatCannotBeRun) {
       {"--code", "41", "--run-after-write", "--stream", "10000001"},
       {"--code", "41", "--reset-codes", "128"},  // no program to reset
       {"--code", "41", "--run-program", "--reset-codes", "256"},
-  };
-  for (const auto& args : alone)
-    EXPECT_THROW(ParseSimCommandLine(args), TSimUsageError);
-  const std::vector<std::string> extras[] = {
-      {"--drop", "3"}, {"--drop", "0@1"}, {"--id", "256"}, {"--echo=1"}, {"--link"}, {"stray"},
-  };
-  for (const auto& extra : extras) {
-    std::vector<std::string> args = {"--code", "41"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    EXPECT_THROW(ParseSimCommandLine(args), TSimUsageError) << extra[0];
-  }
+      {"--code", "41", "--drop", "3"},
+      {"--code", "41", "--drop", "0@1"},
+      {"--code", "41", "--id", "256"},
+      {"--code", "41", "--echo=1"},
+      {"--code", "41", "--link"},
+      {"--code", "41", "stray"}};
+  for (const auto& args : refused)
+    EXPECT_THROW(ParseSimCommandLine(args), TSimUsageError) << testing::PrintToString(args);
 }
 
 }  // namespace
