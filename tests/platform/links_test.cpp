@@ -1,13 +1,17 @@
-// The serial and UDP links as the engine sees them: the line settings
-// reaching the device, what a receive tells apart (a byte, a quiet line, a
-// vanished device), what a purge hands back, and the datagrams of the UDP
-// link.
+// The serial and UDP links as the engine sees them, the serial one over a
+// pseudo-terminal whose device end the test plays: refused openings, the
+// line settings reaching the device, every byte value both ways, what a
+// receive tells apart (a byte, a burst, a quiet line, a vanished device),
+// what a purge hands back, and the datagrams of the UDP link.
 #include "platform/links.h"
 
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <thread>
 #include <tuple>
@@ -71,26 +75,81 @@ TEST(SerialLink, AQuietLineIsATimeOutAndAPurgeTakesWhatIsLeft) {
   }
 }
 
+// A held port, a missing one (a bare name is looked for in /dev) and, but
+// for root, one the user may not open: the error names the path, the
+// system's reason and what to do. The holder keeps its port.
+TEST(SerialLink, RefusedOpensSayWhyAndTheHolderKeepsItsPort) {
+  test::TLine device;
+  TSerialLink holder;
+  holder.Open(device.path, {115200, 1});
+  char denied[] = "/tmp/vantlebld_noperm_XXXXXX";
+  ::close(::mkstemp(denied));
+  ::chmod(denied, 0);
+  std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {device.path, {"Cannot open " + device.path}},
+      {"ttyNOSUCH0", {"Cannot open /dev/ttyNOSUCH0: ", std::strerror(ENOENT)}}};
+  if (::geteuid() != 0) cases.push_back({denied, {std::strerror(EACCES), "usermod -aG dialout"}});
+  for (const auto& [name, texts] : cases) {
+    TSerialLink link;
+    std::string why = "nothing thrown";
+    try {
+      link.Open(name, {115200, 1});
+    } catch (const std::runtime_error& e) {
+      why = e.what();
+    }
+    EXPECT_FALSE(link.IsOpen()) << name;
+    for (const std::string& text : texts)
+      EXPECT_NE(why.find(text), std::string::npos) << why;
+  }
+  ::unlink(denied);
+  holder.Send("mine");
+  EXPECT_EQ(device.Sent(4), "mine");
+}
+
+// Every value must go out and come in unchanged: NUL, XON/XOFF, CR/LF, bit
+// 7. The large block exceeds the kernel's buffers, so it needs several
+// writes. A burst handed over in pieces 1 ms apart (inside the port's quiet
+// gap) comes back as one packet; a scheduling hiccup may split it once or
+// twice, but not into a packet per piece.
+TEST(SerialLink, EveryByteValuePassesAndABurstArrivesAsOnePacket) {
+  test::TLine device;
+  TSerialLink link;
+  link.Open(device.path, {115200, 1});
+  std::string all(200006, '\0');
+  for (size_t i = 0; i < all.size(); ++i)
+    all[i] = static_cast<char>(i);
+  all.replace(0, 6, "\x00\x11\x13\r\n\xFF", 6);
+  std::string sent;
+  std::thread reader([&] { sent = device.Sent(all.size()); });
+  link.Send(all);
+  reader.join();
+  EXPECT_TRUE(sent == all) << "sent " << sent.size() << " bytes";
+
+  const std::string burst = all.substr(1000, 800);
+  std::thread pieces([&] {  // starts once the link is waiting
+    for (size_t i = 0; i < burst.size(); i += 100) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(i == 0 ? 20 : 1));
+      device.Put(burst.substr(i, 100));
+    }
+  });
+  std::string received;
+  int packets = 0;
+  for (TReceiveResult r; received.size() < burst.size() &&
+                         (r = link.ReceivePacket(test::kLineGuardMs)).Status == TLinkStatus::Ok;
+       ++packets)
+    received += r.Bytes;
+  pieces.join();
+  EXPECT_TRUE(received == burst) << "received " << received.size() << " bytes";
+  EXPECT_LE(packets, 3);
+}
+
 // The device hangs up (an adapter pulled) before the call or while it
 // waits: a receive says the device vanished and a send throws, at once and
 // never as a time-out (which would also mean it sat out its full time).
 TEST(SerialLink, AVanishedDeviceIsNoTimeOut) {
-  // Big enough to stall in the driver while nobody reads the device end.
-  const std::pair<const char*, std::function<std::string(TSerialLink&)>> ops[] = {
-      {"send",
-       [](TSerialLink& l) {
-         try {
-           l.Send(std::string(200000, 'x'));
-         } catch (const std::exception& e) {
-           return std::string(e.what());
-         }
-         return std::string("nothing thrown");
-       }},
-      {"byte", [](TSerialLink& l) { return l.ReceiveByte(10000).Reason; }},
-      {"packet", [](TSerialLink& l) { return l.ReceivePacket(10000).Reason; }}};
-  for (const auto& [name, op] : ops) {
+  for (const std::string op : {"send", "byte", "packet"}) {
     for (const bool whileWaiting : {false, true}) {
-      SCOPED_TRACE(std::string(name) + (whileWaiting ? " while waiting" : " before"));
+      SCOPED_TRACE(op + (whileWaiting ? " while waiting" : " before"));
       test::TLine device;
       TSerialLink link;
       link.Open(device.path, {115200, 1});
@@ -99,7 +158,15 @@ TEST(SerialLink, AVanishedDeviceIsNoTimeOut) {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         device.Close();
       });
-      const std::string reason = op(link);
+      std::string reason;
+      try {
+        // Big enough to stall in the driver while nobody reads the device end.
+        if (op == "send") link.Send(std::string(200000, 'x'));
+        if (op != "send")
+          reason = (op == "byte" ? link.ReceiveByte(10000) : link.ReceivePacket(10000)).Reason;
+      } catch (const std::runtime_error& e) {
+        reason = e.what();
+      }
       unplug.join();
       EXPECT_TRUE(reason.starts_with("Communication error 6: ")) << reason;
     }
