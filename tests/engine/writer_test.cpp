@@ -101,13 +101,11 @@ TEST_F(WriterTest, ResetCodeMovesToTheSlotAndZeroJumpsToTheEntry) {
       EXPECT_TRUE(engine.IsPresent(slot + a));
       EXPECT_EQ(engine.IsPresent(a), c.code < 0x40 && a < 3) << a;
     }
-    EXPECT_EQ(
-        std::ranges::count_if(events,
-                              [](const TJobEvent& e) {
-                                const auto* w = std::get_if<TRelocationWarningEvent>(&e.Value);
-                                return w && w->Note.Kind != TRelocationNote::TKind::MadeAbsolute;
-                              }),
-        c.warnings);
+    int warnings = 0;
+    for (const TJobEvent& e : events)
+      if (const auto* w = std::get_if<TRelocationWarningEvent>(&e.Value))
+        warnings += w->Note.Kind != TRelocationNote::TKind::MadeAbsolute;
+    EXPECT_EQ(warnings, c.warnings);
     if (c.outcome) EXPECT_TRUE(Logged(*c.outcome));
   }
 }
@@ -132,10 +130,10 @@ TEST_F(WriterTest, FileBytesInTheZoneAreRefused) {
       Put(zone - 1, B({0x01}));  // just below the zone: the program's
       EXPECT_EQ(CatchVantle([&] { engine.ReallocateReset(); }).message,
                 "Overwriting bootloader denied");
-      EXPECT_EQ(log.end()[-2], (Problem("Overwriting bootloader denied")));
-      EXPECT_EQ(
-          log.back(),
-          (Problem(Format("Address: %.5Xh. Protected=[%.5Xh..%.5Xh]", a, zone, last), kDetail)));
+      EXPECT_EQ(LogLines(log.end() - 2, log.end()),
+                (LogLines{Problem("Overwriting bootloader denied"),
+                          Problem(Format("Address: %.5Xh. Protected=[%.5Xh..%.5Xh]", a, zone, last),
+                                  kDetail)}));
     }
   }
   // A dsPIC entry off its 64-address boundary (the table refuses such a
@@ -185,10 +183,8 @@ TEST_F(WriterTest, EEPROMPassCarriesEveryByteOrTheWriteIsRefused) {
     const Raised r = CatchVantle([&] { engine.WriteFlash(c.pass); });
     EXPECT_EQ(r.message, c.refused);
     const auto& blocks = recorder->Sends;
-    if (!c.refused.empty()) {
-      EXPECT_TRUE(blocks.empty());
-      continue;
-    }
+    EXPECT_EQ(blocks.empty(), !c.refused.empty());
+    if (blocks.empty()) continue;
     ASSERT_GT(blocks.size(), size_t(c.written));
     const size_t flash = blocks.size() - size_t(c.written);  // the flash goes first
     EXPECT_NE(blocks[flash - 1][0], 0x40);

@@ -2,7 +2,8 @@
 // pseudo-terminal whose device end the test plays: refused openings, the
 // line settings reaching the device, every byte value both ways, what a
 // receive tells apart (a byte, a burst, a quiet line, a vanished device),
-// what a purge hands back, and the datagrams of the UDP link.
+// what a purge hands back; the datagrams of the UDP link and the targets
+// it refuses.
 #include "platform/links.h"
 
 #include <sys/stat.h>
@@ -174,9 +175,24 @@ TEST(SerialLink, AVanishedDeviceIsNoTimeOut) {
 }
 
 // Every block is one datagram behind a blank, a search one "R"; nothing
-// comes back, and a datagram that cannot go out is an error.
-TEST(UdpLink, DatagramsAndNoAnswers) {
+// comes back. A target that cannot be reached is an error naming why, and
+// nothing goes out.
+TEST(UdpLink, DatagramsNoAnswersAndBadTargets) {
   test::TUdpReceiver receiver;
+  for (const auto& [host, port, reason] :
+       {std::tuple{"no-such-host.invalid", receiver.port, "no-such-host.invalid"},
+        std::tuple{"", receiver.port, "host"}, std::tuple{"127.0.0.1", 0, "port"},
+        std::tuple{"127.0.0.1", 65536, "port"}}) {
+    std::string why = "nothing thrown";
+    try {
+      TUdpLink(host, port).Send("x");
+    } catch (const std::runtime_error& e) {
+      why = e.what();
+    }
+    EXPECT_TRUE(why.starts_with("UDP Write Fail: ") && why.find(reason) != std::string::npos)
+        << host << ":" << port << " " << why;
+  }
+  EXPECT_EQ(receiver.Next(50), std::nullopt);
   TUdpLink link("127.0.0.1", receiver.port);
   link.Open("", {115200, 1});
   EXPECT_TRUE(link.IsOpen());
@@ -185,8 +201,6 @@ TEST(UdpLink, DatagramsAndNoAnswers) {
   EXPECT_EQ(receiver.Next(), "R");
   EXPECT_EQ(receiver.Next(), std::string(" \x01\x00\xFF", 4));
   EXPECT_EQ(link.ReceiveByte(10).Status, TLinkStatus::TimedOut);
-  TUdpLink nowhere("127.0.0.1", 0);
-  EXPECT_THROW(nowhere.Send("x"), std::runtime_error);
 }
 
 }  // namespace
