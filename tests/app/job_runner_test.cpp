@@ -1,7 +1,8 @@
 // The job runner watched from the window's thread through its signals, over
 // an in-process virtual PIC: jobs on the worker, stops, the next job started
-// from Finished, errors carried back, the terminal, and the runner destroyed
-// under a running write.
+// from Finished, errors carried back, and the runner destroyed under a
+// running write. The terminal's reads and sends through the runner:
+// terminal_page_test.cpp.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -68,8 +69,6 @@ class JobRunnerTest : public testing::Test {
       order += 'F';
       results.push_back(result);
     });
-    QObject::connect(r, &TJobRunner::Received, [this](const QByteArray& b) { received += b; });
-    QObject::connect(r, &TJobRunner::ReadFailed, [this](const QString& s) { failures << s; });
   }
 
   // A PIC18F252 on the runner's engine, its line held as hold says.
@@ -115,8 +114,6 @@ class JobRunnerTest : public testing::Test {
   std::string order;  // S Started, E Event, F Finished
   std::vector<TJobEvent> events;
   std::vector<TJobResult> results;
-  QByteArray received;
-  QStringList failures;
 };
 
 TEST_F(JobRunnerTest, ACheckRunsOnTheWorkerAndAsksTheWindowOnItsOwnThread) {
@@ -214,20 +211,6 @@ TEST_F(JobRunnerTest, ErrorsComeBackToTheCallerAfterTheEventsOfTheCall) {
     EXPECT_EQ(std::pair(results.back().Ok, results.back().Error),
               std::pair(false, caught.substr(caught.find(": ") + 2)));
   }
-}
-
-TEST_F(JobRunnerTest, TheTerminalReadsWhatTheProgramEchoesAndReportsAClosedLine) {
-  Connect({.RunProgramAtStart = true});
-  runner->Call([](TVantleBootloader& e) { e.Connect("sim", kDefaultBaudRate); });
-  runner->Send("ping");
-  ASSERT_TRUE(WaitFor([&] { return runner->Poll(), received.size() >= 4; }));
-  EXPECT_EQ(received, "ping");
-  runner->Call([](TVantleBootloader& e) { e.Disconnect(); });
-  runner->Send("x");
-  runner->Poll();
-  ASSERT_TRUE(WaitFor([&] { return failures.size() >= 2; }));
-  for (const QString& f : failures)
-    EXPECT_TRUE(f.contains("Port not open")) << f.toStdString();
 }
 
 TEST_F(JobRunnerTest, DestroyingTheRunnerStopsTheWriteAfterTheBlockOnTheLine) {
