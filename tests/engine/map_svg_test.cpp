@@ -78,7 +78,7 @@ bool WellFormed(const std::string& svg) {
   return roots == 1 && open.empty();
 }
 
-TEST(MapSvg, WellFormedAndNamesWhatTheMapHolds) {
+TEST(MapSvg, WellFormedNamesWhatTheMapHoldsAndKeepsTinyRangesVisible) {
   // Each map with the optional parts it alone has.
   const std::pair<TMemoryMap, std::vector<std::string>> cases[] = {
       {DsPic(), {"unit", "eeprom", "reset-arrow", "slot-arrow"}}, {Refused(), {"collision"}}};
@@ -95,9 +95,7 @@ TEST(MapSvg, WellFormedAndNamesWhatTheMapHolds) {
   // The reason in full, escaped.
   EXPECT_NE(MapSvg(Refused()).find(">Refused: data &amp; code &lt;in&gt; the &quot;zone&quot;"),
             std::string::npos);
-}
-
-TEST(MapSvg, FourBytesBesideHugeEmptyStretchesStayVisible) {
+  // Four bytes beside huge empty stretches stay visible.
   const std::string svg = MapSvg(DsPic());
   static const std::regex kDataRect(R"re(<rect class="data"[^>]* width="([0-9.]+)")re");
   int count = 0;
