@@ -39,7 +39,6 @@ struct PlanCase {
 // 480h below 10000h: entry HEX FC00h, program address 7E00h.
 // clang-format off
 const PlanCase kPlans[] = {
-    {"dsPIC demo on PIC18", 0x41, "dspic30f4013_blink", "HEX file holds dsPIC code, the PIC is a PIC18F252"},
     {"16F file on PIC18", 0x41, "pic16f877a_blink", "HEX file holds PIC16F code, the PIC is a PIC18F252"},
     // Forced, its CLRF PCLATH (018Ah), GOTO 100h (2900h) and two NOPs hold no PIC18 jump.
     {"16F file forced on PIC18", 0x41, "pic16f877a_blink",
@@ -83,9 +82,6 @@ const PlanCase kPlans[] = {
     {"PIC18 bra main", 0x41, Hex({HexRecord(0, 0, {0xFF, 0xD1}), kMain18})},
     // GOTO 100h alone: repaired to CLRF PCLATH, GOTO 100h.
     {"16F repaired reset code", 0x31, Hex({HexRecord(0, 0, {0x00, 0x29}), HexRecord(0x200, 0, {0x01, 0x30})})},
-    {"16F example", 0x31, "pic16f877a_blink"},
-    {"PIC18 example", 0x41, "pic18f252_blink"},
-    {"dsPIC30 example", 0x73, "dspic30f4013_blink"},
 };
 // clang-format on
 
