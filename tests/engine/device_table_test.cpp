@@ -30,7 +30,7 @@ class DeviceTableTest : public EngineFixture {
   std::string path;
 };
 
-TEST_F(DeviceTableTest, ReadsModelLinesAndSkipsCommentsAndBlankLines) {
+TEST_F(DeviceTableTest, ReadsModelLinesInAnyNumberFormAndSkipsCommentsAndBlankLines) {
   // Mixed line endings, lines of blanks and control characters, a
   // commented-out model, and no ending after the last line; a later line
   // with the same code wins but an unknown family letter keeps the old one.
@@ -51,17 +51,12 @@ TEST_F(DeviceTableTest, ReadsModelLinesAndSkipsCommentsAndBlankLines) {
   EXPECT_EQ(engine.PicCodeList(),
             (std::vector<std::string>{"$01  ONE", "$41  AGAIN", "$4B  LOWER", "$FE  HIGH"}));
   EXPECT_TRUE(engine.LookupPic(0xFF));
-  // A second table replaces the first.
-  ASSERT_TRUE(Load("$31, B, PIC16F876A, 16384, 256, 4, 4, 8, 56, 32, 0"));
-  EXPECT_EQ(engine.PicCodeList(), std::vector<std::string>{"$31  PIC16F876A"});
-}
-
-// Fields are numbers in any of the users' forms, with blanks and tabs
-// around them; byte fields keep their low eight bits; fields past the
-// eleventh are ignored.
-TEST_F(DeviceTableTest, FieldNotations) {
+  // A second table replaces the first. Fields are numbers in any of the
+  // users' forms, with blanks and tabs around them; byte fields keep their
+  // low eight bits; fields past the eleventh are ignored.
   ASSERT_TRUE(Load(JoinLines({"\t0x41 , C, N, 32768, 256, 32, 16, 257, 6, 260, -2, junk, 7",
                               "x43, C, L, 32768, 256, 32, 16, 2, 6, 4, 41h"})));
+  EXPECT_EQ(engine.PicCodeList(), (std::vector<std::string>{"$41  N", "$43  L"}));
   EXPECT_EQ(Fields(PicTable()[0x41]), "65 4 N 32768 256 32 16 1 6 4 254 | 0 0 0 0 0");
   EXPECT_EQ(PicTable()[0x43].Options, 0x41);
 }
