@@ -31,10 +31,6 @@ using namespace std::chrono_literals;
 // Bound for bytes to arrive; reached only when something is broken.
 constexpr int kGuardMs = 3000;
 
-void Pause(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 // Up to n bytes from fd; fewer when it stays quiet or hangs up.
 std::string Read(int fd, size_t n) {
   std::string got;
@@ -74,7 +70,7 @@ TEST(PtyServer, ServesAJobUntilTheHostClosesThePortOrThePicHangsUp) {
     // A port probe opens and closes the line without a byte; the hung-up
     // line it leaves behind for a while does not end the serving.
     THost{path};
-    Pause(30);
+    std::this_thread::sleep_for(30ms);
     {
       THost host(path);
       EXPECT_EQ(host.Ask({0xC1}, 2), "AK");
@@ -141,10 +137,10 @@ TEST_F(SimProgramTest, ServesAJobThenStreamsAndOnSigtermWritesTheExportAndTheSum
   // bytes), and nothing sent before a close is kept for the next opening.
   uint64_t end = 0;
   for (int session = 0; session < 2; ++session) {
-    Pause(50);
+    std::this_thread::sleep_for(50ms);
     THost host(link);
-    host.Ask({0xC1}, 0);  // no stream byte reads C1h
-    Pause(50);            // far more falls due than the pseudo-terminal holds
+    host.Ask({0xC1}, 0);                // no stream byte reads C1h
+    std::this_thread::sleep_for(50ms);  // far more falls due than the pseudo-terminal holds
     std::string got = Read(host.fd, 100'001);
     const size_t echo = got.find('\xC1');
     ASSERT_NE(echo, std::string::npos) << "no echo in " << got.size() << " bytes";
