@@ -1,5 +1,6 @@
 // The job runner watched from the window's thread through its signals, over
-// an in-process virtual PIC: jobs on the worker, stops, the next job started
+// an in-process virtual PIC: jobs on the worker, a stop (the same token
+// stops a search at its next probe: search_test.cpp), the next job started
 // from Finished, errors carried back, and the runner destroyed under a
 // running write. The terminal's reads and sends through the runner:
 // terminal_page_test.cpp.
@@ -46,7 +47,6 @@ struct THeldLink : TInProcessLink {
   std::shared_ptr<const TCancelToken> until;
 };
 
-const auto kAtFirstProbe = [](const TVirtualPic& p) { return p.Stats().ActivationBytes > 0; };
 const auto kAtFirstBlock = [](const TVirtualPic& p) { return p.Stats().BlocksReceived > 0; };
 
 class JobRunnerTest : public testing::Test {
@@ -140,26 +140,7 @@ TEST_F(JobRunnerTest, ACheckRunsOnTheWorkerAndAsksTheWindowOnItsOwnThread) {
   EXPECT_TRUE(jobThread != QThread::currentThread() && askThread == QThread::currentThread());
 }
 
-TEST_F(JobRunnerTest, AStopEndsASearchAtItsNextProbeAndNothingElseRunsMeanwhile) {
-  auto stop = std::make_shared<TCancelToken>();
-  Connect({.Faults = {.NoAnswer = true}}, kAtFirstProbe, stop);
-  TJobOptions o = Options(stop);
-  o.SearchSeconds = 3600;  // 36000 probes, and every byte the PIC hears is one
-  o.PreCodes.clear();
-  ASSERT_TRUE(runner->Start([o](TVantleBootloader& e) { return CheckJob(e, o); }, stop));
-  ASSERT_TRUE(WaitFor([&] { return !EventsOf<TProbeEvent>().empty(); }));
-  EXPECT_TRUE(runner->Busy());
-  const auto second = [](TVantleBootloader&) { return TJobResult{true, {}}; };
-  EXPECT_FALSE(runner->Start(second, std::make_shared<TCancelToken>()));
-  EXPECT_THROW(runner->Call([](TVantleBootloader&) {}), EVantleError);
-  runner->Cancel();
-  ASSERT_TRUE(Finished(1));
-  EXPECT_FALSE(results[0].Ok);
-  EXPECT_LE(pic->Stats().ActivationBytes, 2);
-  EXPECT_EQ(std::ranges::count(order, 'S'), 1) << "the second job never started: " << order;
-}
-
-TEST_F(JobRunnerTest, AWriteStoppedAfterItsFirstBlockIsFollowedByOneStartedFromFinished) {
+TEST_F(JobRunnerTest, AStoppedWriteLetsNothingElseRunAndIsFollowedByOneStartedFromFinished) {
   auto stop = std::make_shared<TCancelToken>(), again = std::make_shared<TCancelToken>();
   Connect({.RunAfterWrite = true, .ResetCodes = kResetCodes}, kAtFirstBlock, stop);
   QObject::connect(runner.get(), &TJobRunner::Finished, runner.get(), [&] {
@@ -167,6 +148,10 @@ TEST_F(JobRunnerTest, AWriteStoppedAfterItsFirstBlockIsFollowedByOneStartedFromF
   });
   ASSERT_TRUE(runner->Start(Write(stop), stop));
   ASSERT_TRUE(WaitFor([&] { return !EventsOf<TBlockSentEvent>().empty(); }));
+  // Nothing else runs meanwhile.
+  EXPECT_TRUE(runner->Busy());
+  EXPECT_FALSE(runner->Start(Write(again), again));
+  EXPECT_THROW(runner->Call([](TVantleBootloader&) {}), EVantleError);
   runner->Cancel();
   ASSERT_TRUE(Finished(2));
   const int blocks = pic->Stats().BlocksReceived - 1;  // the whole second write
