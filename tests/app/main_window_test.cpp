@@ -114,6 +114,7 @@ TEST_F(MainWindowTest, AbortDuringTheSearchEndsTheJobAsNotFound) {
   const auto probes = [this] { return std::ranges::count(form_->LogList(), "Wait 100 ms"); };
   ASSERT_TRUE(
       QTest::qWaitFor([&] { return probes() > 0 && ui().bAbortSearch->isHidden(); }, 15000));
+  WaitForJob();  // the search's end comes before the job's failure is shown
   Finish(sim);
   EXPECT_TRUE(Logged("         Not found!"));
   EXPECT_FALSE(Logged("  Searching for PIC ..., Not found"));  // it did not run out

@@ -69,6 +69,7 @@ const SearchCase kSearches[] = {
 // clang-format on
 
 TEST_F(SearchTest, SearchOnALinkThatAnswers) {
+  const auto sink = engine.OnEvent;
   for (const auto& c : kSearches) {
     SCOPED_TRACE(c.name);
     TFakeLink& link = Install<TFakeLink>();
@@ -80,8 +81,8 @@ TEST_F(SearchTest, SearchOnALinkThatAnswers) {
     // Each search its own stop request, as each job gets one.
     auto stop = std::make_shared<TCancelToken>();
     engine.Cancel = stop;
-    // The person presses Abort Search as the probe goes out.
-    const auto sink = engine.OnEvent;
+    // The person presses Abort Search as the probe goes out; the sink is
+    // the fixture's, never the last case's (whose link is gone).
     engine.OnEvent = [&, sink](const TJobEvent& e) {
       sink(e);
       if (std::holds_alternative<TProbeEvent>(e.Value) && int(link.Sends.size()) == c.abortAt)
