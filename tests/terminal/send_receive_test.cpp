@@ -1,8 +1,8 @@
-// The terminal's bytes both ways: the byte notations of the send box, the
-// macros, the translation table and the number-list reader of the
-// pre-codes, ID code and console; the receive views, the translation
-// table, the bounded receive buffer with its clear code, and the hex form
-// of a dump file.
+// The terminal's bytes both ways: the byte notations of the send box (the
+// number-list reader too, which reads the pre-codes, ID code and console),
+// its modes and history; the receive views, the translation table, the
+// bounded receive buffer with its clear code, and the hex form of a dump
+// file.
 #include <gtest/gtest.h>
 
 #include <climits>
