@@ -16,6 +16,8 @@ template <class... F>
 struct TOverload : F... {
   using F::operator()...;
 };
+template <class... F>
+TOverload(F...) -> TOverload<F...>;
 
 std::string RelocatedLine(const TRelocatedEvent& r) {
   if (Is16F(r.Family)) return Format("Prepare16FAfter - 0>+Goto %.4llx", (long long)r.Entry);
