@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/assert.h"
 #include "engine/format.h"
 #include "engine/job_events.h"
 #include "engine/text_lines.h"
@@ -28,7 +27,9 @@ constexpr uint8_t kRecData = 0;
 constexpr uint8_t kRecEndOfFile = 1;
 constexpr uint8_t kRecExtendedLinear = 4;
 constexpr size_t kMinRecordChars = 11;  // ':' count(2) address(4) type(2) checksum(2)
-constexpr const char* kExtendedHexMessage = "Incomplete implemetation of extended intel hex files";
+constexpr char kKnownRecords[] =
+    "this reader knows data (00), end of file (01) and extended linear address (04) records: "
+    "save the program as INHX32 or INHX8M";
 
 // Extended bases that mark EEPROM and configuration in the analysis pass.
 constexpr int64_t kBase18FConfig = 0x300000;
@@ -215,11 +216,17 @@ bool TVantleBootloader::ReadHex(const std::string& fileName, bool load) {
         return false;  // nothing after it is read, not even its checksum
       } else if (type == kRecExtendedLinear) {
         HexINHX32 = true;
-        VANTLE_ASSERT(count == 2 && address == 0, kExtendedHexMessage);
+        if (count != 2 || address != 0) {
+          throw EVantleError(
+              Format("line %lld: an extended linear address record carries 2 bytes "
+                     "at address 0000, this one %u at %.4X",
+                     n, unsigned{count}, address));
+        }
         const uint8_t hi = next();
         base = (static_cast<int64_t>(hi) << 8 | next()) << 16;
       } else {
-        VANTLE_ASSERT(false, kExtendedHexMessage);
+        throw EVantleError(Format("line %lld: record type %.2X is not supported; %s", n,
+                                  unsigned{type}, kKnownRecords));
       }
       next();  // checksum: the whole record now sums to 0
       if (sum != 0) Say(TLineRole::Step, Format("Warning! CRC failed on line %lld", n));

@@ -96,11 +96,9 @@ class TMemoryFile {
 };
 
 // An engine error that reports the input, not a fault of the engine: every
-// error but an internal assertion, and the one assertion that names a HEX
-// record type the reader does not take.
+// error but an internal assertion.
 inline bool IsInputError(const EVantleError& e) {
-  return e.ErrorKind() != EVantleError::Kind::Assertion ||
-         std::string_view(e.what()).starts_with("Incomplete implemetation of extended intel hex");
+  return e.ErrorKind() != EVantleError::Kind::Assertion;
 }
 
 // A link without answers that keeps every block the host sends.
