@@ -158,13 +158,13 @@ void TVantleBootloader::Prepare16FPre() {
   if (isGoto(0) && harmless(1) && !(harmless(2) && harmless(3))) {
     SetWord(1, kData, GetWord(0, kData));
     SetWord(0, kData, k16FClrfPclath);
-    repaired("... sucessfully repaired.");
+    repaired("... successfully repaired.");
   } else if (harmless(3)) {
     SetWord(3, kData, GetWord(2, kData));
     SetWord(2, kData, GetWord(1, kData));
     SetWord(1, kData, GetWord(0, kData));
     SetWord(0, kData, k16FClrfPclath);
-    repaired("... sucessfully repaired.");
+    repaired("... successfully repaired.");
   } else {
     repaired("... could not repair !!!");
     Say(TLineRole::Problem,

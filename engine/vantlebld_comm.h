@@ -98,7 +98,7 @@ struct TRelocationNote {
   TKind Kind = TKind::NoGoto;
   int64_t Address = -1;  // HEX address of the instruction it is about; -1: none
   std::string Text;      // what a person reads
-  // PclathUnset: the repair's outcome ("... sucessfully repaired."), else empty.
+  // PclathUnset: the repair's outcome ("... successfully repaired."), else empty.
   std::string Repair;
 };
 

@@ -51,7 +51,7 @@ TEST_F(MemoryMapTest, ZoneSlotEntryResetPathAndRefusalOfEachFamily) {
       // address 0 becomes GOTO 400h in the slot.
       {0x32,
        HexRecord(0, 0, {0x00, 0x29}),
-       {"relocation: PCLATH not fully initialised before GOTO!  ... sucessfully repaired."}},
+       {"relocation: PCLATH not fully initialised before GOTO!  ... successfully repaired."}},
       {0x41,
        HexRecord(0, 0, {0xFF, 0xD1}),
        {"relocation: BRA at 000000h made absolute: GOTO 000400h"}},
