@@ -36,11 +36,20 @@ TConsoleLine ParseConsoleLine(const std::string& line) {
 
 void ReadAddressAndData(const std::string& arguments, const char* command, int32_t& address,
                         int32_t& data) {
+  const auto refuse = [command](const std::string& what) {
+    throw ENotationError(std::string(command) + ": " + what + "; eg: " + command + " 0 b6h");
+  };
   size_t pos = 1;
-  if (!ReadNextInt(arguments, pos, address, true) || !ReadNextInt(arguments, pos, data, true)) {
-    throw ENotationError(std::string(command) + " needs an address and a value, eg: " + command +
-                         " 0 b6h");
+  bool both = false;
+  try {
+    both = ReadNextInt(arguments, pos, address, true) && ReadNextInt(arguments, pos, data, true);
+  } catch (const ENotationError& e) {
+    refuse(e.what());
   }
+  if (!both) refuse("needs an address and a value");
+  if (address < 0) refuse("the address " + std::to_string(address) + " is below 0");
+  if (data < 0 || data > 0xFF)
+    refuse(std::to_string(data) + " is not a byte value (0..255, 00h..FFh)");
 }
 
 const std::vector<std::string>& ConsoleHelpLines() {

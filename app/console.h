@@ -34,8 +34,9 @@ struct TConsoleLine {
 TConsoleLine ParseConsoleLine(const std::string& line);
 
 // The two numbers of "writeeeprom"/"writeconfig" (decimal, b6h, $b6,
-// 0xb6). A token that is not a number throws the notation's "not an int";
-// a line that ends before both numbers throws a message saying so.
+// 0xb6). A token that is not a number, a line that ends before both
+// numbers, a negative address or a value past a byte throw a message that
+// names the command, the fault and an example.
 void ReadAddressAndData(const std::string& arguments, const char* command, int32_t& address,
                         int32_t& data);
 

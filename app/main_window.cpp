@@ -901,15 +901,17 @@ void TForm1::Memo1KeyPress(const std::string& line) {
       try {
         size_t pos = 1;
         int32_t id = 0;
-        if (!command.HasArguments || !ReadNextInt(command.Arguments, pos, id, true)) {
-          throw ENotationError("not an int");
+        if (!command.HasArguments || !ReadNextInt(command.Arguments, pos, id, true) || id < 0 ||
+            id > 0xFF) {
+          throw ENotationError(
+              "offline_code needs a PIC code from 00h to FFh, eg: offline_code 41h");
         }
-        Engine().OfflineCode = static_cast<uint8_t>(id & 0xFF);
+        Engine().OfflineCode = static_cast<uint8_t>(id);
         SwitchLink(kModeOffline);
         Say(TLineRole::Plain,
-            Format("Working offline, Assuming PIC code = %.2Xh ", Engine().OfflineCode), true);
-      } catch (const std::exception&) {
-        Say(TLineRole::Plain, "Error!", true);
+            Format("Working offline, Assuming PIC code = %.2Xh ", Engine().OfflineCode));
+      } catch (const std::exception& e) {
+        Say(TLineRole::Plain, std::string("Error! ") + e.what());
       }
       break;
   }
@@ -927,7 +929,7 @@ void TForm1::WriteSingleLocation(const std::string& arguments, bool config) {
   }
   RunJob([config, address, value](TVantleBootloader& e, const TJobOptions& o) {
     return config ? WriteConfigJob(e, o, address, value)
-                  : WriteEEPROMJob(e, o, address, static_cast<uint8_t>(value & 0xFF));
+                  : WriteEEPROMJob(e, o, address, static_cast<uint8_t>(value));
   });
 }
 

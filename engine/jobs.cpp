@@ -78,7 +78,7 @@ template <class F>
 TJobResult Run(TVantleBootloader& engine, F&& job) {
   try {
     job();
-    return {true, {}};
+    return {true, {}, {}};
   } catch (const EVantleError& e) {
     DisconnectQuietly(engine);
     engine.Report({TFailedEvent{e.ErrorKind(), e.what(), e.Hint()}});

@@ -6,8 +6,6 @@ namespace vantlebld {
 
 namespace {
 
-constexpr char kNotAnInt[] = "not an int";
-
 bool IsControlOrBlank(char c) {
   return static_cast<unsigned char>(c) < 33;
 }
@@ -112,7 +110,12 @@ bool ReadNextInt(const std::string& text, size_t& pos, int32_t& value, bool stri
   const std::optional<int32_t> number =
       ParseIntLiteral(std::string_view(text).substr(start, end - start));
   if (!number) {
-    if (strict) throw ENotationError(kNotAnInt);
+    if (strict) {
+      const std::string token = text.substr(start, end - start);
+      throw ENotationError(token.empty()
+                               ? "a number is missing before '" + text.substr(start, 1) + "'"
+                               : "\"" + token + "\" is not a number");
+    }
     value = -1;
     return false;
   }

@@ -104,7 +104,8 @@ std::string NrToBytes(const std::string& text) {
   size_t pos = 1;
   int32_t value = 0;
   while (ReadNextInt(text, pos, value, true)) {
-    if (value < 0 || value > 255) return std::string();
+    if (value < 0 || value > 255)
+      throw ENotationError(std::to_string(value) + " is not a byte value");
     out += static_cast<char>(value);
   }
   return out;

@@ -34,8 +34,8 @@ std::string CharEscToBytes(const std::string& text);
 std::string Mix2ToBytes(const std::string& text);
 
 // Nr: numbers as ReadNextInt (strict) reads them, each a byte
-// ("254 $fe FEh"). A number outside 0..255 makes the whole result empty
-// rather than an error; a text that is not a number throws "not an int".
+// ("254 $fe FEh"). A number outside 0..255 throws "<n> is not a byte
+// value"; a text that is not a number throws "\"<text>\" is not a number".
 std::string NrToBytes(const std::string& text);
 
 // --- Send modes of the terminal's send box ---

@@ -331,7 +331,22 @@ TEST_F(MainWindowTest, ConsoleCommandsWithoutALink) {
   EXPECT_TRUE(Logged("performed: eeprom[000005h]<-B6h ") && Logged("performed: CFG[300003h]<-Fh "));
   // The job left the caret on a fresh line: the next command is read whole.
   Type(f, "offline_code");
-  EXPECT_TRUE(Logged("Error!"));
+  EXPECT_TRUE(LoggedStart("Error! offline_code needs a PIC code"));
+  // What is not a number or not a byte is refused with the reason, never
+  // cut to a byte and written.
+  const std::pair<const char*, const char*> refused[] = {
+      {"writeeeprom 0 zz", "writeeeprom: \"zz\" is not a number; eg: writeeeprom 0 b6h"},
+      {"writeeeprom 0 300", "writeeeprom: 300 is not a byte value (0..255, 00h..FFh);*"},
+      {"writeconfig 300003h", "writeconfig: needs an address and a value;*"}};
+  for (const auto& [line, reason] : refused) {
+    Type(f, line);
+    const std::string expected = reason;
+    EXPECT_TRUE(expected.ends_with('*')
+                    ? LoggedStart("         " + expected.substr(0, expected.size() - 1))
+                    : Logged("         " + expected))
+        << line;
+  }
+  EXPECT_FALSE(LoggedStart("performed: eeprom[000000h]"));
 }
 
 // While a write searches, and again while its blocks go out to a PIC that

@@ -59,12 +59,10 @@ TEST(Notations, BytesOfCharEscMix2AndNr) {
       {"\xff", "!\xff is not an int value"},    {"300", "!300 is not a byte value"},
       {"\"a b\"", "!\"a is not an int value"}};
   ExpectAll(Mix2ToBytes, mix2);
-  const TCases nr = {{"254   $fe, FEh", "\xfe\xfe\xfe"},
-                     {"0,255;10 ", "\0\xff\n"s},
-                     {"1 ,2", "!not an int"},
-                     {"1 2 256", ""},
-                     {"1 300 x", ""},
-                     {"1 x", "!not an int"}};
+  const TCases nr = {
+      {"254   $fe, FEh", "\xfe\xfe\xfe"},          {"0,255;10 ", "\0\xff\n"s},
+      {"1 ,2", "!a number is missing before ','"}, {"1 2 256", "!256 is not a byte value"},
+      {"1 300 x", "!300 is not a byte value"},     {"1 x", "!\"x\" is not a number"}};
   ExpectAll(NrToBytes, nr);
 }
 
