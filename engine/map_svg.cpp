@@ -215,16 +215,9 @@ int64_t HexAddressOf(const TMemoryMap& map, int64_t programAddress) {
   return scaled > 0 ? programAddress * probe / scaled : programAddress;
 }
 
-// The target of a jump's text ("GOTO 1F80h", "BRA 00A4h") as a HEX
-// address; -1 when the text names none.
-int64_t JumpTarget(const TMemoryMap& map, const std::string& text) {
-  const size_t blank = text.find(' ');
-  if (blank == std::string::npos) return -1;
-  const char* digits = text.c_str() + blank + 1;
-  char* end = nullptr;
-  const long long target = std::strtoll(digits, &end, 16);
-  if (end == digits || (*end != 'h' && *end != 'H') || target < 0) return -1;
-  return HexAddressOf(map, target);
+// The target of a jump as a HEX address; -1 when it is no jump.
+int64_t JumpTarget(const TMemoryMap& map, const TMapInstruction& jump) {
+  return jump.Target < 0 ? -1 : HexAddressOf(map, jump.Target);
 }
 
 // The index of the jump that ends code: the instruction with note, or else
@@ -237,9 +230,7 @@ size_t JumpOf(const std::vector<TMapInstruction>& code, const std::string& note)
   size_t jump = find([&note](const TMapInstruction& i) { return i.Note == note; });
   if (jump == code.size()) jump = find([](const TMapInstruction& i) { return !i.Note.empty(); });
   if (jump == code.size()) {
-    jump = find([](const TMapInstruction& i) {
-      return i.Text.starts_with("GOTO ") || i.Text.starts_with("BRA ");
-    });
+    jump = find([](const TMapInstruction& i) { return i.Target >= 0; });
   }
   return jump;
 }
@@ -544,8 +535,7 @@ void TPicture::ResetPath() {
   const double x0 = kBarLeft + 3;
   if (!map_.ResetCode.empty()) {
     const size_t jump = JumpOf(map_.ResetCode, "bootloader entry");
-    int64_t target =
-        jump < map_.ResetCode.size() ? JumpTarget(map_, map_.ResetCode[jump].Text) : -1;
+    int64_t target = jump < map_.ResetCode.size() ? JumpTarget(map_, map_.ResetCode[jump]) : -1;
     if (target < 0 && map_.Relocates) target = map_.Entry;
     if (target > 0) {
       const double x = X(target);
@@ -564,8 +554,7 @@ void TPicture::ResetPath() {
   // The program's start: the slot's jump. A slot without one runs on into
   // the bootloader: no arrow, the failure in red.
   const size_t jump = JumpOf(map_.SlotCode, "your program");
-  const int64_t target =
-      jump < map_.SlotCode.size() ? JumpTarget(map_, map_.SlotCode[jump].Text) : -1;
+  const int64_t target = jump < map_.SlotCode.size() ? JumpTarget(map_, map_.SlotCode[jump]) : -1;
   if (target < 0) {
     // Left of the slot, clear of the refusal's marker on it.
     double xl = xs - 6;

@@ -49,7 +49,7 @@ class TDisassembler {
     pclath_ = -1;
     for (int64_t a = hexAddress; a < hexAddress + maxBytes; a += map_.BytesPerInstr) {
       int64_t target = -1;
-      TMapInstruction i{a, Decode(a, target), {}};
+      TMapInstruction i{a, Decode(a, target), {}, target};
       if (target >= 0) i.Note = Note(target);
       out.push_back(i);
       if (target >= 0 || i.Text == "?") break;

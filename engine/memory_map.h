@@ -30,6 +30,7 @@ struct TMapInstruction {
   int64_t Address = 0;  // HEX byte address
   std::string Text;     // "GOTO 7E00h", "CLRF PCLATH", "dw 3FFFh"
   std::string Note;     // "bootloader entry", "your program", or empty
+  int64_t Target = -1;  // a jump's target, a program address; -1: not a jump
 };
 
 struct TWritePlan {

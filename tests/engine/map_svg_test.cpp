@@ -39,8 +39,8 @@ TMemoryMap DsPic() {
                         {K::Empty, 0xF000},
                         {K::Slot, 0xF008},
                         {K::Zone, 0x10000}});
-  map.ResetCode = {{0, "GOTO 7820h", "bootloader entry"}};
-  map.SlotCode = {{0xF000, "GOTO 0100h", "your program"}};
+  map.ResetCode = {{0, "GOTO 7820h", "bootloader entry", 0x7820}};
+  map.SlotCode = {{0xF000, "GOTO 0100h", "your program", 0x100}};
   map.EEPROM = {{0, 0xA5}};
   map.Plan = {3, 200, 19200, 300, {0, 0x80, 0xF000}};
   return map;
@@ -78,10 +78,23 @@ bool WellFormed(const std::string& svg) {
   return roots == 1 && open.empty();
 }
 
+// A 16F whose reset slot holds no jump: the PIC would run on into the
+// bootloader instead of the program.
+TMemoryMap SlotWithoutJump() {
+  TMemoryMap map =
+      Map("PIC16F", 0x200,
+          {{K::Data, 0x800}, {K::Empty, 0x3E00}, {K::Slot, 0x3E08}, {K::Zone, 0x4000}});
+  map.ResetCode = {{0, "GOTO 1F20h", "bootloader entry", 0x1F20}};  // the entry, 3E40h / 2
+  map.SlotCode = {{0x3E00, "(erased)"}, {0x3E02, "(erased)"}};
+  return map;
+}
+
 TEST(MapSvg, WellFormedNamesWhatTheMapHoldsAndKeepsTinyRangesVisible) {
   // Each map with the optional parts it alone has.
   const std::pair<TMemoryMap, std::vector<std::string>> cases[] = {
-      {DsPic(), {"unit", "eeprom", "reset-arrow", "slot-arrow"}}, {Refused(), {"collision"}}};
+      {DsPic(), {"unit", "eeprom", "reset-arrow", "slot-arrow"}},
+      {Refused(), {"collision"}},
+      {SlotWithoutJump(), {"reset-arrow"}}};
   for (const auto& [map, only] : cases) {
     const std::string svg = MapSvg(map);
     EXPECT_TRUE(WellFormed(svg)) << svg;
@@ -92,6 +105,11 @@ TEST(MapSvg, WellFormedNamesWhatTheMapHoldsAndKeepsTinyRangesVisible) {
                 std::ranges::count(only, name) == 1)
           << map.Model << " " << name;
   }
+  // No arrow leaves the empty slot; the failure is said in red.
+  EXPECT_NE(MapSvg(SlotWithoutJump())
+                .find(">reset slot: no jump to your program \u2014 it runs into the bootloader<"),
+            std::string::npos)
+      << MapSvg(SlotWithoutJump());
   // The reason in full, escaped.
   EXPECT_NE(MapSvg(Refused()).find(">Refused: data &amp; code &lt;in&gt; the &quot;zone&quot;"),
             std::string::npos);
