@@ -1,4 +1,5 @@
-// vantlebld-screenshots: shows the window, writes an example into a
+// vantlebld-screenshots: shows the window, searches for a PIC that does not
+// answer until Abort Search is clicked, writes an example into a
 // virtual PIC on a pseudo-terminal whose program then streams text lines,
 // lets the terminal take the link over, and saves a picture of the
 // terminal in each receive view and of every page, at the window's usual
@@ -81,6 +82,26 @@ int main(int argc, char** argv) {
   form.show();
   form.TimerStartTimer();
   Ui::TForm1& ui = form.Controls();
+  int saved = 0;
+
+  // A search for a PIC that never answers: the status bar while it
+  // searches, then what the window says once Abort Search is clicked.
+  {
+    TSimOptions deaf;
+    deaf.NoAnswer = true;
+    TVirtualPic silent(kPic18F252, info, deaf);
+    TPtyServer silentServer(silent);
+    ui.comboPortName->setCurrentText(QString::fromStdString(silentServer.Open()));
+    silentServer.Start();
+    ui.bJustCheckPIC->click();
+    RunFor(1200);
+    if (form.grab().save(outDir + "/searching.png")) ++saved;
+    ui.bAbortSearch->click();
+    WaitForJob(form);
+    Settle();
+    if (form.grab().save(outDir + "/not_found.png")) ++saved;
+    silentServer.Stop();
+  }
   ui.edHexName->setCurrentText(QString::fromLocal8Bit(argv[2]));
   ui.comboPortName->setCurrentText(QString::fromStdString(pty));
   ui.cbSwitchToTerminal->setChecked(true);
@@ -90,7 +111,6 @@ int main(int argc, char** argv) {
   WaitForJob(form);
   RunFor(2000);  // the program starts and its lines arrive
 
-  int saved = 0;
   for (int view = 0; view < 5; ++view) {
     ui.cbTermSelRcv->setCurrentIndex(view);
     RunFor(300);
@@ -150,5 +170,5 @@ int main(int argc, char** argv) {
       map != nullptr && map->grab().save(outDir + "/map.png"))
     ++saved;
   std::printf("%d screenshots in %s\n", saved, argv[1]);
-  return saved == 3 * ui.PageControl1->count() + 1 + 5 + 1 + 1 ? 0 : 1;
+  return saved == 2 + 3 * ui.PageControl1->count() + 1 + 5 + 1 + 1 ? 0 : 1;
 }

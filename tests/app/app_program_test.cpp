@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -65,20 +67,52 @@ TEST(AppProgramTest, ExitCodesOfTheCommandLineAndOfTheAutomaticWrite) {
   std::remove(kSettings.c_str());
 }
 
-// The virtual PIC ends once the host has closed the line after the job;
-// its exit code says whether it saw any fault in what the host sent.
-TEST(AppProgramTest, AutomaticWriteIntoTheVirtualPicEndsWithCodeZero) {
-  QProcess sim;
-  sim.start(VANTLEBLD_SIM_PATH, {"--code", "41h"});
-  while (!sim.canReadLine() && sim.waitForReadyRead(30000)) {
+// The lines of what the program printed that our log made: they start
+// with a blank (Qt's own warnings do not).
+std::vector<std::string> LogLinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (text[at] == ' ') lines.push_back(text.substr(at, end - at));
   }
-  const QString line = QString::fromUtf8(sim.readLine()).trimmed();
-  ASSERT_TRUE(line.startsWith("PTY /")) << line.toStdString();
-  std::string out, err;
-  const QString hex = VANTLEBLD_SOURCE_DIR "/examples/pic18f252_blink.hex";
-  EXPECT_EQ(App({"-a", "-x", hex, "-p" + line.mid(4)}, out, err), 0);
-  EXPECT_NE(err.find("\n   WRITE OK  at "), std::string::npos) << err;
-  EXPECT_EQ(Finish(sim), 0) << sim.readAllStandardError().toStdString();
+  return lines;
+}
+
+// An automatic write into the virtual PIC, clean and failed: stderr holds
+// WRITE OK alone, or the error, where and why and what to try, and no
+// detail line of the blocks. The virtual PIC ends once the host has closed
+// the line; its exit code says whether it saw any fault in what was sent.
+TEST(AppProgramTest, AutomaticWriteTellsStandardErrorOnlyTheOutcome) {
+  const struct {
+    QStringList simArgs;
+    int code, simCode;                // the judge: 2 when the program does not start
+    std::vector<std::string> starts;  // of each log line on stderr
+  } cases[] = {
+      {{}, 0, 0, {"   WRITE OK  at "}},
+      {{"--silent-from", "3"},
+       3,
+       2,
+       {"      ERROR!", "         Could not write block 3 of ",
+        "         0 N answers and 3 time-outs in 3 sends: the line is noisy or the baud rate is "
+        "wrong (try a lower baud rate)"}},
+  };
+  for (const auto& c : cases) {
+    QProcess sim;
+    sim.start(VANTLEBLD_SIM_PATH, QStringList{"--code", "41h"} + c.simArgs);
+    while (!sim.canReadLine() && sim.waitForReadyRead(30000)) {
+    }
+    const QString line = QString::fromUtf8(sim.readLine()).trimmed();
+    ASSERT_TRUE(line.startsWith("PTY /")) << line.toStdString();
+    std::string out, err;
+    const QString hex = VANTLEBLD_SOURCE_DIR "/examples/pic18f252_blink.hex";
+    EXPECT_EQ(App({"-a", "-x", hex, "-p" + line.mid(4)}, out, err), c.code);
+    const std::vector<std::string> lines = LogLinesOf(err);
+    ASSERT_EQ(lines.size(), c.starts.size()) << err;
+    for (size_t i = 0; i < lines.size(); ++i)
+      EXPECT_TRUE(lines[i].starts_with(c.starts[i])) << lines[i];
+    EXPECT_EQ(Finish(sim), c.simCode) << sim.readAllStandardError().toStdString();
+  }
   std::remove(kSettings.c_str());
 }
 
