@@ -2,12 +2,15 @@
 // an in-process link into a virtual PIC: every model of the device table
 // takes a file of its family and must start it through its bootloader,
 // judged by the PIC's own decoders with its memory compared with the file
-// read a second way; the options on the wire; how a job fails; and the
-// block exchange under line faults.
+// read a second way; the options on the wire; how a job fails; the writes
+// the host must refuse before their first block, next to the files beside
+// them that must still be written, with the map giving the same verdict;
+// and the block exchange under line faults.
 #include <map>
 #include <regex>
 
 #include "engine/jobs.h"
+#include "engine/memory_map.h"
 #include "sim/in_process_link.h"
 #include "sim/written_file_check.h"
 #include "tests/engine/engine_fixture.h"
@@ -22,12 +25,13 @@ constexpr TJob kCheck = TJob::Check, kWrite = TJob::Write, kClear = TJob::ClearA
 std::string Hex(const std::vector<std::string>& records) {
   return JoinLines(records) + kHexEnd + "\n";
 }
-// PIC18: GOTO 400h (EF00h F002h) alone in the first block, main at 400h
-// (MOVLW 1, BRA $); the same started with BRA 400h (D1FFh).
-const std::string kGoto18 =
-    Hex({HexRecord(0, 0, {0x00, 0xEF, 0x02, 0xF0}), HexRecord(0x400, 0, {0x01, 0x0E, 0xFF, 0xD7})});
-const std::string kBra18 =
-    Hex({HexRecord(0, 0, {0xFF, 0xD1}), HexRecord(0x400, 0, {0x01, 0x0E, 0xFF, 0xD7})});
+// PIC18 words as HEX bytes, low byte first: GOTO 400h (EF00h F002h) alone
+// in the first block, and main at 400h (MOVLW 1, BRA $); the same started
+// with BRA 400h (D1FFh).
+const std::string kJump18 = HexRecord(0, 0, {0x00, 0xEF, 0x02, 0xF0});
+const std::string kMain18 = HexRecord(0x400, 0, {0x01, 0x0E, 0xFF, 0xD7});
+const std::string kGoto18 = Hex({kJump18, kMain18});
+const std::string kBra18 = Hex({HexRecord(0, 0, {0xFF, 0xD1}), kMain18});
 // dsPIC: GOTO 200h in the first block alone, BRA $ (37FFFFh) at 200h.
 const std::string kGotoDs = Hex({HexRecord(0, 0, {0x00, 0x02, 0x04, 0, 0, 0, 0, 0}),
                                  HexRecord(0x400, 0, {0xFF, 0xFF, 0x37, 0})});
@@ -42,6 +46,9 @@ const std::string kForeign = "HEX file holds PIC18 code, the PIC is a PIC16F876A
 const std::string kBigger =
     "EEPROM address 128 (080h) is outside the PIC16F873A's EEPROM, 000h..07Fh";
 const std::string kDsEEPROM = "Address outside the EEPROM [7FFC00h..7FFFFFh]";
+const std::string kWont = "HEX file would not start: ";
+const std::string kNoJump = kWont + "its reset code at 000000h runs into the bootloader at 007E00h";
+const std::string kNoEEPROM = " (write without EEPROM with --no-eeprom, or untick Write EEPROM)";
 
 struct JobCase {
   TJob job;
@@ -58,25 +65,27 @@ struct JobCase {
   LogLine logged = {};                // a line of the EEPROM or configuration write
 };
 
+// Every model writes an example of its family whole.
+const std::pair<uint8_t, const char*> kExamples[] = {
+    {0x31, "pic16f876a_blink32"},     {0x32, "pic16f877a_blink"},
+    {0x33, "pic16f877a_blink"},       {0x34, "pic16f877a_blink"},
+    {0x35, "pic16f88_blink"},         {0x41, "pic18f252_blink"},
+    {0x42, "pic18f452_blink8m"},      {0x43, "pic18f252_blink"},
+    {0x44, "pic18f452_blink8m"},      {0x45, "pic18f252_blink"},
+    {0x46, "pic18f452_blink8m"},      {0x51, "pic18f46j50_blink"},
+    {0x52, "pic18f46j50_blink"},      {0x72, "dspic30f3014_blink8m"},
+    {0x74, "dspic30f4013_blink"},     {0x81, "dspic33fj128gp706_blink"},
+    {0x82, "dspic33fj32mc202_blink"}, {0x83, "dspic33fj128gp706_blink"}};
+
 // Flash blocks counted: the units with file bytes and the slot's; unit 0
 // goes out on 16F for the jump, on PIC18 only for more than the reset code.
+// Zones by hand: PIC18F252 2*(32*8+4) = 208h below 8000h: slot 7DF8h,
+// entry 7E00h; PIC16F876A slot at word 1F00h; dsPIC30F4013 4*(32*8+32) =
+// 480h below 10000h: entry HEX FC00h, program address 7E00h.
 // clang-format off
 const JobCase kJobs[] = {
     {kCheck, 0x41},
     {.job = kCheck, .code = 0x41, .error = "Not found!", .silent = true},
-    {kWrite, 0x31, "pic16f876a_blink32"},
-    {kWrite, 0x32, "pic16f877a_blink"},
-    {kWrite, 0x33, "pic16f877a_blink"},
-    {kWrite, 0x34, "pic16f877a_blink"},
-    {kWrite, 0x35, "pic16f88_blink"},
-    {kWrite, 0x41, "pic18f252_blink"},
-    {kWrite, 0x42, "pic18f452_blink8m"},
-    {kWrite, 0x43, "pic18f252_blink"},
-    {kWrite, 0x44, "pic18f452_blink8m"},
-    {kWrite, 0x45, "pic18f252_blink"},
-    {kWrite, 0x46, "pic18f452_blink8m"},
-    {kWrite, 0x51, "pic18f46j50_blink"},
-    {kWrite, 0x52, "pic18f46j50_blink"},
     // K: every unit below the zone (FDF8h) goes out, under a warning; it has
     // no EEPROM pass, so a file with EEPROM data is written only without one,
     // and refused before its first block with it.
@@ -84,17 +93,11 @@ const JobCase kJobs[] = {
      .estimate = 0xFE00 / 64},
     {kWrite, 0x62, "pic18f252_blink", "", 0xFE00 / 64, 0xFE00 / 64, false},
     {kWrite, 0x61, "pic18f252_blink", "EEPROM data at 000h..007h cannot be written: this "
-     "bootloader does not write the EEPROM of a PIC18F46K22 (write without EEPROM with "
-     "--no-eeprom, or untick Write EEPROM)", 0},
+     "bootloader does not write the EEPROM of a PIC18F46K22" + kNoEEPROM, 0},
     {kWrite, 0x71, kGotoDs},
-    {kWrite, 0x72, "dspic30f3014_blink8m"},
     // Its first EEPROM word, 42h 56h at HEX FFF800h, goes to 7FFC00h.
     {.job = kWrite, .code = 0x73, .file = "dspic30f4013_blink",
      .logged = Step("eeprom addr:7FFC00h <- 5642h")},
-    {kWrite, 0x74, "dspic30f4013_blink"},
-    {kWrite, 0x81, "dspic33fj128gp706_blink"},
-    {kWrite, 0x82, "dspic33fj32mc202_blink"},
-    {kWrite, 0x83, "dspic33fj128gp706_blink"},
     {kWrite, 0x31, kWrite16F, "", 2},
     {kWrite, 0x41, kGoto18, "", 2},
     // The erase pass, pages of the zone's start down to 0 (J: F800h / 400h
@@ -107,10 +110,45 @@ const JobCase kJobs[] = {
     {kClear, 0x31, kWrite16F, "", 0x3E00 / 64 + 1},
     {kWrite, 0x31, kForeign16F, "", 3, -1, true, true},
     {kWrite, 0x31, kForeign16F, kForeign},
+    {kWrite, 0x41, "pic16f877a_blink", "HEX file holds PIC16F code, the PIC is a PIC18F252"},
     {kWrite, 0x73, "pic16f877a_blink", "HEX file holds PIC16F or PIC18 code, the PIC is a dsPIC30F4013"},
     {kWrite, 0x71, kPhantom, "", -1, -1, true, true},
     // Code of a larger PIC: part of it would be lost.
     {kWrite, 0x71, "dspic30f3014_blink8m", "HEX file has code past the end of flash, at 06000h"},
+    // Reset code that would not start the program from the slot. Forced,
+    // the 16F file's CLRF PCLATH (018Ah), GOTO 100h (2900h) and two NOPs
+    // hold no PIC18 jump; nor do MOVLW, MOVWF, NOP, NOP.
+    {kWrite, 0x41, "pic16f877a_blink", kNoJump + " (no jump in the first 4 words)", -1, -1, true, true},
+    {kWrite, 0x41, Hex({HexRecord(0, 0, {0x01, 0x0E, 0x81, 0x6E, 0, 0, 0, 0}), kMain18}),
+     kNoJump + " (no jump in the first 4 words)"},
+    {kWrite, 0x41, Hex({}),
+     kWont + "it has no reset code at 000000h, so the PIC would stay in its bootloader at 007E00h"},
+    // GOTO 7E00h: EF00h, F03Fh.
+    {kWrite, 0x41, Hex({HexRecord(0, 0, {0x00, 0xEF, 0x3F, 0xF0}), kMain18}),
+     kWont + "its reset code at 000000h jumps to 007E00h, inside the bootloader zone (007DF8h on)"},
+    {kWrite, 0x41, Hex({HexRecord(0, 0, {0x00, 0xD8, 0, 0}), kMain18}),
+     kWont + "its reset code has a relative RCALL at 000000h, which jumps elsewhere from the reset "
+             "slot (start the program with a GOTO)"},
+    // MOVLW 1, MOVWF 20h, CALL 10h, GOTO 100h: PCLATH never set, no repair.
+    {kWrite, 0x31, Hex({HexRecord(0, 0, {0x01, 0x30, 0xA0, 0x00, 0x10, 0x20, 0x00, 0x29})}),
+     kWont + "its GOTO at 000003h takes its page from PCLATH, which the reset code does not set: "
+             "from the reset slot it would jump into the bootloader's page (set PCLATH before the GOTO)"},
+    // MOV #1, W0 (200010h), NOP: no GOTO.
+    {kWrite, 0x73, Hex({HexRecord(0, 0, {0x10, 0, 0x20, 0, 0, 0, 0, 0})}),
+     kNoJump + " (no jump in its first 2 instructions)"},
+    // Their neighbours, written: BRA 400h made absolute in the slot; GOTO
+    // 100h alone, repaired to CLRF PCLATH, GOTO 100h.
+    {kWrite, 0x41, kBra18},
+    {kWrite, 0x31, Hex({HexRecord(0, 0, {0x00, 0x29}), HexRecord(0x200, 0, {0x01, 0x30})})},
+    // PIC18F2620: 1024 bytes of EEPROM, EEPROM blocks reach 256 of them.
+    {kWrite, 0x45, Hex({kJump18, kMain18, HexBase(0xF0), HexRecord(0, 0, {1, 2}),
+                        HexRecord(0x100, 0, {3}), HexRecord(0x3FC, 0, {4, 5, 6, 7})}),
+     "EEPROM data at 100h..3FFh cannot be written: this bootloader's EEPROM blocks address 256 "
+     "bytes" + kNoEEPROM},
+    {kWrite, 0x51, Hex({kJump18, kMain18, HexBase(0xF0), HexRecord(0, 0, {1})}),
+     "EEPROM data at 000h cannot be written: the PIC18F46J50 has no EEPROM" + kNoEEPROM},
+    {kWrite, 0x45, Hex({kJump18, kMain18, HexBase(0xF0), HexRecord(0x100, 0, {3})}), "", -1, -1, false},
+    {kWrite, 0x45, Hex({kJump18, kMain18, HexBase(0xF0), HexRecord(0xF0, 0, {1, 2, 3})})},
     // Single locations: a dsPIC configuration word keeps all 16 bits at
     // program address F80000h, HEX 1F00000h; 33h has 128 EEPROM bytes.
     {.job = kEE, .code = 0x31, .address = 5, .value = 0xA5, .lands = {{5, 0xA5}},
@@ -148,7 +186,7 @@ class JobsTest : public EngineFixture {
     return Install<TInProcessLink>(*pic);
   }
   TJobResult Run(const JobCase& c, const TJobOptions& o) {
-    const std::string file = dir.Write("job.hex", text);
+    file = dir.Write("job.hex", text);
     switch (c.job) {
       case TJob::Check:
         return CheckJob(engine, o);
@@ -170,11 +208,14 @@ class JobsTest : public EngineFixture {
 
   TPICInfo info;
   std::unique_ptr<TVirtualPic> pic;
-  std::string text;  // the HEX file of the job
+  std::string text, file;  // the HEX file of the job, and where it is
 };
 
 TEST_F(JobsTest, EveryModelAndJobOverAVirtualPic) {
-  for (const auto& c : kJobs) {
+  std::vector<JobCase> cases(std::begin(kJobs), std::end(kJobs));
+  for (const auto& [code, example] : kExamples)
+    cases.push_back({kWrite, code, example});
+  for (const auto& c : cases) {
     SCOPED_TRACE(Format("code %02Xh %s %s", c.code, c.file.substr(0, 30).c_str(), c.error.c_str()));
     TInProcessLink& link = Attach(c.code, {.Faults = {.NoAnswer = c.silent}});
     text = c.file.starts_with(":") ? c.file : ReadText(Example(c.file));
@@ -211,7 +252,12 @@ TEST_F(JobsTest, EveryModelAndJobOverAVirtualPic) {
     if (c.flashBlocks >= 0) EXPECT_EQ(pic->Stats().FlashBlocks, c.flashBlocks);
     if (c.estimate >= 0) EXPECT_EQ(engine.BlocksToWrite, c.estimate);
     // A job refused before its blocks leaves the PIC as it was.
-    if (!r.Ok && c.flashBlocks < 0) EXPECT_EQ(pic->Stats().BlocksAccepted, 0);
+    if (!r.Ok && c.flashBlocks < 0) EXPECT_EQ(pic->Stats().BlocksReceived, 0);
+    // The map of the same file says the same, without being forced.
+    if (c.job == kWrite && !c.force) {
+      const TMemoryMap map = MapHexFile(c.code, file, 115200, c.eeprom);
+      EXPECT_EQ(std::pair(map.Refused, map.Reason), std::pair(!c.error.empty(), c.error));
+    }
     if (r.Ok && (c.job == kWrite || c.job == kClear)) {
       // The progress counts the blocks up to 100 and not beyond.
       EXPECT_EQ(progress.back(), 100);
@@ -227,24 +273,14 @@ TEST_F(JobsTest, EveryModelAndJobOverAVirtualPic) {
   }
 }
 
-// The edit-build-flash loop: the written program runs once the port is
-// closed; the next write's pre-codes reset it into its bootloader, and the
-// new file lands as the PIC's own decoders judge it.
-TEST_F(JobsTest, TheNextWriteResetsTheRunningProgramWithItsPreCodes) {
-  Attach(0x41, {.RunAfterWrite = true, .ResetCodes = std::string("\x80\x12", 2)});
-  text = kGoto18;
-  TJobOptions o = Options();
-  ASSERT_TRUE(Run({kWrite, 0x41}, o).Ok);
-  engine.Disconnect();
-  ASSERT_TRUE(pic->ProgramRunning());
-  text = kBra18;
-  EXPECT_FALSE(Run({kWrite, 0x41}, o).Ok);  // without the pre-codes the program only echoes
-  o.PreCodes = "128 12h";
-  ASSERT_TRUE(Run({kWrite, 0x41}, o).Ok);
-  EXPECT_EQ(pic->Stats().RemoteResets, 1);
-  const TWrittenFileCheck check =
-      CheckWrittenFile(info, text, pic->Flash(), pic->EEPROM(), true, false);
-  EXPECT_TRUE(check.Ok) << testing::PrintToString(check.Lines);
+TEST_F(JobsTest, AWriteWithoutAFileEndsBeforeConnecting) {
+  TInProcessLink& link = Attach(0x41, {});
+  for (const std::string& name : {std::string(), (dir.Path() / "missing.hex").string()}) {
+    const TJobResult r = WriteJob(engine, Options(), name);
+    EXPECT_TRUE(r.Error.starts_with("File not found")) << r.Error;
+    EXPECT_TRUE(link.Sent().empty());
+    EXPECT_FALSE(pic->Identified());
+  }
 }
 
 // --- The block exchange ---
