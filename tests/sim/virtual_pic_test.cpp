@@ -62,8 +62,8 @@ TEST(VirtualPic, EraseCommandErasesOnePage) {
     SCOPED_TRACE(Format("code %02Xh", code));
     const TPICInfo info = TablePic(code);
     TVirtualPic pic(code, info);
-    const uint32_t page = static_cast<uint32_t>(info.ErasePageInstr) * info.BytesPerInstrPC;
-    const uint32_t unit = UnitBytes(info);
+    const uint32_t page = static_cast<uint32_t>(info.ErasePageInstr) * info.BytesPerInstrPC,
+                   unit = UnitBytes(info);
     const std::vector<uint8_t> erased = pic.Flash();
     Send(pic, {kId}, 0);
     // The last block below the page and every block of it.
@@ -255,10 +255,9 @@ TEST(BootPathResetCode, TargetOfTheFileResetCodeFromTheResetState) {
       {kFamily18F, W(0xD1FF), 0x400, ""},  // BRA: 0 + 2 + 2*1FFh
   };
   for (const auto& c : cases) {
-    TPICInfo pic;
-    pic.Family = c.Family;
     std::string why;
-    EXPECT_EQ(ResetCodeTarget(pic, Code(c.Family, c.Words), why), c.Target) << c.Why;
+    EXPECT_EQ(ResetCodeTarget({.Family = c.Family}, Code(c.Family, c.Words), why), c.Target)
+        << c.Why;
     EXPECT_EQ(why, c.Why);
   }
 }
