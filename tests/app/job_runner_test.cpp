@@ -1,6 +1,6 @@
 // The job runner watched from the window's thread through its signals, over
 // an in-process virtual PIC: jobs on the worker, a stop (the same token
-// stops a search at its next probe: search_test.cpp), the next job started
+// stops a search at its next probe: link_test.cpp), the next job started
 // from Finished, errors carried back, and the runner destroyed under a
 // running write. The terminal's reads and sends through the runner:
 // terminal_page_test.cpp.

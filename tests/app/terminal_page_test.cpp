@@ -31,8 +31,8 @@ class TerminalPageTest : public MainWindowTest {
   std::string Dumped(const char* name = "dump.bin") const {
     return FileContent(Path(name).toStdString());
   }
-  void Open() {
-    ui().comboPortName->setCurrentText(QString::fromStdString(line_.path));
+  void Open(const std::string& port) {
+    ui().comboPortName->setCurrentText(QString::fromStdString(port));
     QTest::mouseClick(ui().bTermOpen, Qt::LeftButton);
     ASSERT_TRUE(form_->TerminalOpen());
   }
@@ -103,7 +103,7 @@ TEST_F(TerminalPageTest, ShowsWhatArrivesInEveryViewClearsAtTheCodeAndDumpsEvery
   EXPECT_EQ(base(ui().ComboBaud), grey);
   ui().PageControl1->setCurrentIndex(0);
   EXPECT_NE(base(ui().ComboBaud), grey);
-  Open();
+  Open(line_.path);
   EXPECT_FALSE(ui().bTermOpen->isEnabled() || ui().comboPortName->isEnabled());
 
   const std::string bytes = "AB\r\n\0\xFF"s;
@@ -137,7 +137,7 @@ TEST_F(TerminalPageTest, ShowsWhatArrivesInEveryViewClearsAtTheCodeAndDumpsEvery
 
 TEST_F(TerminalPageTest, RunsWithoutItsDumpFileAndStopsWhenTheAdapterIsPulled) {
   ui().edTermDumpFilename->setText("/nonexistent/dump.bin");
-  Open();
+  Open(line_.path);
   EXPECT_TRUE(LoggedStart("      Could not open /nonexistent/dump.bin: "));
   Put("ok");
   PollUntil(2);
@@ -154,7 +154,7 @@ TEST_F(TerminalPageTest, RunsWithoutItsDumpFileAndStopsWhenTheAdapterIsPulled) {
 // Holding the right button holds the poll; moving over the graph shows
 // the samples around the mouse.
 TEST_F(TerminalPageTest, TheGraphHoldsWhileTheRightButtonIsDownAndReadsOut) {
-  Open();
+  Open(line_.path);
   View(TReceiveView::Gra2);
   QTest::mousePress(ui().ImageGraph, Qt::RightButton);
   Put("abc");
@@ -177,7 +177,7 @@ TEST_F(TerminalPageTest, TheGraphHoldsWhileTheRightButtonIsDownAndReadsOut) {
 // convert sends nothing. File mode sends a file whole, a read-only one
 // too, once it exists.
 TEST_F(TerminalPageTest, SendConvertsTheTextKeepsAHistoryAndSendsFiles) {
-  Open();
+  Open(line_.path);
   for (const auto& [mode, text, sent] : {std::tuple{TSendMode::CharEsc, "A\\x42", "AB"},
                                          {TSendMode::Nr, "1 x", ""},
                                          {TSendMode::CharEsc, "A\\x42", "AB"}}) {
@@ -204,9 +204,7 @@ TEST_F(TerminalPageTest, SendConvertsTheTextKeepsAHistoryAndSendsFiles) {
 // echoes it; Echo ticked shows what was sent too. Both are kept.
 TEST_F(TerminalPageTest, ALineGoesOutWithTheChosenLineEnd) {
   TSimLine sim(TSimOptions{.RunProgramAtStart = true});
-  ui().comboPortName->setCurrentText(QString::fromStdString(sim.path));
-  QTest::mouseClick(ui().bTermOpen, Qt::LeftButton);
-  ASSERT_TRUE(form_->TerminalOpen());
+  Open(sim.path);
   QTest::mouseClick(ui().cbTermEcho, Qt::LeftButton, {}, {6, ui().cbTermEcho->height() / 2});
   std::string sent, shown;
   for (const auto& [name, end] :
@@ -228,7 +226,7 @@ TEST_F(TerminalPageTest, ALineGoesOutWithTheChosenLineEnd) {
 // The Remote Reset button sends the Options page's pre-codes on the open
 // link (the engine's tests hold how they are read).
 TEST_F(TerminalPageTest, RemoteResetSendsThePreCodes) {
-  Open();
+  Open(line_.path);
   ui().edPreCodes->setText("300 80h");
   QTest::mouseClick(ui().bRemoteReset, Qt::LeftButton);
   EXPECT_EQ(line_.Sent(2), "\x2C\x80");
@@ -246,7 +244,7 @@ TEST_F(TerminalPageTest, TypedKeysGoOutAtOnce) {
     QTest::keyClick(QApplication::focusWidget(), key, mods);
   };
   const auto click = [](QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, {4, 4}); };
-  Open();
+  Open(line_.path);
   // A key in the receive window switches to Type and nothing else.
   ASSERT_EQ(ModeShown(), TSendMode::CharEsc);
   click(ui().TermWindow);
