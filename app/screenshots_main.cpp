@@ -23,6 +23,7 @@
 #include "sim/pty_server.h"
 #include "sim/virtual_pic.h"
 #include "ui_main_window.h"
+#include "vantlebld_version.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
   }
   TApplication app(argc, argv);
   QApplication::setApplicationName("VantleBld");
+  QApplication::setApplicationVersion(VANTLEBLD_VERSION);  // the banner names it, as in the program
   const QString outDir = QString::fromLocal8Bit(argv[1]);
   QDir().mkpath(outDir);
 
@@ -88,7 +90,7 @@ int main(int argc, char** argv) {
   // searches, then what the window says once Abort Search is clicked.
   {
     TSimOptions deaf;
-    deaf.NoAnswer = true;
+    deaf.Faults.NoAnswer = true;
     TVirtualPic silent(kPic18F252, info, deaf);
     TPtyServer silentServer(silent);
     ui.comboPortName->setCurrentText(QString::fromStdString(silentServer.Open()));
