@@ -61,9 +61,7 @@ struct THost {
 TEST(PtyServer, ServesAJobUntilTheHostClosesThePortOrThePicHangsUp) {
   for (const bool hangUp : {false, true}) {
     SCOPED_TRACE(hangUp ? "hang-up at block 1" : "no fault");
-    TSimOptions o;
-    o.Faults.HangupAt = hangUp ? 1 : 0;
-    TVirtualPic pic(0x41, TablePic(0x41), o);
+    TVirtualPic pic(0x41, TablePic(0x41), {.Faults = {.HangupAt = hangUp ? 1 : 0}});
     TPtyServer server(pic, 115200);
     const std::string path = server.Open();
     server.Start();
