@@ -39,6 +39,12 @@ struct TLineSettings {
 
 enum class TControlLine { RTS, DTR };
 
+// A serial port on another machine is named "rfc2217://HOST:PORT".
+constexpr char kNetworkPortScheme[] = "rfc2217://";
+inline bool IsNetworkPortName(const std::string& name) {
+  return name.starts_with(kNetworkPortScheme);
+}
+
 class TLink {
  public:
   struct TCapabilities {

@@ -83,11 +83,13 @@ std::string PortStatusText(const TComPortData& entry) {
 }
 
 std::string PortPath(const std::string& name, const std::string& devDir) {
+  if (IsNetworkPortName(name)) return name;
   if (name.starts_with('/') || name.starts_with("./") || name.starts_with("../")) return name;
   return devDir + "/" + name;
 }
 
 bool PortExists(const std::string& name, const std::string& devDir) {
+  if (IsNetworkPortName(name)) return true;  // whether it answers shows when it is opened
   std::error_code ec;
   return !name.empty() && fs::exists(PortPath(name, devDir), ec);
 }
@@ -136,7 +138,9 @@ std::string ResolvePortName(const std::vector<TComPortData>& list, const std::st
 
 bool TVantleBootloader::IsPortBusy(const std::string& portName) const {
   // A probe of its own: the engine's Port (which may hold this very port,
-  // and then makes it busy) is left alone.
+  // and then makes it busy) is left alone. A network port shows only when
+  // it is opened.
+  if (IsNetworkPortName(portName)) return false;
   SerialPort probe;
   probe.Open(portName);
   if (!probe.Active()) return true;

@@ -1,5 +1,7 @@
 #include "platform/links.h"
 
+#include "platform/network_serial.h"
+
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -116,6 +118,19 @@ void TSerialLink::Wait(int32_t ms) {
   WaitOnClock(ms);
 }
 
+TPortLink::TPortLink() : port_(std::make_unique<TSerialLink>()) {}
+TPortLink::~TPortLink() = default;
+
+void TPortLink::Open(const std::string& name, const TLineSettings& line) {
+  if (port_->IsOpen()) port_->Close();
+  if (IsNetworkPortName(name)) {
+    port_ = std::make_unique<TNetworkSerialLink>();
+  } else {
+    port_ = std::make_unique<TSerialLink>();
+  }
+  port_->Open(name, line);
+}
+
 void TUdpLink::SendDatagram(const std::string& datagram) {
   if (!client_.Send(host_, port_, datagram))
     throw std::runtime_error("UDP Write Fail: " + client_.LastErrorDesc());
@@ -134,7 +149,7 @@ void TUdpLink::Wait(int32_t ms) {
 }
 
 std::unique_ptr<TLink> MakeLink(uint8_t mode, const std::string& udpHost, int32_t udpPort) {
-  if (mode == kModeSerial) return std::make_unique<TSerialLink>();
+  if (mode == kModeSerial) return std::make_unique<TPortLink>();
   if (mode == kModeUdp) return std::make_unique<TUdpLink>(udpHost, udpPort);
   return std::make_unique<TOfflineLink>();
 }

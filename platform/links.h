@@ -42,6 +42,36 @@ class TSerialLink : public TLink {
   SerialPort port_;
 };
 
+// A port by its name: a local serial port, or a serial port on another
+// machine ("rfc2217://HOST:PORT", platform/network_serial.h). The name
+// given to Open decides which.
+class TPortLink : public TLink {
+ public:
+  TPortLink();
+  ~TPortLink() override;
+  TCapabilities Capabilities() const override { return port_->Capabilities(); }
+  void Open(const std::string& name, const TLineSettings& line) override;
+  void Configure(const TLineSettings& line) override { port_->Configure(line); }
+  void Close() override { port_->Close(); }
+  bool IsOpen() const override { return port_->IsOpen(); }
+  std::string Name() const override { return port_->Name(); }
+  int32_t ActualBaud() const override { return port_->ActualBaud(); }
+  void Send(const std::string& bytes) override { port_->Send(bytes); }
+  TReceiveResult ReceiveByte(int32_t timeoutMs) override { return port_->ReceiveByte(timeoutMs); }
+  TReceiveResult ReceivePacket(int32_t timeoutMs) override {
+    return port_->ReceivePacket(timeoutMs);
+  }
+  TReceiveResult ReceiveWaiting(int32_t timeoutMs) override {
+    return port_->ReceiveWaiting(timeoutMs);
+  }
+  std::string Purge() override { return port_->Purge(); }
+  void SetControlLine(TControlLine line, bool on) override { port_->SetControlLine(line, on); }
+  void Wait(int32_t ms) override { port_->Wait(ms); }
+
+ private:
+  std::unique_ptr<TLink> port_;
+};
+
 // Every block as one datagram (a blank, then the block) and an "R"
 // datagram where a search starts; nothing is received.
 class TUdpLink : public TLink {
