@@ -26,8 +26,9 @@ BENCH_PACKAGES=(srecord)
 # system's Python.
 A11Y_BENCH_PACKAGES=(xvfb dbus at-spi2-core python3-gi gir1.2-atspi-2.0)
 SCREENSHOT_PACKAGES=(xvfb xauth)
-# The window's tests of real input run once more on a virtual X server.
-TEST_PACKAGES=(xvfb xauth xdotool)
+# The window's tests of real input run once more on a virtual X server;
+# the network port's tests start ser2net in front of virtual PICs.
+TEST_PACKAGES=(xvfb xauth xdotool ser2net)
 # dpkg-shlibdeps finds the package's dependencies; the rest check the result.
 PACKAGE_PACKAGES=(dpkg-dev file lintian desktop-file-utils appstream man-db)
 

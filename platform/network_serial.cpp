@@ -78,7 +78,8 @@ void TNetworkSerialLink::Open(const std::string& name, const TLineSettings& line
   const auto address = ParseNetworkPortName(name);
   if (!address) {
     throw std::runtime_error("Communication error: \"" + name +
-                             "\" is no network port; write rfc2217://HOST:PORT");
+                             "\" is not a network port name; write rfc2217://HOST:PORT with a "
+                             "port from 1 to 65535");
   }
   const std::string where = name;
   const auto fail = [&](const std::string& what) {
