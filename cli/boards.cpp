@@ -38,7 +38,7 @@ std::string BarText(const std::string& drawn) {
 }
 
 void RunOneBoard(const CliOptions& o, const TJobOptions& options, TBoardPlan& board, size_t index,
-                 TBoardLines& lines, TBoardOutcome& out) {
+                 TBoardLines& lines, const TReportFile& reportFile, TBoardOutcome& out) {
   const std::string name = BoardName(board);
   const std::string prefix = "[" + name + "] ";
   out.Port = name;
@@ -56,9 +56,12 @@ void RunOneBoard(const CliOptions& o, const TJobOptions& options, TBoardPlan& bo
         if (!text.empty()) lines.SetLine(index, name + "  " + text);
       },
       options.Baud);
+  std::optional<TBoardRecorder> recorder;
+  if (reportFile.Active()) recorder.emplace(reportFile.Recorder(name));
   // While it searches the board's line counts the probes; then the bar
   // takes it over.
   engine.OnEvent = [&](const TJobEvent& event) {
+    if (recorder) recorder->Follow(event);
     log.Add(event);
     bar.Follow(event);
     if (const auto* probe = std::get_if<TProbeEvent>(&event.Value))
@@ -80,6 +83,7 @@ void RunOneBoard(const CliOptions& o, const TJobOptions& options, TBoardPlan& bo
     out.Error = e.what();
   }
   log.Flush();
+  if (recorder) recorder->TakeLinkStats(engine.LinkStats);
   out.Millis = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
   out.Pic = engine.PICType != 0 ? engine.pic.Name : "-";
   out.BlocksWritten = engine.BlocksWritten;
@@ -88,6 +92,10 @@ void RunOneBoard(const CliOptions& o, const TJobOptions& options, TBoardPlan& bo
   out.Link = Format("%d sent, %d N, %d catch-ups, %d rubbish", s.BlocksSent, s.NAnswers, s.CatchUps,
                     s.Rubbish);
   lines.SetLine(index, name + "  " + (out.ExitCode == kExitOk ? "OK" : "FAILED"));
+  if (recorder) {
+    out.Report = recorder->Finish(out.ExitCode == kExitOk, StopWasRequested(),
+                                  ReportMessage(out.Error, report.Hint));
+  }
 }
 
 }  // namespace
@@ -149,15 +157,15 @@ std::vector<std::string> BoardTableLines(const std::vector<TBoardOutcome>& outco
 }
 
 int RunBoards(const CliOptions& o, std::vector<TBoardPlan>& boards, TBoardLines& lines,
-              const std::function<void(const std::string&)>& err) {
+              const std::function<void(const std::string&)>& err, TReportFile& reportFile) {
   const TJobOptions options = JobOptionsFrom(o);
   std::vector<TBoardOutcome> outcomes(boards.size());
   // Qt threads: the serial port's socket notifiers need a thread Qt knows;
   // no event loop runs in them.
   std::vector<std::unique_ptr<QThread>> threads;
   for (size_t i = 0; i < boards.size(); ++i) {
-    threads.emplace_back(
-        QThread::create([&, i] { RunOneBoard(o, options, boards[i], i, lines, outcomes[i]); }));
+    threads.emplace_back(QThread::create(
+        [&, i] { RunOneBoard(o, options, boards[i], i, lines, reportFile, outcomes[i]); }));
     threads.back()->start();
   }
   for (auto& t : threads)
@@ -165,6 +173,9 @@ int RunBoards(const CliOptions& o, std::vector<TBoardPlan>& boards, TBoardLines&
   lines.Finish();
   for (const auto& line : BoardTableLines(outcomes))
     lines.Print(line);
+  for (auto& b : outcomes) {
+    if (b.Report) reportFile.Add(std::move(*b.Report));
+  }
   std::string failed;
   for (const auto& b : outcomes) {
     if (b.ExitCode != kExitOk) failed += (failed.empty() ? "" : ", ") + b.Port;

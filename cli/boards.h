@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/link_job.h"
+#include "cli/report_file.h"
 
 namespace vantlebld {
 
@@ -49,6 +51,7 @@ struct TBoardOutcome {
   std::string Link;  // the link report
   int ExitCode = 0;
   std::string Error;
+  std::optional<TBoardReport> Report;  // with --report
 };
 
 // The table printed after a several-boards job: a header and one row per
@@ -56,8 +59,9 @@ struct TBoardOutcome {
 std::vector<std::string> BoardTableLines(const std::vector<TBoardOutcome>& outcomes);
 
 // Runs the command of o on every board at once. Returns 0 when every board
-// succeeded, 3 otherwise; the failed ports are named on err.
+// succeeded, 3 otherwise; the failed ports are named on err. Each board's
+// record goes to reportFile, in the order of the boards.
 int RunBoards(const CliOptions& o, std::vector<TBoardPlan>& boards, TBoardLines& lines,
-              const std::function<void(const std::string&)>& err);
+              const std::function<void(const std::string&)>& err, TReportFile& reportFile);
 
 }  // namespace vantlebld

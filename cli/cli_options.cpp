@@ -13,7 +13,7 @@ namespace {
 const std::set<std::string> kValueOptions = {
     "piccodes",  "port",         "baud", "id",           "search-seconds", "timeout-ms", "rts-dtr",
     "stop-bits", "offline",      "udp",  "simulate",     "reset-signals",  "precodes",   "pic",
-    "svg",       "monitor-baud", "eol",  "monitor-view", "dump",
+    "svg",       "monitor-baud", "eol",  "monitor-view", "dump",           "report",
 };
 // Options that stand alone; Values holds them with an empty value.
 const std::set<std::string> kFlagOptions = {"ignore-until-k", "no-eeprom", "force", "monitor",
@@ -216,6 +216,10 @@ std::string CliUsage() {
          "  --pic CODE            the model by its type code (41h), with no link\n"
          "  --svg FILE            also draw the map as an SVG picture\n"
          "\n"
+         "Report option (check, write, clear-all, eeprom, config):\n"
+         "  --report FILE         at the end write what the job came to on each board as\n"
+         "                        JSON (schema version 1), also when a board failed\n"
+         "\n"
          "Link options (every job that talks to the PIC):\n"
          "  --port P              serial port: ttyUSB0, /dev/ttyUSB0, /dev/pts/3, or the\n"
          "                        adapter: usb:VID:PID (usb:0403:6001), serial:NUMBER;\n"
@@ -241,7 +245,8 @@ std::string CliUsage() {
          "  --help            print this text (after a command: that command's usage)\n"
          "  --version         print the program's version\n"
          "\n"
-         "Exit codes: 0 done, 1 bad command line, 3 the job failed (on any board).\n";
+         "Exit codes: 0 done, 1 bad command line, 3 the job failed (on any board),\n"
+         "4 the job succeeded but its --report could not be written.\n";
 }
 
 std::string CliCommandUsage(const std::string& name) {
@@ -255,6 +260,7 @@ std::string CliCommandUsage(const std::string& name) {
   if (!c->own.empty()) text += Wrapped("Options:", c->own);
   if (c->monitor) text += Wrapped("Monitor:", kMonitorGroup);
   if (c->link) text += Wrapped("Link:", kLinkGroup);
+  if (c->board) text += "Report: --report FILE\n";
   return text +
          "Any command: --piccodes FILE, --verbose\n"
          "What each option does: vantlebld-cli --help\n";

@@ -16,6 +16,7 @@
 #include "cli/monitor.h"
 #include "cli/port_selector.h"
 #include "cli/progress_bar.h"
+#include "cli/report_file.h"
 #include "cli/search_notice.h"
 #include "cli/stop_signals.h"
 #include "cli/text_table.h"
@@ -66,7 +67,7 @@ TWriteOutcome WriteOnce(TVantleBootloader& engine, const CliOptions& o, TBoardPl
 }
 
 int RunJob(TVantleBootloader& engine, const CliOptions& o, TLinePrinter& out, TJobReport& report,
-           TProgressBar* bar, TSearchNotice& search) {
+           TProgressBar* bar, TSearchNotice& search, TReportFile& reportFile) {
   // Before the monitor shows the program's bytes: the log so far, and a
   // progress bar left as it stands.
   const auto flushLog = [&out, bar] {
@@ -88,6 +89,7 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLinePrinter& out, TJ
           flushLog);
     }
     if (boards.size() == 1) {
+      reportFile.StartBoard(BoardName(boards.front()));
       const int code = RunOneBoard(engine, o, boards.front(), report, search);
       if (code != kExitOk || !o.Has("monitor")) return code;
       // The write's link stays open for the program's terminal.
@@ -102,9 +104,10 @@ int RunJob(TVantleBootloader& engine, const CliOptions& o, TLinePrinter& out, TJ
     TBoardLines lines([](const std::string& text) { std::cout << text << std::flush; },
                       [](const std::string& text) { std::cerr << text << std::flush; }, start,
                       isatty(STDERR_FILENO) != 0);
-    return RunBoards(o, boards, lines, [](const std::string& text) {
-      std::cerr << "vantlebld-cli: " << text << '\n';
-    });
+    return RunBoards(
+        o, boards, lines,
+        [](const std::string& text) { std::cerr << "vantlebld-cli: " << text << '\n'; },
+        reportFile);
   }
   if (o.Command == "map") return RunMap(engine, o, out, report);
   if (o.Command == "monitor") return MonitorFromOptions(engine, o, flushLog);
@@ -141,8 +144,11 @@ int Run(const CliOptions& o) {
       },
       o.Verbose);
   TVantleBootloader engine;
-  // The bar and the search notice follow the same events the log shows.
-  engine.OnEvent = [&out, &bar, &search](const TJobEvent& event) {
+  std::optional<TReportFile> reportFile;
+  // The bar, the search notice and the report follow the same events the
+  // log shows.
+  engine.OnEvent = [&out, &bar, &search, &reportFile](const TJobEvent& event) {
+    if (reportFile) reportFile->Follow(event);
     if (std::holds_alternative<TDoneEvent>(event.Value)) {
       // The bar's last state (100%) stands above the WRITE OK line: the
       // log so far first, then the bar ends, then the line.
@@ -171,7 +177,8 @@ int Run(const CliOptions& o) {
   std::optional<TStopSignals> stop;
   if (TalksToBoards(o) && !o.Has("watch")) stop.emplace();
   try {
-    code = RunJob(engine, o, out, report, bar.get(), search);
+    reportFile.emplace(o);
+    code = RunJob(engine, o, out, report, bar.get(), search, *reportFile);
   } catch (const CliUsageError& e) {
     search.Clear();
     out.Flush();
@@ -189,7 +196,10 @@ int Run(const CliOptions& o) {
   out.Flush();
   if (!report.Error.empty()) std::cerr << "vantlebld-cli: " << report.Error << '\n';
   if (!report.Error.empty() && !report.Hint.empty()) std::cerr << "  " << report.Hint << '\n';
-  return code;
+  if (!reportFile) return code;
+  return reportFile->Finish(
+      code, engine.LinkStats, ReportMessage(report.Error, report.Hint),
+      [](const std::string& text) { std::cerr << "vantlebld-cli: " << text << '\n'; });
 }
 
 }  // namespace
