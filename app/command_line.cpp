@@ -1,10 +1,12 @@
 #include "app/command_line.h"
 
+#include <QCryptographicHash>
+#include <QFile>
+#include <stdexcept>
+
 #include "app/console.h"
 #include "engine/defaults.h"
 #include "engine/user_text.h"
-
-#include <stdexcept>
 
 namespace vantlebld {
 
@@ -37,17 +39,39 @@ std::string Upper(std::string s) {
   return s;
 }
 
+// The SHA-256 of the file's bytes in lower-case hex; none when it cannot
+// be read.
+std::optional<std::string> FileSha256(const std::string& path) {
+  QFile file(QString::fromStdString(path));
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file)) return std::nullopt;
+  return hash.result().toHex().toStdString();
+}
+
 }  // namespace
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   TCommandLine result;
   try {
-    for (const std::string& arg : args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+      const std::string& arg = args[i];
       if (!IsSwitch(arg)) {
         result.HexFile = arg;
         continue;
       }
       const std::string lower = Lower(arg);
+      // The one switch of a whole word, its file the next argument or
+      // after "=".
+      const std::string word = lower.substr(lower.rfind("--", 0) == 0 ? 2 : 1);
+      if (word == "report" || word.rfind("report=", 0) == 0) {
+        const bool joined = word.size() > 6;
+        const std::string file = joined                ? arg.substr(arg.find('=') + 1)
+                                 : i + 1 < args.size() ? args[++i]
+                                                       : "";
+        if (file.empty()) throw std::runtime_error("no report file specified: " + arg);
+        result.Report = file;
+        continue;
+      }
       if (lower == "-h" || lower == "--help" || lower == "/?") {
         result.Help = true;
         continue;
@@ -94,11 +118,36 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string CommandLineUsage() {
-  std::string usage = "Usage: vantlebld [-a] [-x] [-b<baud>] [-com<n> | -p<port>] [file.hex]\n";
+  std::string usage =
+      "Usage: vantlebld [-a] [-x] [-b<baud>] [-com<n> | -p<port>] [--report FILE] [file.hex]\n";
   for (const auto& line : ConsoleHelpLines()) {
     if (line.rfind("command line", 0) == 0 || line.rfind("  ...", 0) == 0) usage += line + "\n";
   }
-  return usage;
+  return usage +
+         "  ...--report FILE: after the automatic write, what it came to as JSON;\n"
+         "     exit code 4 when the write succeeded but FILE could not be written\n";
+}
+
+void TAutomaticReport::Start(const std::string& port, const std::string& hexFile) {
+  if (path_) board_.emplace(port, hexFile, FileSha256(hexFile));
+}
+
+void TAutomaticReport::Follow(const TJobEvent& event) {
+  if (board_) board_->Follow(event);
+}
+
+int TAutomaticReport::Finish(bool stopRequested, int code,
+                             const std::function<void(const std::string&)>& problem) {
+  if (!board_) return code;
+  const TBoardReport board = board_->Finish(code == kExitOk, stopRequested);
+  board_.reset();
+  try {
+    WriteFileAtomically(*path_, ReportJson("vantlebld", "write", {board}));
+  } catch (const std::exception& e) {
+    problem(e.what());
+    return code == kExitOk ? kExitReportNotWritten : code;
+  }
+  return code;
 }
 
 }  // namespace vantlebld

@@ -1,10 +1,14 @@
 // The program's command line: a HEX file to write at start, the baud rate
-// and the port, and whether to end afterwards with an exit code.
+// and the port, whether to end afterwards with an exit code, and the
+// report of that automatic write.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "engine/job_report.h"
 
 namespace vantlebld {
 
@@ -17,6 +21,9 @@ struct TCommandLine {
   int ExitCode = 0;                    // 1 when a switch could not be understood
   std::string Error;                   // why, for the first such switch
   bool Help = false;                   // -h, --help or /?: print the usage and end
+  // --report FILE (also --report=FILE, -report FILE): the automatic
+  // write's report.
+  std::optional<std::string> Report;
 };
 
 // What --help prints: the syntax and the console help's lines about the
@@ -29,5 +36,25 @@ std::string CommandLineUsage();
 // An unknown switch sets exit code 1 and parsing goes on; a bad -b, -com or
 // -p stops parsing with exit code 1. Error says why in either case.
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The report of the automatic write (engine/job_report.h), when the
+// command line asks for one: its board followed from the write's start to
+// its end, then written.
+class TAutomaticReport {
+ public:
+  TAutomaticReport() = default;
+  explicit TAutomaticReport(std::optional<std::string> path) : path_(std::move(path)) {}
+  // The automatic write starts on port with hexFile, hashed as it stands.
+  void Start(const std::string& port, const std::string& hexFile);
+  void Follow(const TJobEvent& event);
+  // The automatic write has ended with exit code code: the report written.
+  // Returns code, or kExitReportNotWritten when the file could not be
+  // written (why on problem) and code was 0. Nothing without Start.
+  int Finish(bool stopRequested, int code, const std::function<void(const std::string&)>& problem);
+
+ private:
+  std::optional<std::string> path_;
+  std::optional<TBoardRecorder> board_;
+};
 
 }  // namespace vantlebld

@@ -270,6 +270,7 @@ void TForm1::ApplyCommandLine(const TCommandLine& c) {
   if (c.Port) ui_->comboPortName->setCurrentText(ToQt(*c.Port));
   autoWrite_ = c.AutoWrite;
   autoClose_ = c.AutoClose;
+  automaticReport_ = TAutomaticReport(c.Report);
   if (c.ExitCode != 0) QuitWithCode(c.ExitCode);
 }
 
@@ -398,6 +399,7 @@ bool ForStandardError(const TJobEvent& event) {
 
 void TForm1::ShowEvent(const TJobEvent& event) {
   const std::vector<std::string> lines = log_->Add(event);
+  automaticReport_.Follow(event);
   if (automaticJob_ && ForStandardError(event)) {
     for (const std::string& line : lines)
       std::fprintf(stderr, "%s\n", line.c_str());
@@ -719,6 +721,7 @@ void TForm1::bWriteFlashClick() {
   // the terminal is open again.
   const bool watching = hexWatch_.has_value();
   auto watch = std::make_shared<THexFileWatch>(hexFile);
+  if (automaticJob_) automaticReport_.Start(PortToOpen(), hexFile);
   RunJob([hexFile](TVantleBootloader& e, const TJobOptions& o) { return WriteJob(e, o, hexFile); },
          true,
          [this, watching, watch](bool ok) {
@@ -727,7 +730,13 @@ void TForm1::bWriteFlashClick() {
              hexWatch_.emplace(std::move(*watch));
              UpdateHexWatch();
            }
-           if (autoWrite_ && autoClose_) QuitWithCode(ok ? kExitOk : kExitJobFailed);
+           const int code = automaticReport_.Finish(
+               jobStop_ && jobStop_->Requested(), ok ? kExitOk : kExitJobFailed,
+               [this](const std::string& problem) {
+                 std::fprintf(stderr, "vantlebld: %s\n", problem.c_str());
+                 Say(TLineRole::Problem, problem);
+               });
+           if (autoWrite_ && autoClose_) QuitWithCode(code);
          });
 }
 

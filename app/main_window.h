@@ -285,7 +285,8 @@ class TForm1 : public QMainWindow {
   QString currentHexFile_;
   QStringList args_;
   bool autoWrite_ = false;
-  bool automaticJob_ = false;  // the write the command line started runs
+  bool automaticJob_ = false;         // the write the command line started runs
+  TAutomaticReport automaticReport_;  // --report: what the automatic write came to
   bool jobRunning_ = false;
   // The running job's stop request (Abort Search, then Stop during a write).
   std::shared_ptr<TCancelToken> jobStop_;

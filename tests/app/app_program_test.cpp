@@ -4,7 +4,12 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -113,6 +118,42 @@ TEST(AppProgramTest, AutomaticWriteTellsStandardErrorOnlyTheOutcome) {
       EXPECT_TRUE(lines[i].starts_with(c.starts[i])) << lines[i];
     EXPECT_EQ(Finish(sim), c.simCode) << sim.readAllStandardError().toStdString();
   }
+  std::remove(kSettings.c_str());
+}
+
+// -report FILE after the automatic write: one board in the document, its
+// blocks as the virtual PIC counted them.
+TEST(AppProgramTest, AutomaticWriteWritesItsReport) {
+  QProcess sim;
+  sim.start(VANTLEBLD_SIM_PATH, QStringList{"--code", "41h"});
+  while (!sim.canReadLine() && sim.waitForReadyRead(30000)) {
+  }
+  const QString port = QString::fromUtf8(sim.readLine()).trimmed().mid(4);
+  const QTemporaryDir dir;
+  const QString report = dir.filePath("report.json");
+  const QString hex = VANTLEBLD_SOURCE_DIR "/examples/pic18f252_blink.hex";
+  std::string out, err;
+  EXPECT_EQ(App({"-a", "-x", hex, "-p" + port, "-report", report}, out, err), 0) << err;
+  EXPECT_EQ(Finish(sim), 0);
+  const QString simSays = QString::fromUtf8(sim.readAllStandardError());
+  const QRegularExpressionMatch accepted =
+      QRegularExpression("blocks accepted: ([0-9]+)").match(simSays);
+  ASSERT_TRUE(accepted.hasMatch()) << simSays.toStdString();
+  QFile file(report);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QJsonObject doc = QJsonDocument::fromJson(file.readAll()).object();
+  EXPECT_EQ(doc["tool"].toString(), "vantlebld");
+  EXPECT_EQ(doc["job"].toString(), "write");
+  const QJsonArray boards = doc["boards"].toArray();
+  ASSERT_EQ(boards.size(), 1);
+  const QJsonObject b = boards[0].toObject();
+  EXPECT_EQ(b["port"].toString(), port);
+  EXPECT_EQ(b["hex_file"].toString(), hex);
+  EXPECT_EQ(b["pic_name"].toString(), "PIC18F252");
+  EXPECT_EQ(b["preflight"].toString(), "ok");
+  EXPECT_EQ(b["result"].toString(), "ok");
+  EXPECT_EQ(b["blocks"].toInt(), accepted.captured(1).toInt());
+  EXPECT_TRUE(b["message"].isNull());
   std::remove(kSettings.c_str());
 }
 

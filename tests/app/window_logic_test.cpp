@@ -64,10 +64,15 @@ TEST(CommandLine, EverySwitch) {
       {{"/b19200", "-B4800"}, {.Baud = "4800"}}, {{"-b-1"}, {.ExitCode = 1}},
       {{"f.hex", "-bx", "-a", "g.hex"}, {.HexFile = "f.hex", .ExitCode = 1}},
       {{"-com123"}, {.Port = "COM12"}}, {{"-comx", "-a"}, {.ExitCode = 1}},
-      {{"-p/dev/ttyUSB0"}, {.Port = "/dev/ttyUSB0"}}, {{"-p", "-a"}, {.ExitCode = 1}}};
+      {{"-p/dev/ttyUSB0"}, {.Port = "/dev/ttyUSB0"}}, {{"-p", "-a"}, {.ExitCode = 1}},
+      // The report's file: the next argument, or after "=", letters unchanged.
+      {{"--report", "r.json", "a.hex"}, {.HexFile = "a.hex", .Report = "r.json"}},
+      {{"-REPORT=/tmp/R.json"}, {.Report = "/tmp/R.json"}}, {{"/report", "-a"}, {.Report = "-a"}},
+      {{"-a", "--report"}, {.AutoWrite = true, .ExitCode = 1}}, {{"--report="}, {.ExitCode = 1}}};
   // clang-format on
   const auto fields = [](const TCommandLine& c) {
-    return std::tuple(c.HexFile, c.AutoWrite, c.AutoClose, c.Baud, c.Port, c.Help, c.ExitCode);
+    return std::tuple(c.HexFile, c.AutoWrite, c.AutoClose, c.Baud, c.Port, c.Help, c.ExitCode,
+                      c.Report);
   };
   for (const auto& [args, want] : cases)
     EXPECT_EQ(fields(ParseCommandLine(args)), fields(want)) << testing::PrintToString(args);
