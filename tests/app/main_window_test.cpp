@@ -4,6 +4,8 @@
 // time.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
@@ -19,6 +21,7 @@
 #include "app/map_window.h"
 #include "sim/boot_path.h"
 #include "tests/app/window_fixture.h"
+#include "tests/support/ser2net.h"
 
 namespace vantlebld {
 namespace {
@@ -69,6 +72,28 @@ TEST_F(MainWindowTest, WritesTheFileIntoThePicAndRemembersItOnce) {
   EXPECT_EQ((QStringList{ui().edHexName->itemText(0), ui().edHexName->itemText(1)}),
             (QStringList{kHex, "older.hex"}));
   EXPECT_EQ(ui().edHexName->count(), 2);
+}
+
+// A port on another machine, typed into the Port box as a person types it:
+// the write goes through ser2net, and the virtual PIC's judge finds the
+// program starting through the bootloader.
+TEST_F(MainWindowTest, WritesThroughANetworkPortTypedIntoThePortBox) {
+  Start();
+  ui().edHexName->setCurrentText(kHex);
+  TSimLine sim;
+  const test::TempDir dir;
+  test::TSer2Net server(dir, {sim.path});
+  QComboBox& box = *ui().comboPortName;
+  box.setFocus();
+  box.lineEdit()->selectAll();
+  QTest::keyClicks(&box, QString::fromStdString(server.Port(0)));
+  QTest::mouseClick(ui().bWriteFlash, Qt::LeftButton);
+  WaitForJob();
+  EXPECT_TRUE(Logged("Connected to " + server.Port(0) + " at 115200"));
+  EXPECT_TRUE(LoggedStart("   WRITE OK  at ")) << testing::PrintToString(form_->LogList());
+  server.Stop();
+  sim.server.WaitFinished();
+  EXPECT_TRUE(JudgeBootPath(sim.pic.Pic(), sim.pic.Flash()).Ok);
 }
 
 // A failed job shows ERROR with its reason, the error image, and the
