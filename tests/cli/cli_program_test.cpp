@@ -9,9 +9,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
 #include <algorithm>
@@ -25,58 +22,13 @@
 
 #include "engine/format.h"
 #include "sim/user_program.h"
+#include "tests/cli/cli_fixture.h"
 #include "tests/support/files.h"
 #include "tests/support/lines.h"
 #include "vantlebld_version.h"
 
 namespace vantlebld::test {
 namespace {
-
-// Bound for a child to start, answer or end; only reached when broken.
-constexpr int kChildGuardMs = 60000;
-
-struct RunResult {
-  int exitCode = -1;  // -1: did not start or did not end normally
-  std::string out, err;
-  bool Says(const std::string& text) const { return out.find(text) != std::string::npos; }
-};
-
-class CliTest : public ::testing::Test {
- protected:
-  // Starts a program in the scratch directory, so no piccodes.ini of the
-  // caller's directory takes part; the project's table comes first, a
-  // later --piccodes in args wins.
-  void Start(QProcess& p, const char* program, const std::vector<std::string>& args) {
-    QStringList list = {"--piccodes", QString::fromStdString(kTable)};
-    for (const auto& a : args)
-      list << QString::fromStdString(a);
-    p.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
-    p.start(program, list);
-  }
-  static RunResult Finish(QProcess& p) {
-    RunResult r;
-    if (p.waitForFinished(kChildGuardMs) && p.exitStatus() == QProcess::NormalExit)
-      r.exitCode = p.exitCode();
-    r.out = p.readAllStandardOutput().toStdString();
-    if (p.processChannelMode() != QProcess::MergedChannels)
-      r.err = p.readAllStandardError().toStdString();
-    return r;
-  }
-  // vantlebld-sim started with args; returns the port it serves (its first
-  // line: "PTY /dev/pts/N").
-  std::string StartSim(QProcess& sim, const std::vector<std::string>& args) {
-    Start(sim, VANTLEBLD_SIM_PATH, args);
-    while (!sim.canReadLine() && sim.waitForReadyRead(kChildGuardMs)) {
-    }
-    return sim.readLine().trimmed().toStdString().substr(4);
-  }
-  RunResult Cli(const std::vector<std::string>& args) {
-    QProcess p;
-    Start(p, VANTLEBLD_CLI_PATH, args);
-    return Finish(p);
-  }
-  TempDir dir;
-};
 
 TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
   const std::string hex =
@@ -234,93 +186,6 @@ TEST_F(CliTest, SeveralBoardsAtOnce) {
     }
     EXPECT_EQ(r.err, faulted ? "vantlebld-cli: failed on " + ports[2] + "\n" : "") << r.err;
   }
-}
-
-// The report's document read back.
-QJsonObject ReportOf(const std::string& path) {
-  return QJsonDocument::fromJson(QByteArray::fromStdString(ReadText(path))).object();
-}
-
-// --report: one document for every board, the good one's and the silent
-// one's; the blocks as the virtual PIC counted them, the file's SHA-256 as
-// sha256sum has it. A report that cannot be written turns a job that
-// succeeded into exit 4 and leaves a failed one its 3; a missing HEX file
-// is reported without a hash.
-TEST_F(CliTest, ReportOfEveryBoard) {
-  const std::string hex = Example("pic18f252_blink");
-  QProcess sum;
-  sum.start("sha256sum", {QString::fromStdString(hex)});
-  const RunResult summed = Finish(sum);
-  ASSERT_EQ(summed.exitCode, 0) << summed.err;
-  QProcess good, silent;
-  const std::string goodPort = StartSim(good, {"--code", "41h"});
-  const std::string silentPort = StartSim(silent, {"--code", "41h", "--silent-from", "3"});
-  const std::string path = (dir.Path() / "report.json").string();
-  const RunResult r = Cli({"write", hex, "--timeout-ms", "50", "--port", goodPort, "--port",
-                           silentPort, "--report", path});
-  EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
-  const RunResult goodSim = Finish(good);
-  Finish(silent);
-  std::smatch accepted;
-  ASSERT_TRUE(std::regex_search(goodSim.err, accepted, std::regex("blocks accepted: ([0-9]+)")))
-      << goodSim.err;
-  const QJsonObject doc = ReportOf(path);
-  EXPECT_EQ(doc["version"].toInt(), 1);
-  EXPECT_EQ(doc["tool"].toString(), "vantlebld-cli");
-  EXPECT_EQ(doc["job"].toString(), "write");
-  const QJsonArray boards = doc["boards"].toArray();
-  ASSERT_EQ(boards.size(), 2) << ReadText(path);
-  const struct {
-    std::string port;
-    const char* result;
-    int blocks, catchUps;
-  } want[] = {
-      {goodPort, "ok", std::stoi(accepted[1]), 0},
-      // Blocks 1 and 2 answered, block 3 sent three times to no answer.
-      {silentPort, "failed", 2 + 3, 3},
-  };
-  for (qsizetype i = 0; i < boards.size(); ++i) {
-    const QJsonObject b = boards[i].toObject();
-    const auto& w = want[i];
-    SCOPED_TRACE(w.port);
-    EXPECT_EQ(b["port"].toString().toStdString(), w.port);
-    EXPECT_EQ(b["pic_code"].toInt(), 0x41);
-    EXPECT_EQ(b["pic_name"].toString(), "PIC18F252");
-    EXPECT_EQ(b["hex_file"].toString().toStdString(), hex);
-    EXPECT_EQ(b["hex_sha256"].toString().toStdString(), summed.out.substr(0, 64));
-    EXPECT_EQ(b["preflight"].toString(), "ok");
-    EXPECT_EQ(b["result"].toString(), w.result);
-    EXPECT_EQ(b["blocks"].toInt(), w.blocks);
-    EXPECT_EQ(b["catch_ups"].toInt(), w.catchUps);
-    EXPECT_EQ(b["n_answers"].toInt(), 0);
-    if (w.catchUps == 0) {
-      EXPECT_TRUE(b["message"].isNull());
-    } else {
-      EXPECT_TRUE(b["message"].toString().startsWith("Could not write block 3 of 13"))
-          << ReadText(path);
-    }
-  }
-  const std::string nowhere = (dir.Path() / "none" / "r.json").string();
-  const std::string missing = (dir.Path() / "missing.hex").string();
-  const struct {
-    std::string file, report;
-    int exitCode;
-  } cases[] = {{hex, nowhere, 4}, {"", nowhere, 3}, {missing, path, 3}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    const RunResult w = Cli({"write", c.file, "--simulate", "41h", "--report", c.report});
-    EXPECT_EQ(w.exitCode, c.exitCode) << w.out << w.err;
-    EXPECT_EQ(w.err.find("vantlebld-cli: cannot write the report " + nowhere +
-                         ": No such file or directory\n") != std::string::npos,
-              c.report == nowhere)
-        << w.err;
-  }
-  EXPECT_FALSE(std::filesystem::exists(nowhere.substr(0, nowhere.rfind('/'))));
-  const QJsonObject board = ReportOf(path)["boards"].toArray()[0].toObject();
-  EXPECT_EQ(board["hex_file"].toString().toStdString(), missing);
-  EXPECT_TRUE(board["hex_sha256"].isNull());
-  EXPECT_EQ(board["result"].toString(), "failed");
-  EXPECT_EQ(board["message"].toString(), "File not found");
 }
 
 // A terminal for a child's input: the test types on the master side and
