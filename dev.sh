@@ -20,7 +20,7 @@ ROOT=$(pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev qt6-svg-dev libgtest-dev)
-BENCH_PACKAGES=(srecord)
+BENCH_PACKAGES=(srecord ser2net)
 # bench/a11y_latency.py: a virtual X server, a private D-Bus session, the
 # AT-SPI bus launcher and registry, and the AT-SPI bindings of the
 # system's Python.

@@ -58,7 +58,7 @@ class TSer2Net {
       yaml += "connection: &board" + std::to_string(i) +
               "\n  accepter: telnet(rfc2217),tcp,127.0.0.1," + std::to_string(ports_.back()) +
               "\n  connector: serialdev," + ptys[i] +
-              ",115200n81,local\n  options:\n    kickolduser: true\n";
+              ",115200n81,local\n  options:\n    kickolduser: true\n    chardelay: false\n";
     }
     const std::string config = dir.Write("ser2net.yaml", yaml);
     const char* binary = QFile::exists("/usr/sbin/ser2net") ? "/usr/sbin/ser2net" : "ser2net";
