@@ -250,10 +250,15 @@ bool TIniFile::Save(std::string* reason) const {
   if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString().toStdString());
   const std::string text = Text();
   const auto size = static_cast<qint64>(text.size());
-  if (file.write(text.data(), size) != size) {
+  // Writes are buffered: a full disk may show only in the flush, and a
+  // commit after a failed flush would still rename the short file over
+  // the old one.
+  if (file.write(text.data(), size) != size || !file.flush()) {
     const std::string why = file.errorString().toStdString();
     file.cancelWriting();
-    return fail(why);
+    return fail(why +
+                "; free some space on that disk or make the folder writable, then save "
+                "again");
   }
   if (!file.commit()) return fail(file.errorString().toStdString());
   return true;

@@ -358,6 +358,7 @@ void TForm1::SaveSettings() {
   std::string reason;
   if (!SaveSettingsFile(s, ToStd(SettingsPath()), &reason)) {
     std::fprintf(stderr, "VantleBld: settings not saved: %s\n", reason.c_str());
+    Notice(TLineRole::Problem, "Settings not saved: " + reason);
   }
 }
 
