@@ -64,4 +64,20 @@ std::string HexDump(const std::string& bytes) {
   return out;
 }
 
+std::string Printable(const std::string& bytes) {
+  std::string out = bytes;
+  for (char& c : out) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b >= 0x7F) c = '.';
+  }
+  return out;
+}
+
+std::string DeviceBytes(const std::string& bytes) {
+  const std::string shown = bytes.substr(0, kShownDeviceBytes);
+  std::string out = "Hex: " + HexDump(shown) + "  Str: " + Printable(shown);
+  if (bytes.size() > shown.size()) out += Format(" ... (%zu bytes in all)", bytes.size());
+  return out;
+}
+
 }  // namespace vantlebld

@@ -93,7 +93,7 @@ void TVantleBootloader::Purge() {
   if (s.empty()) return;
   const std::string t = s.substr(0, kPurgeShownBytes);
   if (t == "K") Say(TLineRole::Plain, "Got an 'K' on purge.", true);
-  Say(TLineRole::Plain, "Purge Hex: " + HexDump(t) + "   Str: " + t, true);
+  Say(TLineRole::Plain, "Purge Hex: " + HexDump(t) + "   Str: " + Printable(t), true);
 }
 
 void TVantleBootloader::SignalScript(const std::string& script) {

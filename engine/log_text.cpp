@@ -103,8 +103,7 @@ void TLogRenderer::Add(const TJobEvent& event) {
                        Line(Step, true, "Received \"N\": crc fail");
                        break;
                      case TAnswer::Rubbish:
-                       Line(Step, true,
-                            "Received rubbish, Hex: " + HexDump(a.Bytes) + "  Str: " + a.Bytes);
+                       Line(Step, true, "Received rubbish, " + DeviceBytes(a.Bytes));
                        break;
                      case TAnswer::TimeOut:
                        Line(Problem, true, "timeout");

@@ -65,10 +65,10 @@ bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
       s.swap(pending);
       if (s.size() > 2) {
         if (!ignoreUntilK) {
-          Say(TLineRole::Step, " Unexpected chars found: \"" + s + "\"");
+          Say(TLineRole::Step, " Unexpected chars found: " + DeviceBytes(s));
           throw SearchEnded{};
         }
-        Say(TLineRole::Plain, " Ignoring some garbage: \"" + s.substr(0, s.size() - 2) + "\"",
+        Say(TLineRole::Plain, " Ignoring some garbage: " + DeviceBytes(s.substr(0, s.size() - 2)),
             true);
         s = s.substr(s.size() - 2);
       }

@@ -42,7 +42,7 @@ std::string TVantleBootloader::WithChecksum(std::string block) {
 }
 
 bool TVantleBootloader::SendBlock(const std::string& block) {
-  Say(TLineRole::Step, "Hex: " + HexDump(block) + "   Str:" + block, true);
+  Say(TLineRole::Step, "Hex: " + HexDump(block) + "   Str:" + Printable(block), true);
   if (!Link->Capabilities().Answers) {
     Link->Send(block);
     return false;
