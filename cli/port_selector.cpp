@@ -93,8 +93,15 @@ std::vector<std::string> ResolvePortOptions(const std::vector<std::string>& port
       enumerated = true;
     }
     for (const std::string& port : ResolvePortTexts(text, system)) {
+      // Two jobs on one line would mix their blocks: a device named twice
+      // is refused before any job starts.
       const auto same = [&port](const std::string& kept) { return SamePort(kept, port); };
-      if (std::none_of(ports.begin(), ports.end(), same)) ports.push_back(port);
+      const auto twice = std::find_if(ports.begin(), ports.end(), same);
+      if (twice != ports.end()) {
+        throw CliUsageError(*twice + " and " + port +
+                            " are the same port; name each board once with --port");
+      }
+      ports.push_back(port);
     }
   }
   return ports;

@@ -30,9 +30,10 @@ std::string ResolvePortText(const std::string& portText, const std::vector<TSyst
 std::vector<std::string> ResolvePortTexts(const std::string& portText,
                                           const std::vector<TSystemPort>& ports);
 
-// The ports of every --port, each device once (SamePort: a by-id link and
-// the tty it leads to are one board), in order and as first written; the
-// system's ports are only enumerated when a text names an adapter.
+// The ports of every --port, in order and as written; the system's ports
+// are only enumerated when a text names an adapter. Throws CliUsageError
+// when two of them are one device (SamePort: a by-id link and the tty it
+// leads to are one board).
 std::vector<std::string> ResolvePortOptions(const std::vector<std::string>& portTexts);
 
 // The table `vantlebld-cli ports` prints: a header, then one line per entry

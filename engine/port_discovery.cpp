@@ -97,9 +97,17 @@ bool PortExists(const std::string& name, const std::string& devDir) {
 bool SamePort(const std::string& a, const std::string& b, const std::string& devDir) {
   const std::string pathA = PortPath(a, devDir), pathB = PortPath(b, devDir);
   if (pathA == pathB) return true;
-  // equivalent() compares device and inode numbers after following links;
-  // a missing file is an error, and then no device at all.
+  if (IsNetworkPortName(pathA) || IsNetworkPortName(pathB)) return false;
+  // The real paths, links and "." followed: a by-id link and the tty it
+  // leads to end in one path. equivalent() then compares device and inode
+  // numbers, but the standard library reports two character devices as
+  // "not supported" instead, so it only settles the other files.
   std::error_code ec;
+  const fs::path realA = fs::canonical(pathA, ec);
+  if (!ec) {
+    const fs::path realB = fs::canonical(pathB, ec);
+    if (!ec && realA == realB) return true;
+  }
   return fs::equivalent(pathA, pathB, ec) && !ec;
 }
 

@@ -51,7 +51,8 @@ std::string PortPath(const std::string& name, const std::string& devDir = "/dev"
 bool PortExists(const std::string& name, const std::string& devDir = "/dev");
 
 // Whether two port names open one device: the same path, or both there
-// and, links followed, one file (device and inode numbers). So ttyUSB0,
+// and, links and "." followed, one real path or one file (device and inode
+// numbers). So ttyUSB0,
 // /dev/ttyUSB0 and a /dev/serial/by-id or udev link to it are one port;
 // two missing ports are one only when their paths are. The window's port
 // box and --port both decide "same port" here.
