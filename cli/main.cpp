@@ -14,6 +14,7 @@
 #include "cli/link_job.h"
 #include "cli/map_command.h"
 #include "cli/monitor.h"
+#include "cli/output_files.h"
 #include "cli/port_selector.h"
 #include "cli/progress_bar.h"
 #include "cli/report_file.h"
@@ -178,6 +179,7 @@ int Run(const CliOptions& o) {
   if (TalksToBoards(o) && !o.Has("watch")) stop.emplace();
   try {
     reportFile.emplace(o);
+    CheckOutputFiles(o);
     code = RunJob(engine, o, out, report, bar.get(), search, *reportFile);
   } catch (const CliUsageError& e) {
     search.Clear();

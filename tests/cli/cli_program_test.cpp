@@ -31,9 +31,9 @@ namespace vantlebld::test {
 namespace {
 
 TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
-  const std::string hex =
-      dir.Write("app.hex", JoinLines({HexBase(0), HexRecord(0, 0, {0x00, 0xEF, 0x04, 0xF0}),
-                                      HexBase(0x0030), HexRecord(0, 0, {0x00, 0x22}), kHexEnd}));
+  const std::string hexText = JoinLines({HexBase(0), HexRecord(0, 0, {0x00, 0xEF, 0x04, 0xF0}),
+                                         HexBase(0x0030), HexRecord(0, 0, {0x00, 0x22}), kHexEnd});
+  const std::string hex = dir.Write("app.hex", hexText);
   std::filesystem::last_write_time(
       hex, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(210));
   const std::string table = dir.Write("mine.ini",
@@ -113,6 +113,15 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
       {{"map", Example("dspic30f3014_blink8m"), "--pic", "71h"}, 3,
        "...\nrefused: HEX file has code past the end of flash, at 06000h\n",
        "vantlebld-cli: HEX file has code past the end of flash, at 06000h\n"},
+      // A file to write that is the HEX file, another output or nowhere
+      // to be written: refused before any port is opened.
+      {{"write", hex, "--port", missing, "--monitor", "--dump", "./app.hex"}, 1, "",
+       "--dump ./app.hex is the HEX file " + hex},
+      {{"write", hex, "--port", missing, "--monitor", "--dump", "/nonexistent/d"}, 1, "",
+       "cannot write the --dump file /nonexistent/d: No such file or directory"},
+      {{"map", hex, "--pic", "41h", "--svg", hex}, 1, "", "--svg " + hex + " is the HEX file"},
+      {{"write", hex, "--simulate", "41h", "--report", "r.json", "--dump", "./r.json"}, 1, "",
+       "--dump ./r.json and --report r.json name the same file"},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -137,6 +146,7 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
                         std::ranges::count(c.args, "--help") == 0;
     EXPECT_EQ(r.Says("\nlink: "), writes && c.exitCode == 0) << r.out;
   }
+  EXPECT_EQ(ReadText(hex), hexText);
   // The two UDP checks sent one reset datagram each.
   EXPECT_EQ(receiver.Next(), "R");
   EXPECT_EQ(receiver.Next(50), std::nullopt);
