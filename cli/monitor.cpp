@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 
 #include "cli/link_job.h"
 #include "engine/defaults.h"
@@ -20,9 +21,19 @@ namespace {
 // looked at again.
 constexpr int32_t kMonitorPollMs = 10;
 
+// The signal that ended the monitor; 0 while none has.
 volatile std::sig_atomic_t gStop = 0;
-void OnStopSignal(int) {
-  gStop = 1;
+void OnStopSignal(int sig) {
+  gStop = sig;
+}
+
+// The signals that end the monitor. SIGINT and SIGTERM end it as Ctrl+]
+// does; SIGHUP and SIGQUIT end the program as they would have, once the
+// terminal is put back (and not at all where they were ignored: nohup).
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+bool EndsTheProgram(int sig) {
+  return sig == SIGHUP || sig == SIGQUIT;
 }
 
 // The input terminal in raw mode while the monitor runs, as it was after.
@@ -74,10 +85,13 @@ TMonitorEnd RunMonitor(TLink* link, const TMonitorOptions& options, int inFd, in
   gStop = 0;
   struct sigaction stop {};
   stop.sa_handler = OnStopSignal;
-  struct sigaction oldInt {
-  }, oldTerm{};
-  sigaction(SIGINT, &stop, &oldInt);
-  sigaction(SIGTERM, &stop, &oldTerm);
+  sigemptyset(&stop.sa_mask);
+  struct sigaction old[std::size(kStopSignals)] = {};
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    sigaction(kStopSignals[i], nullptr, &old[i]);
+    if (!EndsTheProgram(kStopSignals[i]) || old[i].sa_handler != SIG_IGN)
+      sigaction(kStopSignals[i], &stop, nullptr);
+  }
   TMonitorEnd end = TMonitorEnd::Quit;
   {
     TRawInput raw(inFd);
@@ -154,8 +168,9 @@ TMonitorEnd RunMonitor(TLink* link, const TMonitorOptions& options, int inFd, in
     // What comes after the monitor starts on a line of its own.
     if (end == TMonitorEnd::Quit && last != '\n' && isatty(outFd)) WriteAll(outFd, "\n");
   }
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
+  for (size_t i = 0; i < std::size(kStopSignals); ++i)
+    sigaction(kStopSignals[i], &old[i], nullptr);
+  if (EndsTheProgram(gStop)) raise(gStop);
   return end;
 }
 

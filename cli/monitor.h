@@ -3,7 +3,8 @@
 // as the terminal's Hex view shows them) and to the dump file; bytes typed
 // go to the PIC, Enter as the chosen line end (CR, as the window's Type
 // mode sends it). Ctrl+] ends it, and so do SIGINT and SIGTERM; a terminal
-// on the input is put back as it was.
+// on the input is put back as it was, also before SIGHUP and SIGQUIT end
+// the program.
 #pragma once
 
 #include <fstream>

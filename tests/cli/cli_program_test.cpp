@@ -5,6 +5,7 @@
 // virtual PIC without a process: tests/engine/jobs_test.cpp.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -341,6 +342,37 @@ TEST_F(CliTest, MonitorPassesTheStreamUnchangedAndPutsTheTerminalBack) {
   std::printf("monitor: %zu stream bytes in 10 s\n", got.size());
   sim.terminate();
   Finish(sim);
+}
+
+// SIGHUP and SIGQUIT during the monitor: the terminal is put back before
+// they end the program.
+TEST_F(CliTest, MonitorPutsTheTerminalBackBeforeHangupAndQuit) {
+  for (const int sig : {SIGHUP, SIGQUIT}) {
+    SCOPED_TRACE(strsignal(sig));
+    QProcess sim;
+    const std::string port = StartSim(sim, {"--code", "41h"});
+    TKeyboard keys;
+    QProcess cli;
+    cli.setStandardInputFile(keys.Path());
+    // As a shell starts it: both signals at their default, no core file.
+    cli.setChildProcessModifier([] {
+      signal(SIGHUP, SIG_DFL);
+      signal(SIGQUIT, SIG_DFL);
+      const rlimit noCore{0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
+    });
+    Start(cli, VANTLEBLD_CLI_PATH, {"monitor", "--port", port});
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kChildGuardMs);
+    while (!keys.Raw() && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(keys.Raw());
+    ASSERT_EQ(::kill(static_cast<pid_t>(cli.processId()), sig), 0);
+    ASSERT_TRUE(cli.waitForFinished(kChildGuardMs));
+    EXPECT_EQ(cli.exitStatus(), QProcess::CrashExit);
+    EXPECT_TRUE(keys.AsBefore());
+    sim.terminate();
+    Finish(sim);
+  }
 }
 
 // write --watch: each rebuilt file is written after a remote reset and the
