@@ -74,13 +74,15 @@ bool TVantleBootloader::SearchPIC(bool ignoreUntilK) {
       }
       if (s[1] == kAck) {
         const auto code = static_cast<uint8_t>(s[0]);
-        Say(TLineRole::Plain, Format("Rcv:type=%02Xh=\"", code) + s[0] + "\" ", true);
+        Say(TLineRole::Plain, Format("Rcv:type=%02Xh=\"", code) + Printable(s.substr(0, 1)) + "\" ",
+            true);
         result = IdentifyPIC(code);
         answered = true;
       } else if (ignoreUntilK) {
-        Say(TLineRole::Step, " \"*K\" not found, instead found:\"" + s + "\". Keep trying...");
+        Say(TLineRole::Step,
+            " \"*K\" not found, instead found:\"" + Printable(s) + "\". Keep trying...");
       } else {
-        Say(TLineRole::Step, " \"*K\" not found, instead found:\"" + s + "\". Abort.");
+        Say(TLineRole::Step, " \"*K\" not found, instead found:\"" + Printable(s) + "\". Abort.");
         throw SearchEnded{};
       }
     }

@@ -73,7 +73,7 @@ TEST(LogRenderer, EveryEventKindAsItsLines) {
       {{TBlockAnswerEvent{TAnswer::K, 1, 12, {}, 0}}, {{true, "   Received \"K\": Ok"}}},
       {{TBlockAnswerEvent{TAnswer::N, 1, 12, {}, 0}}, {{true, "   Received \"N\": crc fail"}}},
       {{TBlockAnswerEvent{TAnswer::Rubbish, 1, 3, "\x01Z", 0}},
-       {{true, "   Received rubbish, Hex: 01 5A   Str: \x01Z"}}},
+       {{true, "   Received rubbish, Hex: 01 5A   Str: .Z"}}},
       {{TBlockAnswerEvent{TAnswer::TimeOut, 2, 450, {}, 0}},
        {{true, "      timeout"}, {true, "   timeout 2, trying to catch up"}}},
       {{TBlockAnswerEvent{TAnswer::CaughtUp, 2, 0, {}, 4}}, {{true, "   caught up after 4 bytes"}}},

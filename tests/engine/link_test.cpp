@@ -103,6 +103,13 @@ struct SearchCase {
   std::vector<int32_t> progress = {};  // the reports, when given
 };
 
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i)
+    out += text;
+  return out;
+}
+
 // clang-format off
 const SearchCase kSearches[] = {
     {.name = "FirstProbeAnswered", .replies = {"AK"}, .log = {kSearching, kRcv41, kFound},
@@ -111,7 +118,14 @@ const SearchCase kSearches[] = {
     // An answer may come in pieces over several probes.
     {"AnswerInPieces", {"A", "K"}, {kSearching, kRcv41, kFound}, 2},
     {"EchoIgnored", {"\xC1" "AK"},
-     {kSearching, Plain(" Ignoring some garbage: \"\xC1\"", kDetail), kRcv41, kFound}, 1, true},
+     {kSearching, Plain(" Ignoring some garbage: Hex: C1   Str: .", kDetail), kRcv41, kFound}, 1, true},
+    // What the device sent reaches the log escaped: an escape sequence as
+    // dots, a flood cut to its first bytes.
+    {"TerminalCodesShownEscaped", {"\x1B[2J" "\x07\xFF"},
+     {kSearching, Step(" Unexpected chars found: Hex: 1B 5B 32 4A 07 FF   Str: .[2J..")}, 1},
+    {"FloodCut", {std::string(40, 'x')},
+     {kSearching, Step(" Unexpected chars found: Hex: " + Repeat("78 ", 32) + "  Str: " +
+                       std::string(32, 'x') + " ... (40 bytes in all)")}, 1},
     {"NoKAborts", {"AN", "AK"},
      {kSearching, Step(" \"*K\" not found, instead found:\"AN\". Abort.")}, 1},
     // 1000 div 300 = 3: four probes; 200 div 3 rounds down.

@@ -192,7 +192,12 @@ TEST_F(PortAliasTest, NamesOfOneDeviceAreOnePort) {
       {"tty3", "tty0", false},     // a missing port is no device
       {"tty3", At("tty3"), true},  // ... but its one path is one port
       {"tty3", "tty4", false},
+      // Character devices, as real ports are: the system's own.
+      {"/dev/./null", "/dev/null", true},
+      {At("null-link"), "/dev/null", true},
+      {"/dev/null", "/dev/zero", false},
   };
+  fs::create_symlink("/dev/null", At("null-link"));
   for (const auto& [a, b, same] : cases)
     EXPECT_EQ(SamePort(a, b, Dev()), same) << a << " and " << b;
 }
@@ -219,11 +224,18 @@ TEST_F(PortAliasTest, TheRebuiltListKeepsTheNamedPortAndReplacesOnlyAGoneOne) {
   EXPECT_EQ(chosen({}, At("by-id/usb-Board_2")), std::tuple(-1, At("by-id/usb-Board_2"), ""));
 }
 
-// --port opens each board once, by the name it was first given.
-TEST_F(PortAliasTest, EveryPortOptionOpensItsBoardOnce) {
-  EXPECT_EQ(ResolvePortOptions({At("by-id/usb-Board_1"), At("tty1"), At("pic"), At("tty0"),
-                                At("by-id/usb-Board_2")}),
+// --port takes each board once: one device named twice is refused before
+// any job, with both names.
+TEST_F(PortAliasTest, APortNamedTwiceIsRefused) {
+  EXPECT_EQ(ResolvePortOptions({At("by-id/usb-Board_1"), At("tty1")}),
             (std::vector<std::string>{At("by-id/usb-Board_1"), At("tty1")}));
+  try {
+    ResolvePortOptions({At("by-id/usb-Board_1"), At("tty1"), At("pic")});
+    ADD_FAILURE() << "no refusal";
+  } catch (const CliUsageError& e) {
+    EXPECT_EQ(std::string(e.what()), At("by-id/usb-Board_1") + " and " + At("pic") +
+                                         " are the same port; name each board once with --port");
+  }
 }
 
 // The program's exit code (-1: it did not end normally; the wait guards
