@@ -24,6 +24,10 @@ constexpr int32_t kDefaultTimeoutMs = 300;
 constexpr const char* kDefaultUdpHost = "127.0.0.1";
 constexpr int32_t kDefaultUdpPort = 8090;
 
+// The largest HEX file the reader and the watch take: a 16 MiB flash as
+// INHX32 text is about 46 MiB.
+constexpr int64_t kMaxHexFileBytes = 64 * 1024 * 1024;
+
 // Exit codes of vantlebld and vantlebld-cli.
 constexpr int kExitOk = 0;
 constexpr int kExitBadCommandLine = 1;

@@ -2,8 +2,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <vector>
 
+#include "engine/defaults.h"
 #include "engine/text_lines.h"
 #include "engine/user_text.h"
 
@@ -14,6 +15,17 @@ namespace {
 constexpr uint8_t kRecordEndOfFile = 1;
 // ':' count(2) address(4) type(2) checksum(2)
 constexpr size_t kRecordFrameChars = 11;
+constexpr size_t kReadPieceBytes = 64 * 1024;
+// A file past the reader's limit: a write would refuse it, so it is never
+// read whole (a runaway build can grow it to gigabytes).
+constexpr std::string_view kTooLarge =
+    "the file is larger than the 64 MiB a HEX file may have, so it is not read; "
+    "check what the build writes into it";
+static_assert(kMaxHexFileBytes == 64 * 1024 * 1024, "kTooLarge names the limit");
+
+bool TooLarge(int64_t bytes) {
+  return bytes > kMaxHexFileBytes;
+}
 
 struct TRecordCheck {
   int Type = -1;           // the record type, once its digits and length are right
@@ -90,8 +102,23 @@ THexFileWatch::TEvent THexFileWatch::Poll(int64_t nowMs) {
   settling_ = false;
   check_ = {};
   if (!now.Exists) return TEvent::Incomplete;
+  const THexTextCheck tooLarge{THexTextCheck::TState::Corrupt, 0, kTooLarge};
+  if (TooLarge(now.Size)) {
+    check_ = tooLarge;
+    return TEvent::Corrupt;
+  }
+  // In pieces, never past the limit: the file may have grown since it was
+  // looked at.
   std::ifstream in(path_, std::ios::binary);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string text;
+  std::vector<char> piece(kReadPieceBytes);
+  while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
+    text.append(piece.data(), static_cast<size_t>(in.gcount()));
+    if (TooLarge(static_cast<int64_t>(text.size()))) {
+      check_ = tooLarge;
+      return TEvent::Corrupt;
+    }
+  }
   if (in.bad()) return TEvent::Incomplete;
   check_ = CheckHexText(text);
   switch (check_.State) {

@@ -20,7 +20,8 @@ struct THexTextCheck {
   TState State = TState::Incomplete;
   // With Corrupt: the first bad record's line (from 1) and what is wrong
   // with it ("bad checksum", "wrong length", "not a hex digit", "does not
-  // start with ':'").
+  // start with ':'"); line 0 when the whole file is refused (larger than
+  // a HEX file may be, kMaxHexFileBytes).
   int64_t Line = 0;
   std::string_view Reason;
 };
@@ -39,7 +40,7 @@ class THexFileWatch {
     None,        // nothing new
     Changing,    // the file changed just now; it may not be finished
     Incomplete,  // it stood still but is not complete HEX (yet): waited for
-    Corrupt,     // it stood still, complete but with a bad record: see LastCheck()
+    Corrupt,     // it stood still, complete but with a bad record, or too large: see LastCheck()
     Ready,       // it stood still and is complete HEX: write it
   };
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/defaults.h"
 #include "engine/format.h"
 #include "engine/job_events.h"
 #include "engine/text_lines.h"
@@ -20,8 +21,6 @@ namespace vantlebld {
 
 namespace {
 
-// The largest HEX file read: a 16 MiB flash as INHX32 text is about 46 MiB.
-constexpr int64_t kMaxHexFileBytes = 64 * 1024 * 1024;
 constexpr size_t kReadPieceBytes = 64 * 1024;
 constexpr uint8_t kRecData = 0;
 constexpr uint8_t kRecEndOfFile = 1;

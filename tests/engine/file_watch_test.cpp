@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "engine/defaults.h"
 #include "tests/support/files.h"
 
 namespace vantlebld::test {
@@ -79,6 +82,15 @@ TEST(HexFileWatch, ABuildCountsOnceItHasStoodStill) {
   std::filesystem::remove(path);
   EXPECT_EQ(watch.Poll(9010), E::Changing);
   EXPECT_EQ(watch.Poll(9400), E::Incomplete);
+
+  // Grown past what the reader takes (sparse: no disk used), it is refused
+  // unread, not taken for the whole HEX at its start.
+  dir.Write("prog.hex", whole);
+  std::filesystem::resize_file(path, kMaxHexFileBytes + 1);
+  EXPECT_EQ(watch.Poll(10010), E::Changing);
+  EXPECT_EQ(watch.Poll(10400), E::Corrupt);
+  EXPECT_EQ(watch.LastCheck().Line, 0);
+  EXPECT_TRUE(watch.LastCheck().Reason.starts_with("the file is larger than the 64 MiB"));
 }
 
 }  // namespace
