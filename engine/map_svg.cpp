@@ -72,10 +72,55 @@ std::string Num(double value) {
   return s == "-0" ? "0" : s;
 }
 
-// Text for XML content and attribute values.
+// The length of the UTF-8 sequence at text[at], past ASCII one that XML
+// 1.0 allows; 0 when none starts there: a byte that is no valid UTF-8 (a
+// stray continuation, an overlong form, a surrogate, past U+10FFFF, a cut
+// sequence), or U+FFFE and U+FFFF.
+size_t XmlCharLength(const std::string& text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
+  const uint8_t lead = byte(at);
+  if (lead < 0x80) return 1;
+  size_t length = 0;
+  uint8_t low = 0x80, high = 0xBF;  // the second byte's range
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // overlong below U+0800
+    if (lead == 0xED) high = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;   // overlong below U+10000
+    if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
+  } else {
+    return 0;
+  }
+  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  if (lead == 0xEF && byte(at + 1) == 0xBF && byte(at + 2) >= 0xBE) return 0;  // U+FFFE, U+FFFF
+  return length;
+}
+
+// Text for XML content and attribute values: valid UTF-8 of characters
+// XML allows, U+FFFD for each byte that starts none, a blank for each
+// control character.
 std::string Xml(const std::string& text) {
   std::string out;
-  for (char c : text) {
+  for (size_t at = 0; at < text.size();) {
+    const char c = text[at];
+    const size_t length = XmlCharLength(text, at);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++at;
+      continue;
+    }
+    if (length > 1) {
+      out.append(text, at, length);
+      at += length;
+      continue;
+    }
+    ++at;
     switch (c) {
       case '&':
         out += "&amp;";
@@ -93,7 +138,7 @@ std::string Xml(const std::string& text) {
         out += "&apos;";
         break;
       default:
-        out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;  // no control characters in XML
+        out += static_cast<uint8_t>(c) < 0x20 ? ' ' : c;  // no control characters in XML
     }
   }
   return out;

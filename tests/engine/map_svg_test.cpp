@@ -89,12 +89,21 @@ TMemoryMap SlotWithoutJump() {
   return map;
 }
 
+// A device-table name with a byte that is no UTF-8 and a control
+// character.
+TMemoryMap OddName() {
+  TMemoryMap map = SlotWithoutJump();
+  map.Model = "PIC\xff-16F\x01X";
+  return map;
+}
+
 TEST(MapSvg, WellFormedNamesWhatTheMapHoldsAndKeepsTinyRangesVisible) {
   // Each map with the optional parts it alone has.
   const std::pair<TMemoryMap, std::vector<std::string>> cases[] = {
       {DsPic(), {"unit", "eeprom", "reset-arrow", "slot-arrow"}},
       {Refused(), {"collision"}},
-      {SlotWithoutJump(), {"reset-arrow"}}};
+      {SlotWithoutJump(), {"reset-arrow"}},
+      {OddName(), {"reset-arrow"}}};
   for (const auto& [map, only] : cases) {
     const std::string svg = MapSvg(map);
     EXPECT_TRUE(WellFormed(svg)) << svg;
@@ -110,6 +119,10 @@ TEST(MapSvg, WellFormedNamesWhatTheMapHoldsAndKeepsTinyRangesVisible) {
                 .find(">reset slot: no jump to your program \u2014 it runs into the bootloader<"),
             std::string::npos)
       << MapSvg(SlotWithoutJump());
+  // The name as valid XML text: U+FFFD and a blank.
+  const std::string odd = MapSvg(OddName());
+  EXPECT_NE(odd.find(">PIC\uFFFD-16F X<"), std::string::npos) << odd;
+  EXPECT_EQ(odd.find_first_of("\xff\x01"), std::string::npos);
   // The reason in full, escaped.
   EXPECT_NE(MapSvg(Refused()).find(">Refused: data &amp; code &lt;in&gt; the &quot;zone&quot;"),
             std::string::npos);
