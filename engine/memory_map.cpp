@@ -37,6 +37,18 @@ const char* FamilyName(uint8_t family) {
   }
 }
 
+// The bytes from one instruction to the next; a step of nothing would
+// never leave the first.
+int64_t InstructionStep(const TMemoryMap& map) {
+  if (map.BytesPerInstr <= 0) {
+    throw EVantleError(
+        Format("the map cannot step through instructions of %d bytes on %s; check "
+               "its line in piccodes.ini",
+               map.BytesPerInstr, map.Model.c_str()));
+  }
+  return map.BytesPerInstr;
+}
+
 // The instructions from hexAddress on, until a jump or maxBytes, as they
 // read in the image. Jump targets are program addresses.
 class TDisassembler {
@@ -47,7 +59,8 @@ class TDisassembler {
   std::vector<TMapInstruction> Read(int64_t hexAddress, int64_t maxBytes) {
     std::vector<TMapInstruction> out;
     pclath_ = -1;
-    for (int64_t a = hexAddress; a < hexAddress + maxBytes; a += map_.BytesPerInstr) {
+    const int64_t step = InstructionStep(map_);
+    for (int64_t a = hexAddress; a < hexAddress + maxBytes; a += step) {
       int64_t target = -1;
       TMapInstruction i{a, Decode(a, target), {}, target};
       if (target >= 0) i.Note = Note(target);
@@ -173,7 +186,13 @@ TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bo
   TVantleBootloader engine;
   if (!engine.LookupPic(code)) throw EVantleError(Format("unknown pic type: %02Xh", code));
   TPICInfo pic = engine.pic;
-  DerivePicGeometry(pic);
+  // A write of this model fails the same way, once it reads the file.
+  if (!DerivePicGeometry(pic)) {
+    throw EVantleError(
+        Format("unknown family: the device table gives type %02Xh (%s) the family "
+               "%d, which has no memory layout; check its line in piccodes.ini",
+               code, pic.Name.c_str(), pic.Family));
+  }
 
   TMemoryMap map;
   map.Code = code;
@@ -226,7 +245,7 @@ TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bo
   const int64_t userEnd = map.Relocates ? map.ZoneStart + map.SlotBytes : map.ZoneStart;
   // Instruction by instruction; the jump to the bootloader at 0 is
   // written whether the file set those bytes or not.
-  const int64_t step = std::max<int64_t>(map.BytesPerInstr, 1);
+  const int64_t step = InstructionStep(map);
   for (int64_t a = 0; a < map.ZoneStart; a += step) {
     const bool data = (map.Relocates && a < kSlotBytes) ||
                       !engine.BlockIsEmpty(static_cast<int32_t>(a), static_cast<int32_t>(step));

@@ -22,7 +22,8 @@ TEST_F(MemoryMapTest, ZoneSlotEntryResetPathAndRefusalOfEachFamily) {
     uint8_t code;
     std::string file;                // an example's name, or HEX records made here
     std::vector<std::string> lines;  // in this order, others between them
-    std::string refused = {};
+    std::string refused = {};        // the reason a write gives, as the map holds or throws it
+    std::string table = {};          // a device table of its own
   } cases[] = {
       // 16F877A: 2 × (4 × 56 + 32) = 512 bytes from 16384: HEX 3E00h, word
       // 1F00h; entry 32 words later, 1F20h. The file starts CLRF PCLATH,
@@ -61,13 +62,26 @@ TEST_F(MemoryMapTest, ZoneSlotEntryResetPathAndRefusalOfEachFamily) {
        HexRecord(0, 0, {0x80, 0xEF, 0x00, 0xF0}) + "\n" + HexRecord(0x7E00, 0, {0x12, 0x34}),
        {"  007E00h..007FFFh  bootloader zone  512 bytes  <- 007E00h collides"},
        "Overwriting bootloader denied"},
+      // A family letter the table reads past: no layout to map.
+      {0x50,
+       HexRecord(0, 0, {0x80, 0xEF, 0x00, 0xF0}),
+       {},
+       "unknown family: the device table gives type 50h (ODD) the family 0, which has no memory "
+       "layout; check its line in piccodes.ini",
+       "$50, X, ODD, 32768, 256, 32, 16, 2, 6, 4, 1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     const std::string file = c.file.starts_with(":")
                                  ? dir.Write("map.hex", c.file + "\n" + kHexEnd + "\n")
                                  : Example(c.file);
-    const TMemoryMap map = MapHexFile(c.code, file, 115200, true);
+    ASSERT_TRUE(engine.LoadPicCodesFile(c.table.empty() ? kTable : dir.Write("t.ini", c.table)));
+    TMemoryMap map;
+    const Raised raised = CatchVantle([&] { map = MapHexFile(c.code, file, 115200, true); });
+    if (raised.thrown) {
+      EXPECT_EQ(raised.message, c.refused);
+      continue;
+    }
     EXPECT_EQ(std::pair(map.Refused, map.Reason), std::pair(!c.refused.empty(), c.refused));
     const std::vector<std::string> lines = MapLines(map);
     auto at = lines.begin();
