@@ -214,8 +214,9 @@ TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bo
   o.Baud = baud;
   o.WriteEEPROM = writeEEPROM;
   const TJobResult r = WriteJob(engine, o, hexFile);
-  // A file refused before the PIC was identified left no image: the map
-  // then shows the empty flash and the reason.
+  // A file refused before the PIC was identified (missing, or a line the
+  // analysis refused) left no image: the map then shows the empty flash
+  // and the reader's reason, and nothing below reads past the image.
   if (static_cast<int64_t>(engine.FlashData.size()) < pic.FlashSize)
     engine.ResizeFlashImage(pic.FlashSize);
   // The relocation's notes, each repair appended to its warning.

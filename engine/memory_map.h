@@ -86,8 +86,9 @@ int64_t ModelBlockMicros(int32_t blockBytes, int32_t baud);
 // Maps hexFile on the device-table model code, as a write at baud would
 // leave it (writeEEPROM: with the EEPROM pass). The device table must be
 // loaded. Throws EVantleError for an unknown code or a family without a
-// memory layout (as a write fails on it); a file a write would refuse
-// gives a map with Refused set.
+// memory layout (as a write fails on it); a file a write would refuse,
+// one the reader cannot read included, gives a map with Refused set and
+// the reason.
 TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bool writeEEPROM);
 
 // The map as the CLI prints it, a line each.
