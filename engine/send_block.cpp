@@ -44,7 +44,10 @@ std::string TVantleBootloader::WithChecksum(std::string block) {
 bool TVantleBootloader::SendBlock(const std::string& block) {
   Say(TLineRole::Step, "Hex: " + HexDump(block) + "   Str:" + Printable(block), true);
   if (!Link->Capabilities().Answers) {
+    // Sent once, unanswered; the link report counts it all the same.
     Link->Send(block);
+    ++LinkStats.BlocksSent;
+    LinkStats.BytesSent += static_cast<int64_t>(block.size());
     return false;
   }
 

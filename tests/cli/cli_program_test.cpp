@@ -83,6 +83,8 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
       {{"check", "--port", simPort}, 0, "...\n   Found:PIC18F252\n",
        "Searching for the PIC on " + simPort + " at 115200 baud: reset the board now"},
       {{"check", "--udp", udp, "--offline", "41h"}, 0, "...\n   Found:PIC18F252\n"},
+      {{"write", Example("pic18f252_blink"), "--udp", udp, "--offline", "41h"}, 0,
+       "...\nlink: 13 blocks sent, 0 N answers"},
       {{"check", "--simulate", "41h", "--baud", "57600", "--stop-bits", "2", "--verbose"}, 0,
        "...\nCom parameters: 8 N 2 False False\n"},
       {{"eeprom", "0", "b6h", "--simulate", "31h", "--verbose"}, 0,
@@ -148,9 +150,14 @@ TEST_F(CliTest, CommandLineExitCodesAndPrintedLines) {
     EXPECT_EQ(r.Says("\nlink: "), writes && c.exitCode == 0) << r.out;
   }
   EXPECT_EQ(ReadText(hex), hexText);
-  // The two UDP checks sent one reset datagram each.
+  // The UDP check sent one reset datagram, the UDP write one and then a
+  // datagram for each block its link line counts.
   EXPECT_EQ(receiver.Next(), "R");
-  EXPECT_EQ(receiver.Next(50), std::nullopt);
+  EXPECT_EQ(receiver.Next(), "R");
+  int blocks = 0;
+  while (receiver.Next(50))
+    ++blocks;
+  EXPECT_EQ(blocks, 13);
   // A command's usage, asked either way, is its own and not the whole one.
   const RunResult help = Cli({"help", "write"});
   EXPECT_EQ(Cli({"write", "--help"}).out, help.out);
