@@ -1,6 +1,10 @@
 // The device table reader: the input is a table file. When it reads, the
 // first models it defines are identified and take a small program of their
-// family over the offline link.
+// family over the offline link, and are mapped: a model of a known family
+// gets a map whose ranges cover its flash and a picture of valid XML text;
+// one of an unknown family is refused, never looped over.
+#include "engine/map_svg.h"
+#include "engine/memory_map.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace vantlebld;
@@ -56,6 +60,47 @@ bool WriteTakesLong(const TPICInfo& entry) {
   return every + erase > kMaxBlocks;
 }
 
+// Whether text is UTF-8 (by its sequences' shape) without the control
+// characters XML 1.0 forbids.
+bool XmlText(const std::string& text) {
+  for (size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<uint8_t>(text[at]);
+    const size_t length = lead < 0x80   ? 1
+                          : lead < 0xC2 ? 0
+                          : lead < 0xE0 ? 2
+                          : lead < 0xF0 ? 3
+                          : lead < 0xF5 ? 4
+                                        : 0;
+    if (length == 0 || at + length > text.size()) return false;
+    if (lead < 0x20 && lead != '\t' && lead != '\n' && lead != '\r') return false;
+    for (size_t i = 1; i < length; ++i)
+      if ((static_cast<uint8_t>(text[at + i]) & 0xC0) != 0x80) return false;
+    at += length;
+  }
+  return true;
+}
+
+void Map(const TPICInfo& entry, const std::string& hexPath) {
+  TPICInfo pic = entry;
+  const bool known = DerivePicGeometry(pic);
+  TMemoryMap map;
+  try {
+    map = MapHexFile(entry.Code, hexPath, 115200, true);
+  } catch (const EVantleError& e) {
+    if (known || !fuzz::IsInputError(e))
+      fuzz::Finding("the map of " + entry.Name + " failed: " + e.what());
+    return;
+  }
+  if (!known) fuzz::Finding("a map of " + entry.Name + ", whose family is unknown");
+  int64_t next = 0;
+  for (const TMapRange& r : map.Ranges) {
+    if (r.Start != next || r.End <= r.Start) fuzz::Finding("a gap in the map of " + entry.Name);
+    next = r.End;
+  }
+  if (next != map.FlashBytes) fuzz::Finding("the map of " + entry.Name + " ends before the flash");
+  if (!XmlText(MapSvg(map))) fuzz::Finding("the picture of " + entry.Name + " is no XML text");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -72,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     hex.Write(Is16F(entry.Family) ? k16F : Is18F(entry.Family) ? k18F : kDs);
     if (!WriteTakesLong(entry)) {
       fuzz::WriteOffline(hex.Path(), entry.Code);
+      Map(entry, hex.Path());
       continue;
     }
     TVantleBootloader engine;
