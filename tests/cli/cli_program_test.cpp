@@ -201,6 +201,10 @@ TEST_F(CliTest, SeveralBoardsAtOnce) {
       EXPECT_TRUE(fails ? rowText.find("  FAILED: Could not write") != std::string::npos
                         : rowText.ends_with("  OK"))
           << rowText;
+      // BLOCKS: the flash blocks written of those planned (5; the 8 EEPROM
+      // bytes follow them), all on a written board, the 2 answered on the
+      // silent one.
+      EXPECT_NE(rowText.find(fails ? "  2/5  " : "  5/5  "), std::string::npos) << rowText;
     }
     EXPECT_EQ(r.err, faulted ? "vantlebld-cli: failed on " + ports[2] + "\n" : "") << r.err;
   }
