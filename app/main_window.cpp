@@ -766,9 +766,8 @@ void TForm1::TimerHexWatchTimer() {
       Notice(TLineRole::Step, "HEX file is not complete HEX yet: waiting for the rest");
       break;
     case THexFileWatch::TEvent::Corrupt:
-      Notice(TLineRole::Step,
-             hexWatch_->Path() + " line " + std::to_string(hexWatch_->LastCheck().Line) + ": " +
-                 std::string(hexWatch_->LastCheck().Reason) + "; waiting for the next build");
+      Notice(TLineRole::Step, CorruptText(hexWatch_->Path(), hexWatch_->LastCheck()) +
+                                  "; waiting for the next build");
       break;
     case THexFileWatch::TEvent::Ready:
       Notice(TLineRole::Plain, "HEX file changed: writing again");

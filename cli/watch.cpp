@@ -56,8 +56,7 @@ int RunWatch(TVantleBootloader& engine, const CliOptions& o,
         Say(file + " is not complete HEX yet; waiting for the build to finish it");
         return false;
       case THexFileWatch::TEvent::Corrupt:
-        Say(file + " line " + std::to_string(watch.LastCheck().Line) + ": " +
-            std::string(watch.LastCheck().Reason) + "; waiting for the next build");
+        Say(CorruptText(file, watch.LastCheck()) + "; waiting for the next build");
         return false;
       default:
         return false;

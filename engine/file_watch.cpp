@@ -54,6 +54,11 @@ TRecordCheck CheckRecord(std::string_view line) {
 
 }  // namespace
 
+std::string CorruptText(const std::string& path, const THexTextCheck& check) {
+  const std::string where = check.Line > 0 ? path + " line " + std::to_string(check.Line) : path;
+  return where + ": " + std::string(check.Reason);
+}
+
 THexTextCheck CheckHexText(std::string_view text) {
   // Bad records before the end record make a whole file corrupt; without
   // an end record the build has not finished the file, and a bad line is

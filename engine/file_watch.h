@@ -26,6 +26,9 @@ struct THexTextCheck {
   std::string_view Reason;
 };
 
+// "<path> line N: <reason>", or "<path>: <reason>" for a whole file refused.
+std::string CorruptText(const std::string& path, const THexTextCheck& check);
+
 // Checks text as Intel HEX. A file cut off anywhere, even inside its last
 // line, has no end record yet and is Incomplete; lines after the end
 // record are not read.
