@@ -214,11 +214,13 @@ TMemoryMap MapHexFile(uint8_t code, const std::string& hexFile, int32_t baud, bo
   o.Baud = baud;
   o.WriteEEPROM = writeEEPROM;
   const TJobResult r = WriteJob(engine, o, hexFile);
-  // A file refused before the PIC was identified (missing, or a line the
-  // analysis refused) left no image: the map then shows the empty flash
-  // and the reader's reason, and nothing below reads past the image.
-  if (static_cast<int64_t>(engine.FlashData.size()) < pic.FlashSize)
+  // A file the reader refused (missing, or a line it cannot read) left no
+  // image: there is nothing to map, only the reader's reason to give. An
+  // empty flash drawn under it would read as a program of NOPs.
+  if (static_cast<int64_t>(engine.FlashData.size()) < pic.FlashSize) {
+    if (!r.Ok) throw EVantleError(r.Error, EVantleError::Kind::FileIO, r.Hint);
     engine.ResizeFlashImage(pic.FlashSize);
+  }
   // The relocation's notes, each repair appended to its warning.
   for (const TRelocationNote& n : engine.RelocationNotes)
     map.Warnings.push_back(n.Repair.empty() ? n.Text : n.Text + " " + n.Repair);

@@ -62,9 +62,10 @@ TEST_F(MemoryMapTest, ZoneSlotEntryResetPathAndRefusalOfEachFamily) {
        HexRecord(0, 0, {0x80, 0xEF, 0x00, 0xF0}) + "\n" + HexRecord(0x7E00, 0, {0x12, 0x34}),
        {"  007E00h..007FFFh  bootloader zone  512 bytes  <- 007E00h collides"},
        "Overwriting bootloader denied"},
-      // A file the reader refuses: its reason, on the empty flash.
-      {0x41, "no_such_example", {"refused: File not found"}, "File not found"},
-      {0x41, ":10000000ZZ", {"refused: not a hex symbol on line 1"}, "not a hex symbol on line 1"},
+      // A file the reader refuses: its reason, and no map of an image
+      // that was never read.
+      {0x41, "no_such_example", {}, "File not found"},
+      {0x41, ":10000000ZZ", {}, "not a hex symbol on line 1"},
       // A family letter the table reads past: no layout to map.
       {0x50,
        HexRecord(0, 0, {0x80, 0xEF, 0x00, 0xF0}),
