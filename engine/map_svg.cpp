@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/format.h"
+#include "engine/user_text.h"
 
 namespace vantlebld {
 
@@ -72,33 +73,13 @@ std::string Num(double value) {
   return s == "-0" ? "0" : s;
 }
 
-// The length of the UTF-8 sequence at text[at], past ASCII one that XML
-// 1.0 allows; 0 when none starts there: a byte that is no valid UTF-8 (a
-// stray continuation, an overlong form, a surrogate, past U+10FFFF, a cut
-// sequence), or U+FFFE and U+FFFF.
+// The length of the UTF-8 sequence at text[at] of a character XML 1.0
+// allows past ASCII; 0 when none starts there (Utf8Length's cases, and
+// U+FFFE and U+FFFF).
 size_t XmlCharLength(const std::string& text, size_t at) {
+  const size_t length = Utf8Length(text, at);
   const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
-  const uint8_t lead = byte(at);
-  if (lead < 0x80) return 1;
-  size_t length = 0;
-  uint8_t low = 0x80, high = 0xBF;  // the second byte's range
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // overlong below U+0800
-    if (lead == 0xED) high = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;   // overlong below U+10000
-    if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
-  } else {
-    return 0;
-  }
-  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (size_t i = 2; i < length; ++i)
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  if (lead == 0xEF && byte(at + 1) == 0xBF && byte(at + 2) >= 0xBE) return 0;  // U+FFFE, U+FFFF
+  if (length == 3 && byte(at) == 0xEF && byte(at + 1) == 0xBF && byte(at + 2) >= 0xBE) return 0;
   return length;
 }
 

@@ -53,4 +53,9 @@ std::optional<int32_t> ParseIntLiteral(std::string_view text);
 // read from the start.
 bool ReadNextInt(const std::string& text, size_t& pos, int32_t& value, bool strict);
 
+// The length of the valid UTF-8 sequence that starts at text[at]; 0 when
+// none does (a stray continuation byte, an overlong form, a surrogate, a
+// code point past U+10FFFF, a cut sequence). at < text.size().
+size_t Utf8Length(const std::string& text, size_t at);
+
 }  // namespace vantlebld
