@@ -7,6 +7,7 @@
 #include "app/console.h"
 #include "engine/defaults.h"
 #include "engine/user_text.h"
+#include "platform/output_file.h"
 
 namespace vantlebld {
 
@@ -126,6 +127,18 @@ std::string CommandLineUsage() {
   return usage +
          "  ...--report FILE: after the automatic write, what it came to as JSON;\n"
          "     exit code 4 when the write succeeded but FILE could not be written\n";
+}
+
+std::string TAutomaticReport::Problem(const std::string& hexFile) const {
+  if (!path_) return {};
+  if (SameFile(*path_, hexFile)) {
+    return "--report " + *path_ + " is the HEX file the write reads; name another file for it";
+  }
+  if (const std::string why = WhyNotWritable(*path_); !why.empty()) {
+    return "cannot write the --report file " + *path_ + ": " + why +
+           "; name a file in an existing folder you may write to";
+  }
+  return {};
 }
 
 void TAutomaticReport::Start(const std::string& port, const std::string& hexFile) {

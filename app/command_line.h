@@ -44,6 +44,10 @@ class TAutomaticReport {
  public:
   TAutomaticReport() = default;
   explicit TAutomaticReport(std::optional<std::string> path) : path_(std::move(path)) {}
+  // Why the report could not be written after a write of hexFile (it is
+  // that file, or its folder cannot be written); empty when it can. Asked
+  // before the write, which is then refused.
+  std::string Problem(const std::string& hexFile) const;
   // The automatic write starts on port with hexFile, hashed as it stands.
   void Start(const std::string& port, const std::string& hexFile);
   void Follow(const TJobEvent& event);

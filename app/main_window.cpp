@@ -722,7 +722,15 @@ void TForm1::bWriteFlashClick() {
   // the terminal is open again.
   const bool watching = hexWatch_.has_value();
   auto watch = std::make_shared<THexFileWatch>(hexFile);
-  if (automaticJob_) automaticReport_.Start(PortToOpen(), hexFile);
+  if (automaticJob_) {
+    if (const std::string why = automaticReport_.Problem(hexFile); !why.empty()) {
+      ShowError(EVantleError(why));  // before anything is sent, on stderr too
+      automaticJob_ = false;
+      if (autoWrite_ && autoClose_) QuitWithCode(kExitBadCommandLine);
+      return;
+    }
+    automaticReport_.Start(PortToOpen(), hexFile);
+  }
   RunJob([hexFile](TVantleBootloader& e, const TJobOptions& o) { return WriteJob(e, o, hexFile); },
          true,
          [this, watching, watch](bool ok) {

@@ -1,7 +1,6 @@
 #include "cli/output_files.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform/output_file.h"
 
 #include <cerrno>
 #include <cstring>
@@ -12,8 +11,6 @@
 namespace vantlebld {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 struct TOutputFile {
   std::string Option;  // "--dump"
@@ -28,36 +25,6 @@ std::vector<TOutputFile> OutputFilesOf(const CliOptions& o) {
   if (o.Has("report")) files.push_back({"--report", o.Value("report")});
   if (o.Has("svg")) files.push_back({"--svg", o.Value("svg")});
   return files;
-}
-
-// Whether two names lead to one file: the same file when both exist, else
-// the same path once "..", "." and links are resolved.
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code error;
-  if (fs::exists(a, error) && fs::exists(b, error)) return fs::equivalent(a, b, error);
-  const fs::path pa = fs::weakly_canonical(fs::absolute(a, error), error);
-  if (error) return false;
-  const fs::path pb = fs::weakly_canonical(fs::absolute(b, error), error);
-  return !error && pa == pb;
-}
-
-// Why the file cannot be written; empty when it can. An existing file is
-// opened for appending, so it keeps what it holds; for a new one its
-// folder is asked.
-std::string WhyNotWritable(const std::string& path) {
-  std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  if (fs::is_directory(status)) return "it is a folder";
-  if (fs::exists(status)) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
-    ::close(fd);
-    return {};
-  }
-  const fs::path folder = fs::path(path).parent_path();
-  const std::string where = folder.empty() ? std::string(".") : folder.string();
-  if (::access(where.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
-  return {};
 }
 
 }  // namespace

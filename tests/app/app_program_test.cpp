@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -69,6 +70,26 @@ TEST(AppProgramTest, ExitCodesOfTheCommandLineAndOfTheAutomaticWrite) {
     EXPECT_NE(out.find(c.out), std::string::npos) << out;
     EXPECT_NE(err.find(c.err), std::string::npos) << err;
   }
+  // A report that would overwrite the HEX file (a copy here) or land in a
+  // missing folder refuses the write before the port is opened.
+  QTemporaryDir dir;
+  const QString hex = dir.filePath("app.hex");
+  QFile::copy(VANTLEBLD_SOURCE_DIR "/examples/pic18f252_blink.hex", hex);
+  const QByteArray before = [&] {
+    QFile f(hex);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }();
+  const std::pair<QString, std::string> reports[] = {
+      {dir.filePath("./app.hex"), "is the HEX file the write reads"},
+      {"/nonexistent/r.json", "cannot write the --report file /nonexistent/r.json: No such file"}};
+  for (const auto& [report, says] : reports) {
+    std::string out, err;
+    EXPECT_EQ(App({"-x", "-a", "-p/dev/nonexistent", hex, "--report", report}, out, err), 1);
+    EXPECT_NE(err.find(says), std::string::npos) << err;
+    EXPECT_EQ(err.find("Cannot open"), std::string::npos) << err;
+  }
+  QFile f(hex);
+  EXPECT_TRUE(f.open(QIODevice::ReadOnly) && f.readAll() == before && !before.isEmpty());
   std::remove(kSettings.c_str());
 }
 
