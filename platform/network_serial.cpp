@@ -193,8 +193,8 @@ void TNetworkSerialLink::SendRaw(const std::string& bytes) {
       if (::poll(&p, 1, kWriteStallMs) > 0) continue;
       throw std::runtime_error("Communication error: " + Where() + " takes no data for 2 s");
     }
-    throw std::runtime_error("Communication error: " + Where() + ": " + SystemReason(errno) +
-                             " (the connection to the serial server is lost)");
+    throw std::runtime_error("Communication error: " + Where() + " closed the connection (" +
+                             SystemReason(errno) + "; the serial server or its machine went away)");
   }
 }
 
@@ -295,8 +295,13 @@ TNetworkSerialLink::TPump TNetworkSerialLink::Pump(int32_t timeoutMs) {
   }
   if (n < 0) {
     if (errno == EAGAIN || errno == EINTR) return TPump::Quiet;
-    failure_ = Where() + ": " + SystemReason(errno);
-    return TPump::Failed;
+    // A server that ends without closing in order resets the connection:
+    // it has gone away all the same.
+    closedByServer_ = errno == ECONNRESET || errno == EPIPE;
+    failure_ = closedByServer_ ? Where() + " closed the connection (" + SystemReason(errno) +
+                                     "; the serial server or its machine went away)"
+                               : Where() + ": " + SystemReason(errno);
+    return closedByServer_ ? TPump::Closed : TPump::Failed;
   }
   const size_t before = data_.size();
   for (ssize_t i = 0; i < n; ++i)
