@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -125,6 +126,24 @@ inline TChild StartSim(const std::string& simPath, const std::string& piccodes,
     throw std::runtime_error("vantlebld-sim did not start: " + sim.FirstLine);
   sim.FirstLine = sim.FirstLine.substr(4);
   return sim;
+}
+
+// Finds the PIC on port, then writes hex: the milliseconds from the first
+// block to the last answer (the search and the connection not counted).
+// The engine comes with its link, table and search settings.
+inline double TimedWrite(TVantleBootloader& engine, const std::string& port,
+                         const std::string& hex) {
+  engine.Connect(port, kBaud);
+  engine.AnalyzeHex(hex);
+  if (!engine.SearchPIC(false)) throw std::runtime_error("the virtual PIC did not answer");
+  engine.ReadHex(hex, true);
+  engine.ReallocateReset();
+  const auto t0 = std::chrono::steady_clock::now();
+  engine.WriteFlash(false);
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  engine.Disconnect();
+  return ms;
 }
 
 }  // namespace vantlebld::bench

@@ -7,7 +7,6 @@
 // ser2net holds the PIC's answers back a few ms to gather more bytes.
 #include <QCoreApplication>
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -20,7 +19,6 @@ namespace {
 
 using namespace vantlebld;
 using namespace vantlebld::bench;
-using TClock = std::chrono::steady_clock;
 
 constexpr int kRounds = 5;  // the best of them: the machine is shared
 
@@ -46,17 +44,9 @@ TRun WriteOnce(const std::string& piccodes, const std::string& hex, bool remote,
   engine.LoadPicCodesFile(piccodes);
   engine.SearchSeconds = 3;
   engine.WaitMs = 300;
-  engine.Connect(port, kBaud);
-  engine.AnalyzeHex(hex);
-  if (!engine.SearchPIC(false)) throw std::runtime_error("the virtual PIC did not answer");
-  engine.ReadHex(hex, true);
-  engine.ReallocateReset();
-  const auto t0 = TClock::now();
-  engine.WriteFlash(false);
   TRun run;
-  run.Ms = std::chrono::duration<double, std::milli>(TClock::now() - t0).count();
+  run.Ms = TimedWrite(engine, port, hex);
   run.Blocks = engine.LinkStats.BlocksSent;
-  engine.Disconnect();
   if (server) server->Stop();
   if (WaitChild(sim.Pid) != 0) throw std::runtime_error("vantlebld-sim reported errors");
   return run;

@@ -9,7 +9,6 @@
 // Unpaced: the same write with no line time and no write time shows the
 // host's own cost per block beyond the pause (goal: under 0.3 ms).
 #include <QCoreApplication>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -29,7 +28,6 @@ namespace {
 
 using namespace vantlebld;
 using namespace vantlebld::bench;
-using TClock = std::chrono::steady_clock;
 
 constexpr double kPauseMs = 5.0;
 constexpr int32_t kBitsPerByte = 10;
@@ -56,16 +54,8 @@ TRun WriteOnce(const std::string& piccodes, const std::string& hex,
     const double wireMs = (block->Bytes + 1.0) * kBitsPerByte * 1000.0 / kBaud;
     run.ModelMs += wireMs + kWriteMs + kPauseMs;
   };
-  engine.Connect(sim.FirstLine, kBaud);
-  engine.AnalyzeHex(hex);
-  if (!engine.SearchPIC(false)) throw std::runtime_error("the virtual PIC did not answer");
-  engine.ReadHex(hex, true);
-  engine.ReallocateReset();
-  const auto t0 = TClock::now();
-  engine.WriteFlash(false);
-  run.Ms = std::chrono::duration<double, std::milli>(TClock::now() - t0).count();
+  run.Ms = TimedWrite(engine, sim.FirstLine, hex);
   run.Blocks = engine.LinkStats.BlocksSent;
-  engine.Disconnect();
   if (WaitChild(sim.Pid) != 0) throw std::runtime_error("vantlebld-sim reported errors");
   return run;
 }
