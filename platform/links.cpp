@@ -1,5 +1,6 @@
 #include "platform/links.h"
 
+#include "platform/line_timing.h"
 #include "platform/network_serial.h"
 
 #include <chrono>
@@ -10,9 +11,6 @@ namespace vantlebld {
 
 namespace {
 
-// A purge collects what is still arriving for this long before it
-// discards the input, so a late answer shows in the log.
-constexpr int32_t kPurgeCollectMs = 10;
 constexpr char kUdpBlockPrefix = ' ';
 constexpr char kUdpSearchDatagram[] = "R";
 
@@ -21,6 +19,8 @@ using TClock = std::chrono::steady_clock;
 // come with every block, so their last stretch is waited out on the clock.
 constexpr auto kWaitSpin = std::chrono::microseconds(250);
 
+}  // namespace
+
 void WaitOnClock(int32_t ms) {
   if (ms <= 0) return;
   const auto until = TClock::now() + std::chrono::milliseconds(ms);
@@ -28,8 +28,6 @@ void WaitOnClock(int32_t ms) {
   while (TClock::now() < until)
     std::this_thread::yield();
 }
-
-}  // namespace
 
 // Every outcome of the port is read from LastError() here, once, and
 // turned into an exception or a receive result; the port never throws.

@@ -13,9 +13,9 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 
 #include "engine/user_text.h"
+#include "platform/line_timing.h"
 
 namespace vantlebld {
 
@@ -36,12 +36,6 @@ constexpr uint8_t kParityNone = 1, kNoFlowControl = 1, kDtrOn = 8, kDtrOff = 9, 
 // Waits of the connection itself, apart from the job's own time-outs.
 constexpr int32_t kConnectMs = 5000;
 constexpr int32_t kAnswerMs = 3000;  // the COM-port option, the baud rate's answer
-constexpr int32_t kWriteStallMs = 2000;
-// As on a local port: a burst is collected until the line is quiet this
-// long, at most for the longer span; a purge collects briefly first.
-constexpr int32_t kPacketQuietGapMs = 10;
-constexpr int32_t kPacketMaxCollectMs = 250;
-constexpr int32_t kPurgeCollectMs = 10;
 
 int32_t MsLeft(TClock::time_point until) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - TClock::now());
@@ -387,7 +381,7 @@ void TNetworkSerialLink::SetControlLine(TControlLine line, bool on) {
 }
 
 void TNetworkSerialLink::Wait(int32_t ms) {
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  WaitOnClock(ms);
 }
 
 }  // namespace vantlebld

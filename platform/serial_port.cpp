@@ -15,6 +15,8 @@
 //    Qt's buffer.
 #include "platform/serial_port.h"
 
+#include "platform/line_timing.h"
+
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -35,20 +37,6 @@ namespace vantlebld {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A write that makes no progress for this long has stalled (a driver that
-// stopped taking data). The limit is on
-// progress, not on the whole write, so long blocks at low rates still pass.
-constexpr int kWriteStallTimeoutMs = 2000;
-
-// After the first bytes of a packet arrive, ReceivePacket() keeps collecting
-// until the line has been quiet this long. A reply that the driver hands
-// over in pieces (USB adapters deliver in chunks) then comes back whole,
-// while a caller waiting on a short reply loses only these few ms.
-constexpr int kPacketQuietGapMs = 10;
-// Upper bound on that collecting, so a device that never stops talking
-// cannot keep ReceivePacket() from returning.
-constexpr int kPacketMaxCollectMs = 250;
 
 // How many empty read-ready reports in a row, each with a read error from
 // Qt, count as a failing read rather than a spurious wake-up.
@@ -374,7 +362,7 @@ int32_t SerialPort::SendBuffer(const std::string& bytes) {
     return 0;
   }
 
-  auto deadline = Clock::now() + std::chrono::milliseconds(kWriteStallTimeoutMs);
+  auto deadline = Clock::now() + std::chrono::milliseconds(kWriteStallMs);
   while (port.bytesToWrite() > 0) {
     const qint64 pending = port.bytesToWrite();
     port.clearError();
@@ -382,7 +370,7 @@ int32_t SerialPort::SendBuffer(const std::string& bytes) {
     const bool moved = port.waitForBytesWritten(Remaining(deadline));
     const int savedErrno = errno;
     if (port.bytesToWrite() < pending)
-      deadline = Clock::now() + std::chrono::milliseconds(kWriteStallTimeoutMs);
+      deadline = Clock::now() + std::chrono::milliseconds(kWriteStallMs);
     if (moved) continue;
 
     const auto sent = static_cast<int32_t>(total - port.bytesToWrite());
